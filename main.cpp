@@ -1,0 +1,54 @@
+// The group terminal's entry point: tray icon with its quit action, then the
+// main window (splash, configuration, messaging, screen sharing, viewer).
+#include "MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QIcon>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <cstdio>
+#include <exception>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    app.setWindowIcon(QIcon(":/Tavlo_Icon.ico"));
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        QMessageBox::critical(nullptr, QObject::tr("Systray"),
+                              QObject::tr("I couldn't detect any system tray on this system."), QMessageBox::Ok,
+                              QMessageBox::NoButton);
+        return 1;
+    }
+
+    QSystemTrayIcon* trayIcon = new QSystemTrayIcon(QIcon(":/Tavlo_Icon.ico"));
+    QMenu* trayMenu = new QMenu();
+    QAction* quitAction = new QAction(QString::fromUtf8("退出"), trayMenu);
+    QObject::connect(quitAction, &QAction::triggered, &app, &QApplication::quit);
+    trayMenu->addAction(quitAction);
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->show();
+
+    int code = 1;
+    {
+        MainWindow* w = nullptr;
+        try {
+            w = new MainWindow();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            delete quitAction;
+            delete trayMenu;
+            delete trayIcon;
+            return 1;
+        }
+        w->show();
+        code = app.exec();
+        delete w;
+    }
+    delete quitAction;
+    delete trayMenu;
+    delete trayIcon;
+    return code;
+}

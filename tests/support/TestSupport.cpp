@@ -1,0 +1,356 @@
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QThread>
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace tsupport {
+
+QString buildDir() { return QStringLiteral(TAVLO_BUILD_DIR); }
+QString sourceDir() { return QStringLiteral(TAVLO_SOURCE_DIR); }
+QString tavloPath() { return buildDir() + "/tavlo"; }
+
+void pause(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+QByteArray run(const QString& program, const QStringList& args, const QProcessEnvironment& env, int timeoutMs,
+               int* exitCode)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(5000)) {
+        if (exitCode)
+            *exitCode = -1;
+        return {};
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(2000);
+        if (exitCode)
+            *exitCode = -1;
+        return p.readAllStandardOutput();
+    }
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return p.readAllStandardOutput();
+}
+
+// ---------------------------------------------------------------- XServer
+
+XServer::XServer(int width, int height, bool tray) : width_(width), height_(height)
+{
+    // Pick a display number whose lock file and socket are free.
+    for (int n = 100 + (getpid() % 300); n < 1000; ++n) {
+        if (QFile::exists(QString("/tmp/.X%1-lock").arg(n)) || QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)))
+            continue;
+        display_ = QString(":%1").arg(n);
+        xvfb_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        xvfb_.setStandardOutputFile(QProcess::nullDevice());
+        xvfb_.start("Xvfb", {display_, "-screen", "0", QString("%1x%2x24").arg(width).arg(height), "-nolisten",
+                             "tcp", "-noreset"});
+        if (!xvfb_.waitForStarted(5000))
+            return;
+        // Ready once the socket answers.
+        QProcessEnvironment e = env();
+        bool up = false;
+        for (int i = 0; i < 100 && xvfb_.state() == QProcess::Running; ++i) {
+            int code = -1;
+            run("xdpyinfo", {}, e, 3000, &code);
+            if (code == 0) {
+                up = true;
+                break;
+            }
+            QThread::msleep(50);
+        }
+        if (!up) {
+            xvfb_.kill();
+            xvfb_.waitForFinished(2000);
+            continue;  // another process took this number; try the next one
+        }
+        break;
+    }
+    if (xvfb_.state() != QProcess::Running)
+        return;
+    if (tray) {
+        tray_.setProcessEnvironment(env());
+        tray_.setStandardOutputFile(QProcess::nullDevice());
+        tray_.setStandardErrorFile(QProcess::nullDevice());
+        tray_.start("trayer", {"--edge", "bottom", "--align", "left", "--widthtype", "request"});
+        if (!tray_.waitForStarted(5000))
+            return;
+        // trayer owns the tray selection once its panel window exists.
+        bool panel = false;
+        for (int i = 0; i < 100 && !panel; ++i) {
+            panel = run("xwininfo", {"-root", "-tree"}, env(), 3000).contains("\"panel\"");
+            if (!panel)
+                QThread::msleep(50);
+        }
+        if (!panel)
+            return;
+        QThread::msleep(200);
+    }
+    ok_ = true;
+}
+
+XServer::~XServer()
+{
+    if (tray_.state() != QProcess::NotRunning) {
+        tray_.terminate();
+        if (!tray_.waitForFinished(2000))
+            tray_.kill();
+        tray_.waitForFinished(2000);
+    }
+    if (xvfb_.state() != QProcess::NotRunning) {
+        xvfb_.terminate();
+        if (!xvfb_.waitForFinished(3000))
+            xvfb_.kill();
+        xvfb_.waitForFinished(2000);
+    }
+}
+
+QProcessEnvironment XServer::env() const
+{
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("DISPLAY", display_);
+    e.insert("LIBGL_ALWAYS_SOFTWARE", "1");
+    e.remove("QT_QPA_PLATFORM");
+    if (!e.contains("XDG_RUNTIME_DIR")) {
+        const QString dir = QDir::tempPath() + "/tavlo-runtime-" + QString::number(getuid());
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        e.insert("XDG_RUNTIME_DIR", dir);
+    }
+    return e;
+}
+
+// ---------------------------------------------------------------- TeamDir
+
+TeamDir::TeamDir(const QString& roomIp, qint64 teamNum)
+{
+    QJsonObject o;
+    o.insert("roomIp", roomIp);
+    o.insert("teamNum", teamNum);
+    QFile f(dir_.filePath("team.bin"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write(QJsonDocument(o).toJson());
+}
+
+TeamDir::TeamDir(const QByteArray& teamBin)
+{
+    if (teamBin.isNull())
+        return;
+    QFile f(dir_.filePath("team.bin"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write(teamBin);
+}
+
+// ---------------------------------------------------------------- Terminal
+
+Terminal::Terminal(const QString& workDir, const QProcessEnvironment& env, const QStringList& args,
+                   const QString& program)
+    : env_(env)
+{
+    proc_.setWorkingDirectory(workDir);
+    proc_.setProcessEnvironment(env);
+    proc_.start(program, args);
+    started_ = proc_.waitForStarted(5000);
+}
+
+Terminal::~Terminal()
+{
+    if (proc_.state() != QProcess::NotRunning) {
+        proc_.kill();
+        proc_.waitForFinished(5000);
+    }
+}
+
+void Terminal::drain()
+{
+    out_ += proc_.readAllStandardOutput();
+    err_ += proc_.readAllStandardError();
+}
+
+bool Terminal::waitForOutput(const QString& text, int timeoutMs)
+{
+    const QByteArray needle = text.toUtf8();
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        drain();
+        if (out_.contains(needle))
+            return true;
+        if (deadline.hasExpired() || proc_.state() == QProcess::NotRunning)
+            break;
+        proc_.waitForReadyRead(50);
+    }
+    drain();
+    return out_.contains(needle);
+}
+
+int Terminal::countOutput(const QString& text)
+{
+    drain();
+    return out_.count(text.toUtf8());
+}
+
+QByteArray Terminal::out()
+{
+    drain();
+    return out_;
+}
+
+QByteArray Terminal::err()
+{
+    drain();
+    return err_;
+}
+
+bool Terminal::waitForExit(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (proc_.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        drain();
+        proc_.waitForFinished(50);
+    }
+    drain();
+    return proc_.state() == QProcess::NotRunning;
+}
+
+bool Terminal::quitViaTray(int timeoutMs)
+{
+    // The tray icon is the terminal's small window embedded in trayer's panel.
+    const QString tree = QString::fromUtf8(run("xwininfo", {"-root", "-tree"}, env_, 5000));
+    QRegularExpression re(R"((0x[0-9a-f]+) "tavlo": \("tavlo" "tavlo"\)\s+(\d+)x(\d+)\+0\+0)");
+    QString icon;
+    for (const QString& line : tree.split('\n')) {
+        auto m = re.match(line);
+        if (m.hasMatch() && m.captured(2).toInt() < 64) {
+            icon = m.captured(1);
+            break;
+        }
+    }
+    if (icon.isEmpty())
+        return false;
+    run("xdotool", {"mousemove", "--window", icon, "5", "5", "click", "3"}, env_, 5000);
+    QThread::msleep(700);
+    run("xdotool", {"key", "Down", "Return"}, env_, 5000);
+    return waitForExit(timeoutMs);
+}
+
+void Terminal::terminate()
+{
+    proc_.terminate();
+}
+
+// ---------------------------------------------------------------- windows
+
+QList<WindowInfo> windowsNamed(const QProcessEnvironment& env, const QString& name)
+{
+    QList<WindowInfo> found;
+    const QString tree = QString::fromUtf8(run("xwininfo", {"-root", "-children"}, env, 5000));
+    const QString quoted = "\"" + name + "\"";
+    for (const QString& line : tree.split('\n')) {
+        const QString t = line.trimmed();
+        if (!t.startsWith("0x"))
+            continue;
+        const int sp = t.indexOf(' ');
+        if (t.mid(sp + 1, quoted.size()) != quoted)
+            continue;
+        WindowInfo w;
+        w.id = t.left(sp);
+        const QString info = QString::fromUtf8(run("xwininfo", {"-id", w.id}, env, 5000));
+        auto field = [&](const char* key) {
+            QRegularExpression r(QString("%1:\\s*(-?\\d+)").arg(QRegularExpression::escape(key)));
+            auto m = r.match(info);
+            return m.hasMatch() ? m.captured(1).toInt() : 0;
+        };
+        w.x = field("Absolute upper-left X");
+        w.y = field("Absolute upper-left Y");
+        w.width = field("Width");
+        w.height = field("Height");
+        w.viewable = info.contains("Map State: IsViewable");
+        found.append(w);
+    }
+    return found;
+}
+
+std::optional<WindowInfo> waitForWindow(const QProcessEnvironment& env, const QString& name, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        for (const WindowInfo& w : windowsNamed(env, name))
+            if (w.viewable)
+                return w;
+        pause(100);
+    } while (!deadline.hasExpired());
+    return std::nullopt;
+}
+
+bool waitForNoWindow(const QProcessEnvironment& env, const QString& name, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        bool any = false;
+        for (const WindowInfo& w : windowsNamed(env, name))
+            any = any || w.viewable;
+        if (!any)
+            return true;
+        pause(100);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+QImage screenshot(const QProcessEnvironment& env, const QString& window)
+{
+    const QByteArray png = run("import", {"-window", window, "png:-"}, env, 15000);
+    QImage img;
+    img.loadFromData(png, "PNG");
+    return img;
+}
+
+// ---------------------------------------------------------------- UdpPeer
+
+UdpPeer::UdpPeer(const QHostAddress& address, quint16 port)
+{
+    ok_ = sock_.bind(address, port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+}
+
+std::optional<QByteArray> UdpPeer::receive(int timeoutMs, QHostAddress* from)
+{
+    if (!sock_.hasPendingDatagrams() && !sock_.waitForReadyRead(timeoutMs))
+        return std::nullopt;
+    if (!sock_.hasPendingDatagrams())
+        return std::nullopt;
+    QByteArray data(static_cast<int>(sock_.pendingDatagramSize()), '\0');
+    QHostAddress sender;
+    quint16 port = 0;
+    sock_.readDatagram(data.data(), data.size(), &sender, &port);
+    if (from)
+        *from = sender;
+    return data;
+}
+
+bool UdpPeer::send(const QByteArray& data, const QHostAddress& to, quint16 port)
+{
+    return sock_.writeDatagram(data, to, port) == data.size();
+}
+
+}  // namespace tsupport
