@@ -13,6 +13,8 @@
 
 int main(int argc, char* argv[])
 {
+    // Diagnostics are whole lines, so that a reader on a pipe sees each at once.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(":/Tavlo_Icon.ico"));
 
