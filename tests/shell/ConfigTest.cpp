@@ -1,0 +1,153 @@
+// The configuration store read in-process: every content case, the default
+// file and the failures.
+#include "QSysConfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray DEFAULT_FILE = "{\n    \"roomIp\": \"192.168.7.170\",\n    \"teamNum\": 2\n}\n";
+
+struct Loaded {
+    QString roomIp;
+    uint32_t teamNum = 12345;
+};
+
+Loaded load(const QByteArray& content)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("team.bin");
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+    QSysConfig cfg(nullptr, path);
+    EXPECT_EQ(cfg.fileName, path);
+    return {cfg.RoomIp, cfg.TeamNum};
+}
+
+std::string errorOf(const QString& path)
+{
+    try {
+        QSysConfig cfg(nullptr, path);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+}  // namespace
+
+TEST(Config, ReadsBothValues)
+{
+    Loaded l = load(R"({"roomIp": "10.0.0.5", "teamNum": 7})");
+    EXPECT_EQ(l.roomIp, "10.0.0.5");
+    EXPECT_EQ(l.teamNum, 7u);
+    // Extra keys are ignored, key order does not matter.
+    l = load(R"({"teamNum": 12, "school": "x", "roomIp": "127.0.0.2", "nested": {"teamNum": 3}})");
+    EXPECT_EQ(l.roomIp, "127.0.0.2");
+    EXPECT_EQ(l.teamNum, 12u);
+}
+
+TEST(Config, WrongTypesReadAsEmptyOrZero)
+{
+    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": "7"})").teamNum, 0u);
+    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 7.5})").teamNum, 0u);
+    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": null})").teamNum, 0u);
+    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 4294967296})").teamNum, 0u);
+    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 1e300})").teamNum, 0u);
+    // A negative group wraps around into the unsigned field.
+    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": -1})").teamNum, 4294967295u);
+    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 2147483647})").teamNum, 2147483647u);
+    EXPECT_EQ(load(R"({"roomIp": 1234, "teamNum": 3})").roomIp, QString());
+    EXPECT_EQ(load(R"({"roomIp": ["127.0.0.2"], "teamNum": 3})").roomIp, QString());
+    Loaded missing = load(R"({"other": 1})");
+    EXPECT_EQ(missing.roomIp, QString());
+    EXPECT_EQ(missing.teamNum, 0u);
+}
+
+TEST(Config, NotAnObjectIsEmptyWithoutError)
+{
+    for (const QByteArray& text : {QByteArray(), QByteArray("not json"), QByteArray("[1, 2]"),
+                                   QByteArray("\"roomIp\""), QByteArray("{\"roomIp\": \"1.2.3.4\""),
+                                   QByteArray("\xff\xfe\x00garbage", 10)}) {
+        Loaded l = load(text);
+        EXPECT_EQ(l.roomIp, QString()) << text.toStdString();
+        EXPECT_EQ(l.teamNum, 0u) << text.toStdString();
+    }
+}
+
+TEST(Config, MissingFileWritesTheDefaultAndStops)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("team.bin");
+    EXPECT_EQ(errorOf(path), "Config file NOT exist!");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray written = f.readAll();
+    EXPECT_EQ(written.size(), 52);
+    EXPECT_EQ(written, DEFAULT_FILE);
+    f.close();
+    // The next start reads the defaults.
+    QSysConfig cfg(nullptr, path);
+    EXPECT_EQ(cfg.RoomIp, "192.168.7.170");
+    EXPECT_EQ(cfg.TeamNum, 2u);
+}
+
+TEST(Config, SaveWritesConstantsWhateverTheFieldsHold)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("team.bin");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(R"({"roomIp": "127.0.0.9", "teamNum": 9, "extra": true})");
+    }
+    QSysConfig cfg(nullptr, path);
+    cfg.RoomIp = "127.0.0.3";
+    cfg.TeamNum = 5;
+    cfg.save();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), DEFAULT_FILE);
+}
+
+TEST(Config, UnwritableDirectoryLeavesNoFile)
+{
+    // root ignores directory permissions, so use a place where nobody can
+    // create files: /proc. Others get a read-only temporary directory.
+    QTemporaryDir tmp;
+    QString dir = tmp.path();
+    if (geteuid() == 0) {
+        dir = "/proc";
+    } else {
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    const QString path = dir + "/team.bin";
+    EXPECT_EQ(errorOf(path), "Write Config File ERROR");
+    EXPECT_FALSE(QFile::exists(path));
+    QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(Config, UnreadableFileFails)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("team.bin");
+    if (geteuid() == 0) {
+        // root reads any file; a directory of that name cannot be read as one.
+        ASSERT_TRUE(QDir(dir.path()).mkdir("team.bin"));
+    } else {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(R"({"roomIp": "127.0.0.2", "teamNum": 1})");
+        f.close();
+        QFile::setPermissions(path, QFileDevice::Permissions());
+    }
+    EXPECT_EQ(errorOf(path), "Write Config File ERROR");
+}
