@@ -21,3 +21,6 @@ add_executable(test_shell_process shell/ShellProcessTest.cpp)
 target_link_libraries(test_shell_process PRIVATE tavlo_testsupport tavlo_testmain_core)
 add_dependencies(test_shell_process tavlo)
 tavlo_add_gtest(test_shell_process NETNS TIMEOUT 400)
+
+add_test(NAME install_layout COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/shell/install_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(install_layout PROPERTIES TIMEOUT 120)
