@@ -1,13 +1,18 @@
 #include "MainWindow.h"
 
+#include "QPullThread.h"
 #include "QSysConfig.h"
 #include "ui_MainWindow.h"
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QPainter>
 #include <QScreen>
 #include <cstdio>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <unistd.h>
@@ -56,10 +61,28 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainW
     sendTimer->start(1000);
 }
 
+// GUI thread: ends the running viewer, if any (flag, wait, delete). The
+// viewer's interrupt callback sees the flag, so the wait ends within about
+// a second even while the viewer is still opening its stream.
+static void stopViewer()
+{
+    if (!pullThread)
+        return;
+    pullThread->shouldTerminate = true;
+    pullThread->wait();
+    if (pullThread->isFinished()) {
+        delete pullThread;
+        pullThread = nullptr;
+    }
+}
+
 MainWindow::~MainWindow()
 {
     delete ui;
     delete bkg;
+    // The viewer is a child of this window: it must have ended before the
+    // base class destroys the children.
+    stopViewer();
     // Screen sharing and a running viewer are stopped here (see their owners).
 }
 
@@ -81,8 +104,57 @@ void MainWindow::onSendTimer()
     udpSocket->writeDatagram(text, static_cast<qint64>(std::strlen(text)), host, CLASSROOM_PORT);
 }
 
+// A command's number: only an integral JSON number that fits a signed 32-bit
+// integer counts; anything else (string, fraction, null, missing) reads as 0.
+static qint32 commandInt(const QJsonValue& v)
+{
+    if (!v.isDouble())
+        return 0;
+    const double d = v.toDouble();
+    if (!std::isfinite(d) || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0)
+        return 0;
+    return static_cast<qint32>(d);
+}
+
+// GUI thread: shows the stream at url, replacing a viewer that pulls another
+// address (or has ended by itself, which leaves its address empty).
+static void showStream(QObject* owner, const QString& url)
+{
+    if (pullThread && pullThread->currentSrc() != url)
+        stopViewer();
+    if (!pullThread) {
+        pullThread = new QPullThread(owner, url);
+        pullThread->start(QThread::InheritPriority);
+    }
+}
+
 void MainWindow::onUdpReceived()
 {
+    while (udpSocket->hasPendingDatagrams()) {
+        const qint64 size = udpSocket->pendingDatagramSize();
+        QByteArray data(static_cast<int>(size > 0 ? size : 0), '\0');
+        const qint64 got = udpSocket->readDatagram(data.data(), data.size());
+        if (got < 0)
+            continue;
+        data.truncate(static_cast<int>(got));
+
+        const QJsonDocument doc = QJsonDocument::fromJson(data);
+        if (doc.isNull() || !doc.isObject())
+            continue;
+        const QJsonObject msg = doc.object();
+        if (!msg.contains("messageId"))
+            continue;
+        const qint32 messageId = commandInt(msg.value("messageId"));
+        const qint32 groupId = commandInt(msg.value("groupId"));
+
+        if (messageId == 2 && static_cast<quint32>(groupId) != SysConfig->TeamNum) {
+            const QJsonValue ip = msg.value("ip");
+            const QString address = groupId == 0 ? SysConfig->RoomIp : (ip.isString() ? ip.toString() : QString());
+            showStream(this, "rtsp://" + address + ":5000/cam_passby_chn0");
+        } else {
+            stopViewer();
+        }
+    }
 }
 
 void MainWindow::startBtnClick()

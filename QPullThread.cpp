@@ -1,0 +1,276 @@
+#include "QPullThread.h"
+
+#include <QMutexLocker>
+#include <cstdio>
+#include <stdexcept>
+#include <sys/time.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <SDL.h>
+
+QPullThread* pullThread = nullptr;
+std::atomic<int64_t> read_begin_time{-1};
+
+namespace {
+
+// Longest a single blocking open step or packet read may take.
+const int64_t STALL_LIMIT_MS = 10000;
+// SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN |
+// SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR
+const Uint32 WINDOW_FLAGS = 0x11017;
+
+// Prints the failure line and raises the error that ends the viewer.
+[[noreturn]] void fail(const char* line, bool print = true)
+{
+    if (print)
+        std::printf("%s\n", line);
+    throw std::runtime_error(std::string(line) + "\n");
+}
+
+// Everything the viewer sets up, released in one place whatever the path
+// out of run() (viewer thread).
+struct Player {
+    AVFormatContext* fmt = nullptr;
+    AVCodecContext* codec = nullptr;
+    bool sdlUp = false;
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    AVFrame* pFrame = nullptr;
+    AVFrame* pFrameYUV = nullptr;
+    uint8_t* yuvBuffer = nullptr;
+    SwsContext* sws = nullptr;
+    AVPacket* packet = nullptr;
+    // The picture geometry the conversion, display frame and texture are made for.
+    int w = 0, h = 0;
+    AVPixelFormat fmtIn = AV_PIX_FMT_NONE;
+
+    ~Player()
+    {
+        sws_freeContext(sws);
+        av_frame_free(&pFrame);
+        freeDisplayFrame();
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        if (fmt)
+            avformat_close_input(&fmt);
+        if (texture)
+            SDL_DestroyTexture(texture);
+        if (renderer)
+            SDL_DestroyRenderer(renderer);
+        if (window)
+            SDL_DestroyWindow(window);
+        if (sdlUp)
+            SDL_Quit();
+    }
+
+    void freeDisplayFrame()
+    {
+        av_frame_free(&pFrameYUV);
+        av_freep(&yuvBuffer);
+    }
+
+    // (Re)makes the conversion from w × h in fmtIn to planar YUV 4:2:0 at the
+    // same size. Null when the geometry is not known yet.
+    void makeConversion()
+    {
+        sws_freeContext(sws);
+        sws = nullptr;
+        if (w > 0 && h > 0 && fmtIn != AV_PIX_FMT_NONE)
+            sws = sws_getContext(w, h, fmtIn, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    }
+
+    // Follows a picture whose size or pixel format differs from what the
+    // conversion, the display frame and the texture were made for.
+    void adoptGeometry(const AVFrame* f)
+    {
+        w = f->width;
+        h = f->height;
+        fmtIn = static_cast<AVPixelFormat>(f->format);
+        makeConversion();
+        freeDisplayFrame();
+        if (texture)
+            SDL_DestroyTexture(texture);
+        texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_YV12, SDL_TEXTUREACCESS_STREAMING, w, h);
+    }
+
+    // The display frame and its buffer, made on the first picture (and again
+    // after a change of geometry).
+    bool ensureDisplayFrame()
+    {
+        if (pFrameYUV)
+            return true;
+        const int size = av_image_get_buffer_size(AV_PIX_FMT_YUV420P, w, h, 1);
+        if (size <= 0)
+            return false;
+        pFrameYUV = av_frame_alloc();
+        yuvBuffer = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(size)));
+        if (!pFrameYUV || !yuvBuffer) {
+            freeDisplayFrame();
+            return false;
+        }
+        av_image_fill_arrays(pFrameYUV->data, pFrameYUV->linesize, yuvBuffer, AV_PIX_FMT_YUV420P, w, h, 1);
+        return true;
+    }
+
+    void show()
+    {
+        if (pFrame->width != w || pFrame->height != h || pFrame->format != fmtIn || !sws)
+            adoptGeometry(pFrame);
+        if (!sws || !ensureDisplayFrame())
+            return;
+        sws_scale(sws, pFrame->data, pFrame->linesize, 0, h, pFrameYUV->data, pFrameYUV->linesize);
+        if (texture)
+            SDL_UpdateYUVTexture(texture, nullptr, pFrameYUV->data[0], pFrameYUV->linesize[0], pFrameYUV->data[1],
+                                 pFrameYUV->linesize[1], pFrameYUV->data[2], pFrameYUV->linesize[2]);
+        SDL_RenderClear(renderer);
+        if (texture)
+            SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+        SDL_RenderPresent(renderer);
+    }
+};
+
+// Takes whatever SDL has queued for the window (exposures, focus, close
+// requests) and drops it: the window is closed only by its owner.
+void drainEvents()
+{
+    SDL_Event ev;
+    while (SDL_PollEvent(&ev)) {
+    }
+}
+
+}  // namespace
+
+QPullThread::QPullThread(QObject* parent, QString src) : QThread(parent), src(std::move(src))
+{
+    read_begin_time = -1;
+}
+
+QString QPullThread::currentSrc() const
+{
+    QMutexLocker lock(&srcMutex);
+    return src;
+}
+
+int64_t QPullThread::getNow()
+{
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    return static_cast<int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
+int QPullThread::interrupt_cb(void* ctx)
+{
+    const QPullThread* self = static_cast<const QPullThread*>(ctx);
+    if (self && self->shouldTerminate.load())
+        return 1;
+    const int64_t begin = read_begin_time.load();
+    return begin > 0 && getNow() - begin > STALL_LIMIT_MS ? 1 : 0;
+}
+
+// Viewer thread.
+void QPullThread::run()
+{
+    avformat_network_init();
+    AVDictionary* opts = nullptr;
+    av_dict_set(&opts, "rtsp_transport", "tcp", 0);
+    av_dict_set(&opts, "buffer_size", "0", 0);
+    av_dict_set(&opts, "fflags", "nobuffer", 0);
+
+    try {
+        Player p;
+        p.fmt = avformat_alloc_context();
+        if (!p.fmt)
+            fail("Could not open the stream");
+        p.fmt->interrupt_callback.callback = &QPullThread::interrupt_cb;
+        p.fmt->interrupt_callback.opaque = this;
+
+        const QByteArray url = currentSrc().toUtf8();
+        // Opening has its own bound: a peer that accepts and never answers
+        // cannot hold the viewer (or a waiting owner) for long.
+        read_begin_time = getNow();
+        if (avformat_open_input(&p.fmt, url.constData(), nullptr, &opts) != 0)
+            fail("Could not open the stream");  // the context is freed by FFmpeg
+        read_begin_time = getNow();
+        if (avformat_find_stream_info(p.fmt, nullptr) < 0)
+            fail("Could not find stream information");
+
+        int video_stream_index = -1;
+        for (unsigned i = 0; i < p.fmt->nb_streams; ++i) {
+            if (p.fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+                video_stream_index = static_cast<int>(i);
+                break;
+            }
+        }
+        if (video_stream_index < 0)
+            fail("Could not find a video stream");
+
+        const AVCodecParameters* par = p.fmt->streams[video_stream_index]->codecpar;
+        const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+        if (!decoder)
+            fail("Could not find a decoder");
+        p.codec = avcodec_alloc_context3(decoder);
+        if (!p.codec)
+            fail("Could not allocate a codec context");
+        if (avcodec_parameters_to_context(p.codec, par) < 0)
+            fail("Could not copy codec parameters");
+        if (avcodec_open2(p.codec, decoder, nullptr) < 0)
+            fail("Could not open codec");
+        p.w = p.codec->width;
+        p.h = p.codec->height;
+        p.fmtIn = p.codec->pix_fmt;
+
+        // SDL must leave the process's signals alone: the terminal is ended
+        // through its tray, or by a signal that should really end it.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        if (SDL_Init(SDL_INIT_VIDEO) < 0)
+            fail("Could not initialize SDL", false);
+        p.sdlUp = true;
+        // Desktop full-screen needs a window manager to grow the window; made
+        // at the desktop's size, it covers the desktop without one as well.
+        int winW = p.w, winH = p.h;
+        SDL_DisplayMode desktop;
+        if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w > 0 && desktop.h > 0) {
+            winW = desktop.w;
+            winH = desktop.h;
+        }
+        p.window = SDL_CreateWindow("多屏", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, winW, winH, WINDOW_FLAGS);
+        if (!p.window)
+            fail("Could not create SDL window", false);
+        p.renderer = SDL_CreateRenderer(p.window, -1, 0);
+        if (p.w > 0 && p.h > 0)
+            p.texture = SDL_CreateTexture(p.renderer, SDL_PIXELFORMAT_YV12, SDL_TEXTUREACCESS_STREAMING, p.w, p.h);
+
+        p.pFrame = av_frame_alloc();
+        p.packet = av_packet_alloc();
+        if (!p.pFrame || !p.packet)
+            throw std::runtime_error("out of memory\n");
+        p.makeConversion();
+
+        while (!shouldTerminate.load()) {
+            drainEvents();
+            read_begin_time = getNow();
+            if (av_read_frame(p.fmt, p.packet) < 0)
+                break;  // end of stream, network error, a stall or a stop
+            if (p.packet->stream_index == video_stream_index && avcodec_send_packet(p.codec, p.packet) == 0) {
+                while (avcodec_receive_frame(p.codec, p.pFrame) == 0)
+                    p.show();
+            }
+            av_packet_unref(p.packet);
+        }
+    } catch (const std::runtime_error&) {
+        std::printf("runtime error\n");
+    }
+    av_dict_free(&opts);
+    std::fflush(stdout);
+
+    avformat_network_deinit();
+    QMutexLocker lock(&srcMutex);
+    src = QString();
+}
