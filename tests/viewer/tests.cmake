@@ -6,3 +6,14 @@ add_executable(tavlo-test-rtsp-peer ${VIEWER_TEST_DIR}/RtspPeer.cpp)
 target_link_libraries(tavlo-test-rtsp-peer PRIVATE PkgConfig::GST)
 set_target_properties(tavlo-test-rtsp-peer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
                       AUTOMOC OFF AUTOUIC OFF)
+
+add_library(tavlo_viewer_testsupport STATIC ${VIEWER_TEST_DIR}/ViewerSupport.cpp ${VIEWER_TEST_DIR}/ViewerSupport.h)
+target_include_directories(tavlo_viewer_testsupport PUBLIC ${VIEWER_TEST_DIR})
+target_link_libraries(tavlo_viewer_testsupport PUBLIC tavlo_testsupport Qt5::Gui)
+
+# The viewer thread in this process against stand-in peers.
+add_executable(tavlo_viewer_tests ${VIEWER_TEST_DIR}/ViewerTest.cpp)
+target_link_libraries(tavlo_viewer_tests PRIVATE tavlo_viewer tavlo_viewer_testsupport tavlo_testmain_core
+                      PkgConfig::FFMPEG)
+add_dependencies(tavlo_viewer_tests tavlo-test-rtsp-peer)
+tavlo_add_gtest(tavlo_viewer_tests NETNS TIMEOUT 300 LABELS viewer)

@@ -1,0 +1,159 @@
+#include "ViewerSupport.h"
+
+#include "TestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vsupport {
+
+QString peerPath() { return tsupport::buildDir() + "/tavlo-test-rtsp-peer"; }
+QString hostToolPath() { return tsupport::buildDir() + "/tavlo-host"; }
+
+// ---------------------------------------------------------------- Peer
+
+Peer::Peer(const QStringList& args, qint64 netnsPid)
+{
+    proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (netnsPid)
+        proc_.start("nsenter", QStringList{"-t", QString::number(netnsPid), "-n", peerPath()} + args);
+    else
+        proc_.start(peerPath(), args);
+    if (!proc_.waitForStarted(5000))
+        return;
+    ready_ = waitFor("ready", 1, 10000);
+}
+
+Peer::~Peer()
+{
+    if (proc_.state() != QProcess::NotRunning) {
+        proc_.kill();
+        proc_.waitForFinished(5000);
+    }
+}
+
+QByteArray Peer::out()
+{
+    out_ += proc_.readAllStandardOutput();
+    return out_;
+}
+
+int Peer::count(const QString& line)
+{
+    int n = 0;
+    for (const QByteArray& l : out().split('\n'))
+        n += l == line.toUtf8();
+    return n;
+}
+
+bool Peer::waitFor(const QString& line, int n, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (count(line) < n) {
+        if (deadline.hasExpired() || proc_.state() == QProcess::NotRunning)
+            return count(line) >= n;
+        proc_.waitForReadyRead(50);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- PeerNet
+
+static bool sh(const QString& command)
+{
+    int code = -1;
+    tsupport::run("sh", {"-c", command}, QProcessEnvironment::systemEnvironment(), 10000, &code);
+    return code == 0;
+}
+
+PeerNet::PeerNet(const QStringList& addresses)
+{
+    holder_.start("unshare", {"-n", "sleep", "100000"});
+    if (!holder_.waitForStarted(5000))
+        return;
+    const QString pid = QString::number(holder_.processId());
+    // unshare execs sleep once the namespace exists; wait until it has.
+    QString own = QFile::symLinkTarget("/proc/self/ns/net");
+    for (int i = 0; i < 100 && QFile::symLinkTarget("/proc/" + pid + "/ns/net") == own; ++i)
+        QThread::msleep(20);
+    const QString in = "nsenter -t " + pid + " -n ";
+    bool ok = sh("ip link add tvpeer0 type veth peer name tvpeer1 netns " + pid) &&
+              sh("ip addr add " + localAddress() + "/24 dev tvpeer0 && ip link set tvpeer0 up") &&
+              sh(in + "ip link set lo up") && sh(in + "ip link set tvpeer1 up");
+    for (const QString& a : addresses)
+        ok = ok && sh(in + "ip addr add " + a + "/24 dev tvpeer1");
+    // The link is usable once both ends report it up.
+    for (int i = 0; ok && i < 100; ++i) {
+        if (sh("ping -c1 -W1 " + addresses.value(0, localAddress()) + " >/dev/null 2>&1") ||
+            sh("ip link show tvpeer0 | grep -q 'state UP'"))
+            break;
+        QThread::msleep(50);
+    }
+    ok_ = ok;
+}
+
+PeerNet::~PeerNet()
+{
+    sh("ip link del tvpeer0 2>/dev/null");
+    if (holder_.state() != QProcess::NotRunning) {
+        holder_.kill();
+        holder_.waitForFinished(5000);
+    }
+}
+
+// ---------------------------------------------------------------- StdoutCapture
+
+StdoutCapture::StdoutCapture()
+{
+    path_ = QDir::tempPath() + QString("/tavlo-stdout-%1-%2").arg(getpid()).arg(reinterpret_cast<quintptr>(this));
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    const int fd = open(path_.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, STDOUT_FILENO);
+    close(fd);
+}
+
+StdoutCapture::~StdoutCapture()
+{
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+    QFile::remove(path_);
+}
+
+QByteArray StdoutCapture::text()
+{
+    std::fflush(stdout);
+    QFile f(path_);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+// ---------------------------------------------------------------- colours
+
+bool near(QColor got, QColor want, int tol)
+{
+    return std::abs(got.red() - want.red()) <= tol && std::abs(got.green() - want.green()) <= tol &&
+           std::abs(got.blue() - want.blue()) <= tol;
+}
+
+bool coveredBy(const QImage& img, QColor want, int tol)
+{
+    if (img.isNull())
+        return false;
+    const int w = img.width(), h = img.height();
+    const QPoint points[] = {{w / 2, h / 2}, {8, 8}, {w - 9, 8}, {8, h - 9}, {w - 9, h - 9}};
+    for (const QPoint& p : points)
+        if (!near(img.pixelColor(p), want, tol))
+            return false;
+    return true;
+}
+
+}  // namespace vsupport

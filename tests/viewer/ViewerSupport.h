@@ -1,0 +1,81 @@
+#ifndef TAVLO_VIEWERSUPPORT_H
+#define TAVLO_VIEWERSUPPORT_H
+
+// Helpers for the viewer's tests: the stand-in RTSP peer as a process, a
+// second network namespace joined to the test's own by a veth pair, the
+// capture of this process's stdout, and colour checks on screenshots.
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace vsupport {
+
+QString peerPath();  // the built tavlo-test-rtsp-peer
+QString hostToolPath();  // the built tavlo-host
+
+// A running tavlo-test-rtsp-peer; args are passed through. With netnsPid
+// set, the peer runs in that process's network namespace.
+class Peer {
+public:
+    explicit Peer(const QStringList& args, qint64 netnsPid = 0);
+    ~Peer();
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    bool ready() const { return ready_; }
+    // Number of lines equal to line ("connected", "play", "closed", "accepted").
+    int count(const QString& line);
+    // Waits until count(line) >= n.
+    bool waitFor(const QString& line, int n, int timeoutMs);
+    QByteArray out();
+
+private:
+    QProcess proc_;
+    QByteArray out_;
+    bool ready_ = false;
+};
+
+// A second network namespace, joined to the current one by a veth pair:
+// this side has 10.213.0.1/24, the other side the addresses given.
+class PeerNet {
+public:
+    explicit PeerNet(const QStringList& addresses);
+    ~PeerNet();
+    PeerNet(const PeerNet&) = delete;
+    PeerNet& operator=(const PeerNet&) = delete;
+
+    bool ok() const { return ok_; }
+    qint64 pid() const { return holder_.processId(); }  // a process inside it
+    static QString localAddress() { return "10.213.0.1"; }
+
+private:
+    QProcess holder_;
+    bool ok_ = false;
+};
+
+// Sends this process's stdout to a file until text() is called or the
+// object dies.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    QByteArray text();  // what was written so far (stdout stays captured)
+
+private:
+    int saved_ = -1;
+    QString path_;
+};
+
+// True when the colour is within tol of want in each channel.
+bool near(QColor got, QColor want, int tol = 40);
+// True when the image's centre and the four points near its corners are
+// all near want.
+bool coveredBy(const QImage& img, QColor want, int tol = 40);
+
+}  // namespace vsupport
+
+#endif

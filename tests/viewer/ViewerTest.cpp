@@ -1,0 +1,244 @@
+// The viewer thread against stand-in RTSP peers on this test's private
+// loopback, with its window on a private X server.
+#include "QPullThread.h"
+#include "TestSupport.h"
+#include "ViewerSupport.h"
+
+#include <QElapsedTimer>
+#include <atomic>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+using namespace vsupport;
+
+namespace {
+
+std::atomic<int> decodeErrors{0};
+
+void countingLog(void* avcl, int level, const char* fmt, va_list vl)
+{
+    if (level <= AV_LOG_ERROR)
+        ++decodeErrors;
+    av_log_default_callback(avcl, level, fmt, vl);
+}
+
+const QString PATH = ":5000/cam_passby_chn0";
+
+QString url(const QString& address) { return "rtsp://" + address + PATH; }
+
+class ViewerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        x = new tsupport::XServer(1280, 720, false);
+        ASSERT_TRUE(x->ok());
+        // SDL in this process opens its window on the private server.
+        setenv("DISPLAY", x->display().toLocal8Bit().constData(), 1);
+        setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+        av_log_set_callback(countingLog);
+    }
+    static void TearDownTestSuite()
+    {
+        av_log_set_callback(av_log_default_callback);
+        delete x;
+        x = nullptr;
+    }
+    void TearDown() override
+    {
+        if (viewer) {
+            viewer->shouldTerminate = true;
+            viewer->wait();
+        }
+    }
+
+    void start(const QString& address)
+    {
+        viewer = std::make_unique<QPullThread>(nullptr, url(address));
+        viewer->start();
+    }
+    // Waits for the viewer to end by itself.
+    bool ends(int timeoutMs) { return viewer->wait(static_cast<unsigned long>(timeoutMs)); }
+
+    static tsupport::XServer* x;
+    std::unique_ptr<QPullThread> viewer;
+};
+
+tsupport::XServer* ViewerTest::x = nullptr;
+
+TEST_F(ViewerTest, InterruptRuleAbortsLongBlockingCallsAndStops)
+{
+    QPullThread t(nullptr, url("127.0.0.1"));
+    EXPECT_EQ(read_begin_time.load(), -1);
+    EXPECT_EQ(QPullThread::interrupt_cb(&t), 0);  // nothing under way yet
+    read_begin_time = QPullThread::getNow() - 5000;
+    EXPECT_EQ(QPullThread::interrupt_cb(&t), 0);
+    read_begin_time = QPullThread::getNow() - 10500;
+    EXPECT_EQ(QPullThread::interrupt_cb(&t), 1);
+    read_begin_time = QPullThread::getNow();
+    t.shouldTerminate = true;
+    EXPECT_EQ(QPullThread::interrupt_cb(&t), 1);  // a stop aborts at once
+    read_begin_time = -1;
+}
+
+TEST_F(ViewerTest, ShowsTheStreamInABorderlessWindowCoveringTheDisplayUntilStopped)
+{
+    Peer peer({"--address", "127.0.0.5", "--color", "2060e0"});
+    ASSERT_TRUE(peer.ready());
+    start("127.0.0.5");
+    EXPECT_EQ(viewer->currentSrc(), url("127.0.0.5"));
+
+    auto win = tsupport::waitForWindow(x->env(), "多屏", 20000);
+    ASSERT_TRUE(win.has_value());
+    EXPECT_EQ(win->x, 0);
+    EXPECT_EQ(win->y, 0);
+    EXPECT_EQ(win->width, 1280);
+    EXPECT_EQ(win->height, 720);
+    // Kept out of the task bar, and a plain top-level window: no window
+    // manager has framed it.
+    const QByteArray props = tsupport::run("xprop", {"-id", win->id}, x->env());
+    EXPECT_TRUE(props.contains("_NET_WM_STATE_SKIP_TASKBAR")) << props.constData();
+
+    // The picture reaches the screen, stretched over all of it.
+    bool shown = false;
+    for (int i = 0; i < 50 && !shown; ++i) {
+        shown = coveredBy(tsupport::screenshot(x->env()), QColor(0x20, 0x60, 0xe0));
+        if (!shown)
+            tsupport::pause(200);
+    }
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(viewer->isFinished());
+
+    viewer->shouldTerminate = true;
+    EXPECT_TRUE(viewer->wait(5000));
+    EXPECT_TRUE(tsupport::waitForNoWindow(x->env(), "多屏", 5000));
+    EXPECT_EQ(viewer->currentSrc(), QString());
+    EXPECT_TRUE(peer.waitFor("closed", 1, 5000));
+}
+
+TEST_F(ViewerTest, PictureThatChangesEveryFrameIsShownWithoutDecodingErrors)
+{
+    Peer peer({"--address", "127.0.0.5", "--moving", "--size", "1280x720"});
+    ASSERT_TRUE(peer.ready());
+    decodeErrors = 0;
+    start("127.0.0.5");
+    ASSERT_TRUE(tsupport::waitForWindow(x->env(), "多屏", 20000).has_value());
+    tsupport::pause(1500);
+    const QImage a = tsupport::screenshot(x->env());
+    tsupport::pause(700);
+    const QImage b = tsupport::screenshot(x->env());
+    ASSERT_FALSE(a.isNull());
+    ASSERT_FALSE(b.isNull());
+    EXPECT_NE(a, b);  // the moving picture keeps arriving
+    tsupport::pause(2000);
+    EXPECT_FALSE(viewer->isFinished());
+    viewer->shouldTerminate = true;
+    EXPECT_TRUE(viewer->wait(5000));
+    EXPECT_EQ(decodeErrors.load(), 0);
+}
+
+TEST_F(ViewerTest, PictureSizeChangeWithinTheStreamKeepsFillingTheWindow)
+{
+    Peer peer({"--address", "127.0.0.5", "--color", "e0e020", "--size", "640x360", "--resize-after", "1500",
+               "--resize", "1280x720"});
+    ASSERT_TRUE(peer.ready());
+    decodeErrors = 0;
+    start("127.0.0.5");
+    ASSERT_TRUE(tsupport::waitForWindow(x->env(), "多屏", 20000).has_value());
+    tsupport::pause(4000);  // well past the change of size
+    EXPECT_FALSE(viewer->isFinished());
+    EXPECT_TRUE(coveredBy(tsupport::screenshot(x->env()), QColor(0xe0, 0xe0, 0x20)));
+    viewer->shouldTerminate = true;
+    EXPECT_TRUE(viewer->wait(5000));
+}
+
+TEST_F(ViewerTest, StreamThatGoesSilentEndsTheViewerAfterTenSeconds)
+{
+    Peer peer({"--address", "127.0.0.5", "--color", "20e020", "--silent-after", "1000"});
+    ASSERT_TRUE(peer.ready());
+    QElapsedTimer clock;
+    clock.start();
+    start("127.0.0.5");
+    ASSERT_TRUE(tsupport::waitForWindow(x->env(), "多屏", 20000).has_value());
+    ASSERT_TRUE(ends(40000));
+    EXPECT_GE(clock.elapsed(), 10000);  // a stall is tolerated for 10 s
+    EXPECT_FALSE(viewer->shouldTerminate.load());
+    EXPECT_EQ(viewer->currentSrc(), QString());
+    EXPECT_TRUE(tsupport::waitForNoWindow(x->env(), "多屏", 5000));
+}
+
+TEST_F(ViewerTest, StreamWithoutVideoEndsWithItsFailureLines)
+{
+    Peer peer({"--address", "127.0.0.5", "--mode", "audio"});
+    ASSERT_TRUE(peer.ready());
+    StdoutCapture out;
+    start("127.0.0.5");
+    ASSERT_TRUE(ends(30000));
+    EXPECT_TRUE(out.text().contains("Could not find a video stream\nruntime error\n")) << out.text().constData();
+    EXPECT_EQ(viewer->currentSrc(), QString());
+    EXPECT_TRUE(tsupport::windowsNamed(x->env(), "多屏").isEmpty());
+}
+
+TEST_F(ViewerTest, RefusedConnectionEndsWithCouldNotOpen)
+{
+    StdoutCapture out;
+    start("127.0.0.7");  // nothing listens there
+    ASSERT_TRUE(ends(15000));
+    EXPECT_TRUE(out.text().contains("Could not open the stream\nruntime error\n")) << out.text().constData();
+    EXPECT_EQ(viewer->currentSrc(), QString());
+}
+
+TEST_F(ViewerTest, PeerThatAcceptsAndNeverAnswersIsStoppedWithinAboutASecond)
+{
+    Peer peer({"--address", "127.0.0.9", "--mode", "hang"});
+    ASSERT_TRUE(peer.ready());
+    StdoutCapture out;
+    start("127.0.0.9");
+    ASSERT_TRUE(peer.waitFor("accepted", 1, 10000));
+    tsupport::pause(500);  // the viewer now waits for an answer
+    ASSERT_FALSE(viewer->isFinished());
+    QElapsedTimer clock;
+    clock.start();
+    viewer->shouldTerminate = true;
+    ASSERT_TRUE(viewer->wait(8000));
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(viewer->currentSrc(), QString());
+    EXPECT_TRUE(out.text().contains("Could not open the stream\nruntime error\n")) << out.text().constData();
+}
+
+TEST_F(ViewerTest, PeerThatNeverAnswersIsGivenUpAfterTheOpeningBound)
+{
+    Peer peer({"--address", "127.0.0.9", "--mode", "hang"});
+    ASSERT_TRUE(peer.ready());
+    StdoutCapture out;
+    QElapsedTimer clock;
+    clock.start();
+    start("127.0.0.9");
+    ASSERT_TRUE(ends(40000));
+    EXPECT_GE(clock.elapsed(), 10000);
+    EXPECT_TRUE(out.text().contains("Could not open the stream\nruntime error\n")) << out.text().constData();
+    EXPECT_EQ(viewer->currentSrc(), QString());
+}
+
+TEST_F(ViewerTest, StopDuringOpeningEndsTheViewerAndLeavesNoWindow)
+{
+    Peer peer({"--address", "127.0.0.5", "--color", "e02020"});
+    ASSERT_TRUE(peer.ready());
+    for (int delayMs : {0, 30, 150}) {
+        start("127.0.0.5");
+        tsupport::pause(delayMs);
+        viewer->shouldTerminate = true;
+        ASSERT_TRUE(viewer->wait(8000)) << delayMs;
+        EXPECT_EQ(viewer->currentSrc(), QString()) << delayMs;
+        EXPECT_TRUE(tsupport::waitForNoWindow(x->env(), "多屏", 5000)) << delayMs;
+    }
+    // The peer is still fine for a viewer that is left alone.
+    start("127.0.0.5");
+    EXPECT_TRUE(tsupport::waitForWindow(x->env(), "多屏", 20000).has_value());
+}
+
+}  // namespace
