@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "QPullThread.h"
+#include "QServerThread.h"
 #include "QSysConfig.h"
 #include "ui_MainWindow.h"
 
@@ -27,9 +28,11 @@ static const int LIVE_PORT = 5000;
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainWindow)
 {
     Q_UNUSED(parent);
-    icons[0][0] = new QPixmap(QString::fromUtf8(":/右上/关闭_默认.png"));
-    icons[0][1] = new QPixmap(QString::fromUtf8(":/右上/关闭_经过.png"));
-    icons[0][2] = new QPixmap(QString::fromUtf8(":/右上/关闭_点击.png"));
+    if (!icons[0][0]) {  // loaded once; they live until the process ends
+        icons[0][0] = new QPixmap(QString::fromUtf8(":/右上/关闭_默认.png"));
+        icons[0][1] = new QPixmap(QString::fromUtf8(":/右上/关闭_经过.png"));
+        icons[0][2] = new QPixmap(QString::fromUtf8(":/右上/关闭_点击.png"));
+    }
     ui->setupUi(this);
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
@@ -83,6 +86,8 @@ MainWindow::~MainWindow()
     // The viewer is a child of this window: it must have ended before the
     // base class destroys the children.
     stopViewer();
+    // Then screen sharing: a viewer may be showing this terminal's own stream.
+    QServerThread::Stop();
     // Screen sharing and a running viewer are stopped here (see their owners).
 }
 
@@ -92,6 +97,7 @@ void MainWindow::onSendTimer()
     ++cnt;
     if (cnt == 3)
         hide();
+    QServerThread::Start(nullptr);
 
     char text[256];
     std::snprintf(text, sizeof text, "{ \"messageId\":0,\"id\":%d, \"livePort\":%d,\"systemType\":1 }",
