@@ -2,6 +2,7 @@
 
 #include "QPullThread.h"
 #include "QServerThread.h"
+#include "QServerThread.h"
 #include "QSysConfig.h"
 #include "ui_MainWindow.h"
 
@@ -88,6 +89,8 @@ MainWindow::~MainWindow()
     stopViewer();
     // Then screen sharing: a viewer may be showing this terminal's own stream.
     QServerThread::Stop();
+    // Then screen sharing: a viewer may be showing this terminal's own stream.
+    QServerThread::Stop();
     // Screen sharing and a running viewer are stopped here (see their owners).
 }
 
@@ -97,6 +100,7 @@ void MainWindow::onSendTimer()
     ++cnt;
     if (cnt == 3)
         hide();
+    QServerThread::Start(nullptr);
     QServerThread::Start(nullptr);
 
     char text[256];

@@ -1,2 +1,14 @@
 # Screen sharing: capture, encoder, frame queue and the RTSP server.
-add_library(tavlo_sharing INTERFACE)
+pkg_check_modules(GST_SHARING REQUIRED IMPORTED_TARGET gstreamer-sdp-1.0 gstreamer-rtsp-1.0)
+add_library(tavlo_sharing STATIC
+  FrameStructure.h
+  QScreenThread.cpp QScreenThread.h
+  FFmpegH264Source.cpp FFmpegH264Source.h
+  LiveServerMediaSubsession.cpp LiveServerMediaSubsession.h
+  QServerThread.cpp QServerThread.h)
+target_include_directories(tavlo_sharing PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tavlo_sharing PUBLIC Qt5::Core Qt5::Gui PkgConfig::FFMPEG PkgConfig::GST PkgConfig::GST_SHARING
+                      ${X11_LIBRARIES} ${X11_Xext_LIB} Threads::Threads)
+target_include_directories(tavlo_sharing PUBLIC ${X11_INCLUDE_DIR})
+# GLib's headers use "signals" as a name; this library declares no Qt signals.
+target_compile_definitions(tavlo_sharing PRIVATE QT_NO_KEYWORDS)

@@ -1,0 +1,133 @@
+#include "LiveServerMediaSubsession.h"
+
+#include "FFmpegH264Source.h"
+
+#include <gst/app/gstappsrc.h>
+
+const char* const LiveServerMediaSubsession::STREAM_NAME = "cam_passby_chn0";
+const char* const LiveServerMediaSubsession::DESCRIPTION = "RTSP Streaming Session";
+
+LiveServerMediaSubsession* LiveServerMediaSubsession::createNew(FFmpegH264Source* source)
+{
+    return new LiveServerMediaSubsession(source);
+}
+
+LiveServerMediaSubsession::LiveServerMediaSubsession(FFmpegH264Source* source)
+    : m_source(source), m_factory(gst_rtsp_media_factory_new())
+{
+    // Access units arrive whole, as an Annex B byte stream; the payloader
+    // cuts them into RTP packets (fragmenting large slices), so nothing is
+    // ever truncated.
+    gst_rtsp_media_factory_set_launch(m_factory,
+                                      "( appsrc name=src is-live=true format=time do-timestamp=true "
+                                      "min-latency=0 "
+                                      "caps=video/x-h264,stream-format=byte-stream,alignment=au "
+                                      "! rtph264pay name=pay0 pt=96 config-interval=-1 )");
+    // One pipeline for everybody.
+    gst_rtsp_media_factory_set_shared(m_factory, TRUE);
+    gst_rtsp_media_factory_set_suspend_mode(m_factory, GST_RTSP_SUSPEND_MODE_NONE);
+    gst_rtsp_media_factory_set_protocols(
+        m_factory, static_cast<GstRTSPLowerTrans>(GST_RTSP_LOWER_TRANS_UDP | GST_RTSP_LOWER_TRANS_TCP));
+    gst_rtsp_media_factory_set_latency(m_factory, 0);
+
+    // Server-side RTP/RTCP ports for UDP clients.
+    GstRTSPAddressPool* pool = gst_rtsp_address_pool_new();
+    gst_rtsp_address_pool_add_range(pool, GST_RTSP_ADDRESS_POOL_ANY_IPV4, GST_RTSP_ADDRESS_POOL_ANY_IPV4,
+                                    RTP_PORT_FIRST, RTP_PORT_LAST, 0);
+    gst_rtsp_media_factory_set_address_pool(m_factory, pool);
+    g_object_unref(pool);
+
+    g_signal_connect(m_factory, "media-configure", G_CALLBACK(&LiveServerMediaSubsession::mediaConfigure), this);
+}
+
+LiveServerMediaSubsession::~LiveServerMediaSubsession()
+{
+    release();
+    g_signal_handlers_disconnect_by_data(m_factory, this);
+    g_object_unref(m_factory);
+}
+
+void LiveServerMediaSubsession::release()
+{
+    GstRTSPMedia* media;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        media = m_media;
+        m_media = nullptr;
+    }
+    if (!media)
+        return;
+    // Gives back the prepare held since the first client; with no client
+    // left this stops the pipeline.
+    gst_rtsp_media_unprepare(media);
+    g_signal_handlers_disconnect_by_data(media, this);
+    g_object_unref(media);
+}
+
+// Client thread: the shared pipeline has just been built.
+void LiveServerMediaSubsession::mediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer self)
+{
+    auto* sub = static_cast<LiveServerMediaSubsession*>(self);
+    GstElement* bin = gst_rtsp_media_get_element(media);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(bin), "src");
+    if (src) {
+        sub->m_source->attach(GST_APP_SRC(src));
+        g_object_set_data_full(G_OBJECT(media), "tavlo-appsrc", src, gst_object_unref);
+    }
+    gst_object_unref(bin);
+    g_signal_connect(media, "prepared", G_CALLBACK(&LiveServerMediaSubsession::mediaPrepared), self);
+    g_signal_connect(media, "unprepared", G_CALLBACK(&LiveServerMediaSubsession::mediaUnprepared), self);
+}
+
+// Client thread: the pipeline runs. Holding one more prepare keeps it
+// running (and the source bound) when the last client leaves.
+void LiveServerMediaSubsession::mediaPrepared(GstRTSPMedia* media, gpointer self)
+{
+    auto* sub = static_cast<LiveServerMediaSubsession*>(self);
+    {
+        std::lock_guard<std::mutex> lock(sub->m_mutex);
+        if (sub->m_media)
+            return;
+        sub->m_media = GST_RTSP_MEDIA(g_object_ref(media));
+    }
+    // On a prepared media this only counts one more user; the thread object
+    // it wants is let go at once, and its quit request is run off here.
+    GstRTSPThread* thread = gst_rtsp_thread_new(GST_RTSP_THREAD_TYPE_MEDIA);
+    GMainContext* context = g_main_context_ref(thread->context);
+    gst_rtsp_media_prepare(media, thread);
+    while (g_main_context_iteration(context, FALSE)) {
+    }
+    g_main_context_unref(context);
+}
+
+// A pipeline that went down (error, or the release at shutdown): the
+// source lets go of its appsrc; a later client builds a new pipeline.
+void LiveServerMediaSubsession::mediaUnprepared(GstRTSPMedia* media, gpointer self)
+{
+    auto* sub = static_cast<LiveServerMediaSubsession*>(self);
+    auto* src = static_cast<GstElement*>(g_object_get_data(G_OBJECT(media), "tavlo-appsrc"));
+    if (src)
+        sub->m_source->detach(GST_APP_SRC(src));
+    GstRTSPMedia* kept = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(sub->m_mutex);
+        if (sub->m_media == media) {
+            kept = sub->m_media;
+            sub->m_media = nullptr;
+        }
+    }
+    if (kept)
+        g_object_unref(kept);
+}
+
+void LiveServerMediaSubsession::describe(GstSDPMessage* sdp)
+{
+    gst_sdp_message_set_session_name(sdp, DESCRIPTION);
+    gst_sdp_message_set_information(sdp, STREAM_NAME);
+    for (guint i = 0; i < gst_sdp_message_medias_len(sdp); ++i) {
+        auto* media = const_cast<GstSDPMedia*>(gst_sdp_message_get_media(sdp, i));
+        while (gst_sdp_media_bandwidths_len(media) > 0)
+            gst_sdp_media_remove_bandwidth(media, 0);
+        gst_sdp_media_add_bandwidth(media, GST_SDP_BWTYPE_AS, BANDWIDTH_KBPS);
+    }
+}

@@ -1,0 +1,357 @@
+#include "QScreenThread.h"
+
+#include <QException>
+#include <QGuiApplication>
+#include <cstdio>
+#include <cstring>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/time.h>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+}
+
+// Xlib last: its macros clash with Qt's names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+
+struct QScreenThread::Capture {
+    Display* display = nullptr;
+    XImage* image = nullptr;
+    XShmSegmentInfo shminfo{};
+    bool shmAttached = false;
+};
+
+namespace {
+
+// Set-up cannot go on: say why on stderr, once, and give up.
+[[noreturn]] void fatal(const char* why)
+{
+    std::fprintf(stderr, "Screen sharing is off: %s\n", why);
+    throw QException();
+}
+
+}  // namespace
+
+QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps, int AGob, int ABitPerSecond)
+    : QThread(parent), Width(AWidth), Height(AHeight), Fps(AFps), Gob(AGob), BitPerSecond(ABitPerSecond)
+{
+    screen = QGuiApplication::primaryScreen();
+
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+    if (!codec)
+        fatal("no H.264 encoder");
+    codecContext = avcodec_alloc_context3(codec);
+    if (!codecContext)
+        fatal("the H.264 encoder context cannot be allocated");
+
+    codecContext->bit_rate = static_cast<int64_t>(BitPerSecond);
+    codecContext->width = Width;
+    codecContext->height = Height;
+    codecContext->time_base = AVRational{1, Fps};
+    codecContext->framerate = AVRational{Fps, 1};
+    codecContext->gop_size = Gob;
+    codecContext->max_b_frames = 0;
+    codecContext->pix_fmt = AV_PIX_FMT_YUV420P;
+    // No global header: the parameter sets travel in the stream, ahead of
+    // every keyframe. Options the encoder does not know are skipped.
+    av_opt_set(codecContext->priv_data, "preset", "veryfast", 0);
+    av_opt_set(codecContext->priv_data, "tune", "zerolatency", 0);
+    av_opt_set(codecContext->priv_data, "crf", "23", 0);
+    av_opt_set(codecContext->priv_data, "maxrate", "4000000", 0);
+    av_opt_set(codecContext->priv_data, "bufsize", "8000000", 0);
+    av_opt_set(codecContext->priv_data, "repeat-headers", "1", 0);
+    if (avcodec_open2(codecContext, codec, nullptr) < 0) {
+        avcodec_free_context(&codecContext);
+        fatal("the H.264 encoder cannot be opened");
+    }
+
+    // Fitted to the grabbed root window in setupCapture; the screen's size
+    // is the first guess.
+    int srcW = Width, srcH = Height;
+    if (screen) {
+        srcW = static_cast<int>(screen->size().width() * screen->devicePixelRatio());
+        srcH = static_cast<int>(screen->size().height() * screen->devicePixelRatio());
+    }
+    swsCtx = sws_getContext(srcW, srcH, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                            nullptr, nullptr);
+}
+
+QScreenThread::~QScreenThread()
+{
+    releaseCapture();
+    avcodec_free_context(&codecContext);
+    sws_freeContext(swsCtx);
+    for (FrameStructure* f : outqueue)
+        delete f;
+    outqueue.clear();
+}
+
+void QScreenThread::setCallbackFunctionFrameIsReady(std::function<void()> func)
+{
+    onFrame = std::move(func);
+}
+
+int QScreenThread::shmId() const
+{
+    return capture ? capture->shminfo.shmid : -1;
+}
+
+void QScreenThread::setupCapture()
+{
+    if (capture)
+        return;
+    capture = new Capture;
+    capture->shminfo.shmid = -1;
+    Display*& display = capture->display;
+    XImage*& image = capture->image;
+    XShmSegmentInfo& shminfo = capture->shminfo;
+    display = XOpenDisplay(nullptr);
+    try {
+        if (!display)
+            fatal("the X display cannot be opened");
+        const Window root = DefaultRootWindow(display);
+        XWindowAttributes attr;
+        if (!XGetWindowAttributes(display, root, &attr))
+            fatal("the root window's attributes cannot be read");
+        sw = attr.width;
+        sh = attr.height;
+        if (!XShmQueryExtension(display))
+            fatal("the X server has no MIT shared-memory extension");
+
+        // The grab is read as BGRA bytes: only a TrueColor visual with 8-bit
+        // channels at 32 bits per pixel gives that.
+        Visual* visual = DefaultVisual(display, 0);
+        const int depth = DefaultDepth(display, 0);
+        if (visual->c_class != TrueColor || visual->red_mask != 0xff0000 || visual->green_mask != 0xff00 ||
+            visual->blue_mask != 0xff)
+            fatal("the root window is not 32-bit TrueColor (BGRA)");
+        image = XShmCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &shminfo,
+                                static_cast<unsigned>(sw), static_cast<unsigned>(sh));
+        if (!image)
+            fatal("the shared-memory image cannot be created");
+        if (image->bits_per_pixel != 32 || image->byte_order != LSBFirst)
+            fatal("the root window is not 32-bit TrueColor (BGRA)");
+
+        // Owner only: the segment holds the whole screen.
+        shminfo.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height,
+                               IPC_CREAT | 0600);
+        if (shminfo.shmid < 0)
+            fatal("no shared-memory segment for the screen");
+        void* addr = shmat(shminfo.shmid, nullptr, 0);
+        if (addr == reinterpret_cast<void*>(-1)) {
+            shmctl(shminfo.shmid, IPC_RMID, nullptr);
+            shminfo.shmid = -1;
+            fatal("the shared-memory segment cannot be attached");
+        }
+        shminfo.shmaddr = image->data = static_cast<char*>(addr);
+        shminfo.readOnly = False;
+        if (!XShmAttach(display, &shminfo))
+            fatal("the X server cannot attach the shared-memory segment");
+        XSync(display, False);
+        capture->shmAttached = true;
+        // The segment goes away with the last detach, even after a crash.
+        shmctl(shminfo.shmid, IPC_RMID, nullptr);
+
+        // The conversion reads what the grab delivers.
+        swsCtx = sws_getCachedContext(swsCtx, sw, sh, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P,
+                                      SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!swsCtx)
+            fatal("no conversion from the screen to the encoder");
+    } catch (...) {
+        releaseCapture();
+        throw;
+    }
+}
+
+void QScreenThread::releaseCapture()
+{
+    if (!capture)
+        return;
+    Display* display = capture->display;
+    XImage*& image = capture->image;
+    XShmSegmentInfo& shminfo = capture->shminfo;
+    if (capture->shmAttached) {
+        XShmDetach(display, &shminfo);
+        XSync(display, False);
+        capture->shmAttached = false;
+    }
+    if (image) {
+        image->data = nullptr;
+        XDestroyImage(image);
+        image = nullptr;
+    }
+    if (shminfo.shmaddr) {
+        shmdt(shminfo.shmaddr);
+        shminfo.shmaddr = nullptr;
+    }
+    if (shminfo.shmid >= 0) {
+        shmctl(shminfo.shmid, IPC_RMID, nullptr);
+        shminfo.shmid = -1;
+    }
+    if (display)
+        XCloseDisplay(display);
+    delete capture;
+    capture = nullptr;
+}
+
+void QScreenThread::requestStop()
+{
+    stopRequested = true;
+}
+
+void QScreenThread::requestKeyframe()
+{
+    keyframeRequested = true;
+}
+
+void QScreenThread::run()
+{
+    try {
+        setupCapture();
+    } catch (const QException&) {
+        return;  // already reported; screen sharing stays off
+    }
+
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    if (!frame || !packet) {
+        std::fprintf(stderr, "Screen sharing is off: out of memory\n");
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        return;
+    }
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = Width;
+    frame->height = Height;
+    if (av_frame_get_buffer(frame, 0) < 0) {
+        std::fprintf(stderr, "Screen sharing is off: no picture buffer\n");
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        return;
+    }
+
+    Display* display = capture->display;
+    XImage* image = capture->image;
+    const Window root = DefaultRootWindow(display);
+    int pts = 0;
+    while (!stopRequested) {
+        struct timeval start;
+        gettimeofday(&start, nullptr);
+        std::printf("XShmGetImage(: %d\n", pts);
+        XShmGetImage(display, root, image, 0, 0, AllPlanes);
+
+        // The encoder may still hold the picture of the last step.
+        av_frame_make_writable(frame);
+        const uint8_t* srcPlanes[4] = {reinterpret_cast<const uint8_t*>(image->data), nullptr, nullptr, nullptr};
+        const int srcStrides[4] = {image->bytes_per_line, 0, 0, 0};
+        sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, frame->data, frame->linesize);
+        frame->pts = pts;
+        frame->pict_type = keyframeRequested.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+
+        if (avcodec_send_frame(codecContext, frame) < 0) {
+            std::printf("avcodec_send_frame Error");
+            std::fflush(stdout);
+            break;
+        }
+        av_packet_unref(packet);
+        const int ret = avcodec_receive_packet(codecContext, packet);
+        if (ret == AVERROR(EAGAIN)) {
+            std::printf("AVERROR(EAGAIN: %d\n", pts);
+            ++pts;
+            continue;
+        }
+        if (ret < 0) {
+            std::printf("AVERROR(EAGAINret < 0: %d\n", pts);
+            break;
+        }
+        if (packet->size > 0)
+            queuePacket(packet->data, packet->size, pts);
+        onFrame();
+
+        struct timeval now;
+        gettimeofday(&now, nullptr);
+        // Unsigned on purpose: a clock that steps back gives a huge value
+        // and the iteration does not sleep.
+        const uint64_t diff = static_cast<uint64_t>((now.tv_sec - start.tv_sec) * 1000 +
+                                                    (now.tv_usec - start.tv_usec) / 1000);
+        std::printf("diff: %d\n", static_cast<int>(diff));
+        if (diff <= 32)
+            QThread::msleep(static_cast<unsigned long>(33 - diff));
+        ++pts;
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+}
+
+void QScreenThread::queuePacket(const uint8_t* packet, int size, int frameID)
+{
+    // The leading start code (normally four bytes) is not part of the record.
+    int skip = 4;
+    if (size >= 3 && packet[0] == 0 && packet[1] == 0 && packet[2] == 1)
+        skip = 3;
+    if (size <= skip)
+        return;
+    auto* record = new FrameStructure;
+    record->dataPointer = new uint8_t[static_cast<size_t>(size)];
+    record->dataSize = size - skip;
+    record->frameID = frameID;
+    std::memcpy(record->dataPointer, packet + skip, static_cast<size_t>(record->dataSize));
+
+    size_t length;
+    {
+        std::lock_guard<std::mutex> lock(outqueue_mutex);
+        // Trim before the push: 30 records at most afterwards. A record that
+        // the server is copying right now is passed over.
+        while (outqueue.size() > 29) {
+            auto victim = outqueue.begin();
+            if (*victim == lent)
+                ++victim;
+            delete *victim;
+            outqueue.erase(victim);
+            std::printf("GetFrame pop@@@: %d\n", static_cast<int>(outqueue.size()));
+        }
+        outqueue.push_back(record);
+        length = outqueue.size();
+    }
+    std::printf("GetFrame: %d\n", static_cast<int>(length));
+}
+
+int QScreenThread::queueLength()
+{
+    std::lock_guard<std::mutex> lock(outqueue_mutex);
+    return static_cast<int>(outqueue.size());
+}
+
+bool QScreenThread::GetFrame(uint8_t** FrameBuffer, unsigned int* FrameSize)
+{
+    std::printf("GetFramec: %s", "GetFrame@@\n");
+    std::lock_guard<std::mutex> lock(outqueue_mutex);
+    if (outqueue.empty()) {
+        *FrameBuffer = nullptr;
+        *FrameSize = 0;
+        return false;
+    }
+    // Once lent, a record stays at the front: the trim passes it over and
+    // takes only records behind it.
+    lent = outqueue.front();
+    *FrameBuffer = lent->dataPointer;
+    *FrameSize = static_cast<unsigned int>(lent->dataSize);
+    return true;
+}
+
+bool QScreenThread::ReleaseFrame()
+{
+    std::lock_guard<std::mutex> lock(outqueue_mutex);
+    if (outqueue.empty())
+        return true;
+    FrameStructure* victim = outqueue.front();
+    outqueue.pop_front();
+    if (victim == lent)
+        lent = nullptr;
+    delete victim;
+    return true;
+}

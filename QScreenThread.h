@@ -1,0 +1,90 @@
+#ifndef TAVLO_QSCREENTHREAD_H
+#define TAVLO_QSCREENTHREAD_H
+
+#include "FrameStructure.h"
+
+#include <QScreen>
+#include <QThread>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+// The producer half of screen sharing: grabs the X11 root window through
+// MIT shared memory about thirty times a second, converts it to YUV 4:2:0,
+// encodes it to H.264 and queues every access unit (at most 30) for the
+// RTSP server, which it wakes through the frame-ready callback.
+//
+// Set-up failures (no encoder, no display, no shared memory, a root window
+// that is not 32-bit TrueColor) write one line to stderr and throw
+// QException.
+class QScreenThread : public QThread {
+public:
+    // GUI thread. Sets up the encoder and the conversion.
+    QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps, int AGob, int ABitPerSecond);
+    // Any thread, once the capture loop has ended (or never ran).
+    ~QScreenThread() override;
+
+    // Set once, before start; the capture thread calls it after every
+    // encoder step.
+    void setCallbackFunctionFrameIsReady(std::function<void()> func);
+
+    // Opens the display and the shared-memory image and fits the conversion
+    // to the root window. Called from the GUI thread before start so that a
+    // failure shows at once; run() calls it itself if nobody did.
+    void setupCapture();
+
+    // Server thread: lends the oldest record (it stays queued and cannot be
+    // trimmed until ReleaseFrame). False, null and 0 on an empty queue.
+    bool GetFrame(uint8_t** FrameBuffer, unsigned int* FrameSize);
+    // Server thread: removes and destroys the record that GetFrame lent, or
+    // the oldest one if none is lent. Always true.
+    bool ReleaseFrame();
+
+    // Capture thread (run): queues one encoded packet, Annex B with its
+    // leading start code, trimming the queue to make room.
+    void queuePacket(const uint8_t* packet, int size, int frameID);
+    int queueLength();
+
+    // Any thread: ends the capture loop after the current iteration.
+    void requestStop();
+    // Any thread: the next encoded picture is a keyframe (a new client can
+    // start decoding at once).
+    void requestKeyframe();
+
+    // The shared-memory segment's id, -1 before setupCapture.
+    int shmId() const;
+
+    int Width;
+    int Height;
+    int Fps;
+    int Gob;
+    int BitPerSecond;
+    AVCodecContext* codecContext = nullptr;
+    SwsContext* swsCtx = nullptr;
+    std::deque<FrameStructure*> outqueue;
+    std::mutex outqueue_mutex;
+    std::function<void()> onFrame;
+    QScreen* screen = nullptr;
+
+protected:
+    // Capture thread: the grab, convert, encode, queue loop.
+    void run() override;
+
+private:
+    void releaseCapture();
+
+    struct Capture;            // the X display, the shared image and its segment
+    Capture* capture = nullptr;  // null until setupCapture
+    int sw = 0, sh = 0;
+    FrameStructure* lent = nullptr;  // under outqueue_mutex
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> keyframeRequested{false};
+};
+
+#endif

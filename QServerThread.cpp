@@ -1,0 +1,304 @@
+#include "QServerThread.h"
+
+#include "FFmpegH264Source.h"
+#include "LiveServerMediaSubsession.h"
+#include "QScreenThread.h"
+
+#include <QException>
+#include <cstdio>
+#include <string>
+
+QServerThread* ServerThread = nullptr;
+
+namespace {
+
+// Client sessions that show no sign of life for this long are reclaimed.
+const guint SESSION_TIMEOUT_S = 65;
+// The event loop looks at quit at least this often.
+const guint QUIT_POLL_MS = 10;
+
+// Capture thread that a new client's PLAY asks for a keyframe; null once
+// the server is torn down. Written in the GUI thread, read in client threads.
+std::atomic<QScreenThread*> KeyframeTarget{nullptr};
+
+// Set once a start failed, so that the announcement ticks don't retry.
+bool StartFailed = false;
+
+// ---- an RTSP client whose session description carries our texts
+
+struct TavloRtspClient {
+    GstRTSPClient parent;
+};
+struct TavloRtspClientClass {
+    GstRTSPClientClass parent_class;
+};
+
+G_DEFINE_TYPE(TavloRtspClient, tavlo_rtsp_client, GST_TYPE_RTSP_CLIENT)
+
+GstSDPMessage* tavloCreateSdp(GstRTSPClient* client, GstRTSPMedia* media)
+{
+    GstSDPMessage* sdp = GST_RTSP_CLIENT_CLASS(tavlo_rtsp_client_parent_class)->create_sdp(client, media);
+    if (sdp)
+        LiveServerMediaSubsession::describe(sdp);
+    return sdp;
+}
+
+void tavlo_rtsp_client_class_init(TavloRtspClientClass* klass)
+{
+    GST_RTSP_CLIENT_CLASS(klass)->create_sdp = tavloCreateSdp;
+}
+
+void tavlo_rtsp_client_init(TavloRtspClient*) {}
+
+// Client thread.
+void onNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer)
+{
+    gst_rtsp_session_set_timeout(session, SESSION_TIMEOUT_S);
+}
+
+// Client thread: a client starts playing; it can decode from the next
+// picture on if that is a keyframe.
+void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer)
+{
+    if (QScreenThread* target = KeyframeTarget.load())
+        target->requestKeyframe();
+}
+
+// ---- an RTSP server that makes such clients
+
+struct TavloRtspServer {
+    GstRTSPServer parent;
+};
+struct TavloRtspServerClass {
+    GstRTSPServerClass parent_class;
+};
+
+G_DEFINE_TYPE(TavloRtspServer, tavlo_rtsp_server, GST_TYPE_RTSP_SERVER)
+
+// Server thread: a connection was accepted.
+GstRTSPClient* tavloCreateClient(GstRTSPServer* server)
+{
+    auto* client = GST_RTSP_CLIENT(g_object_new(tavlo_rtsp_client_get_type(), nullptr));
+    if (GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(server)) {
+        gst_rtsp_client_set_session_pool(client, pool);
+        g_object_unref(pool);
+    }
+    if (GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(server)) {
+        gst_rtsp_client_set_mount_points(client, mounts);
+        g_object_unref(mounts);
+    }
+    if (GstRTSPThreadPool* threads = gst_rtsp_server_get_thread_pool(server)) {
+        gst_rtsp_client_set_thread_pool(client, threads);
+        g_object_unref(threads);
+    }
+    gst_rtsp_client_set_content_length_limit(client, gst_rtsp_server_get_content_length_limit(server));
+    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), nullptr);
+    g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
+    return client;
+}
+
+void tavlo_rtsp_server_class_init(TavloRtspServerClass* klass)
+{
+    GST_RTSP_SERVER_CLASS(klass)->create_client = tavloCreateClient;
+}
+
+void tavlo_rtsp_server_init(TavloRtspServer*) {}
+
+GstRTSPServer* makeServer(int port, GstRTSPMountPoints* mounts, GstRTSPSessionPool* sessions)
+{
+    auto* server = GST_RTSP_SERVER(g_object_new(tavlo_rtsp_server_get_type(), nullptr));
+    const std::string service = std::to_string(port);
+    gst_rtsp_server_set_service(server, service.c_str());
+    gst_rtsp_server_set_mount_points(server, mounts);
+    gst_rtsp_server_set_session_pool(server, sessions);
+    return server;
+}
+
+gboolean cleanupSessions(gpointer pool)
+{
+    gst_rtsp_session_pool_cleanup(GST_RTSP_SESSION_POOL(pool));
+    return G_SOURCE_CONTINUE;
+}
+
+gboolean keepPolling(gpointer)
+{
+    return G_SOURCE_CONTINUE;
+}
+
+GstRTSPFilterResult closeClient(GstRTSPServer*, GstRTSPClient* client, gpointer)
+{
+    gst_rtsp_client_close(client);
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+GstRTSPFilterResult dropSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer)
+{
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+void destroySource(GSource*& source)
+{
+    if (source) {
+        g_source_destroy(source);
+        g_source_unref(source);
+        source = nullptr;
+    }
+}
+
+}  // namespace
+
+QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort)
+    : QThread(parent), RtspPort(ARtspPort), HttpPort(AHttpPort), ScreenThread(AScreenThread)
+{
+    if (!gst_is_initialized())
+        gst_init(nullptr, nullptr);
+    Context = g_main_context_new();
+
+    Source = FFmpegH264Source::createNew(Context, ScreenThread);
+    sms = LiveServerMediaSubsession::createNew(Source);
+
+    GstRTSPMountPoints* mounts = gst_rtsp_mount_points_new();
+    const std::string path = std::string("/") + LiveServerMediaSubsession::STREAM_NAME;
+    gst_rtsp_mount_points_add_factory(mounts, path.c_str(), GST_RTSP_MEDIA_FACTORY(g_object_ref(sms->factory())));
+    SessionPool = gst_rtsp_session_pool_new();
+
+    RtspServer = makeServer(RtspPort, mounts, SessionPool);
+    GError* error = nullptr;
+    RtspSource = gst_rtsp_server_create_source(RtspServer, nullptr, &error);
+    if (!RtspSource) {
+        std::fprintf(stderr, "Screen sharing is off: the RTSP server cannot listen on port %d (%s)\n", RtspPort,
+                     error ? error->message : "unknown error");
+        g_clear_error(&error);
+        g_object_unref(mounts);
+        teardown();
+        throw QException();
+    }
+    g_source_attach(RtspSource, Context);
+
+    // RTSP over HTTP: the same mount points and sessions on a second port.
+    // Without it plain RTSP still works.
+    if (HttpPort != 0) {
+        HttpServer = makeServer(HttpPort, mounts, SessionPool);
+        HttpSource = gst_rtsp_server_create_source(HttpServer, nullptr, &error);
+        if (HttpSource) {
+            g_source_attach(HttpSource, Context);
+        } else {
+            std::fprintf(stderr, "RTSP over HTTP is off: port %d cannot be opened (%s)\n", HttpPort,
+                         error ? error->message : "unknown error");
+            g_clear_error(&error);
+            g_object_unref(HttpServer);
+            HttpServer = nullptr;
+        }
+    }
+    g_object_unref(mounts);
+
+    CleanupSource = g_timeout_source_new_seconds(1);
+    g_source_set_callback(CleanupSource, cleanupSessions, SessionPool, nullptr);
+    g_source_attach(CleanupSource, Context);
+
+    KeyframeTarget = ScreenThread;
+}
+
+QServerThread::~QServerThread()
+{
+    teardown();
+}
+
+void QServerThread::teardown()
+{
+    KeyframeTarget = nullptr;
+    // No new connections, then no clients and no sessions: the pipeline's
+    // last user is the prepare that kept it, given back by release.
+    destroySource(RtspSource);
+    destroySource(HttpSource);
+    destroySource(CleanupSource);
+    if (RtspServer)
+        gst_rtsp_server_client_filter(RtspServer, closeClient, nullptr);
+    if (HttpServer)
+        gst_rtsp_server_client_filter(HttpServer, closeClient, nullptr);
+    if (SessionPool)
+        gst_rtsp_session_pool_filter(SessionPool, dropSession, nullptr);
+    if (sms)
+        sms->release();
+    if (RtspServer) {
+        g_object_unref(RtspServer);
+        RtspServer = nullptr;
+    }
+    if (HttpServer) {
+        g_object_unref(HttpServer);
+        HttpServer = nullptr;
+    }
+    if (SessionPool) {
+        g_object_unref(SessionPool);
+        SessionPool = nullptr;
+    }
+    delete sms;
+    sms = nullptr;
+    delete Source;
+    Source = nullptr;
+    if (Context) {
+        g_main_context_unref(Context);
+        Context = nullptr;
+    }
+}
+
+void QServerThread::run()
+{
+    g_main_context_push_thread_default(Context);
+    GSource* poll = g_timeout_source_new(QUIT_POLL_MS);
+    g_source_set_callback(poll, keepPolling, nullptr, nullptr);
+    g_source_attach(poll, Context);
+    while (!quit)
+        g_main_context_iteration(Context, TRUE);
+    g_source_destroy(poll);
+    g_source_unref(poll);
+    g_main_context_pop_thread_default(Context);
+}
+
+void QServerThread::Start(QObject* parent)
+{
+    if (ServerThread || StartFailed)
+        return;
+    QScreenThread* screen = nullptr;
+    QServerThread* server = nullptr;
+    try {
+        screen = new QScreenThread(parent, 1920, 1080, 30, 10, 4000000);
+        // Display and shared memory now, so that a failure shows here.
+        screen->setupCapture();
+        server = new QServerThread(parent, screen, 5000, 8080);
+    } catch (const QException&) {
+        // Already reported on stderr; the terminal goes on without sharing.
+        delete screen;
+        StartFailed = true;
+        return;
+    }
+    ServerThread = server;
+    screen->start(QThread::InheritPriority);
+    server->start(QThread::InheritPriority);
+}
+
+void QServerThread::Stop()
+{
+    QServerThread* server = ServerThread;
+    if (!server)
+        return;
+    ServerThread = nullptr;
+    server->quit = 1;
+    g_main_context_wakeup(server->Context);
+    QScreenThread* screen = server->ScreenThread;
+    screen->requestStop();
+    const bool serverDone = server->wait(3000);
+    const bool screenDone = screen->wait(3000);
+    if (!serverDone || !screenDone) {
+        // Left running rather than destroyed under a live thread.
+        std::fprintf(stderr, "Screen sharing did not stop in time\n");
+        return;
+    }
+    delete server;
+    delete screen;
+}
+
+int QServerThread::GetStatus()
+{
+    return ServerThread ? 1 : 0;
+}

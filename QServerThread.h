@@ -1,0 +1,69 @@
+#ifndef TAVLO_QSERVERTHREAD_H
+#define TAVLO_QSERVERTHREAD_H
+
+#include <QThread>
+#include <atomic>
+
+// The GStreamer and GLib types are only pointed to here, so that users of
+// this header need none of those headers.
+typedef struct _GMainContext GMainContext;
+typedef struct _GSource GSource;
+typedef struct _GstRTSPServer GstRTSPServer;
+typedef struct _GstRTSPSessionPool GstRTSPSessionPool;
+
+class QScreenThread;
+class FFmpegH264Source;
+class LiveServerMediaSubsession;
+
+// The live RTSP server of this terminal's screen: port 5000 (and 8080 for
+// RTSP over HTTP), one stream "cam_passby_chn0" served to any number of
+// clients from the one capture thread. The server thread iterates its own
+// GLib main context until quit is set; the RTSP clients themselves are
+// served by the server library's client thread.
+//
+// Set-up failures write one line to stderr and throw QException.
+class QServerThread : public QThread {
+public:
+    // GUI thread: builds the whole server (listening sockets included).
+    QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort);
+    // GUI thread, once the server thread has ended: tears everything down,
+    // the capture thread included (which must have ended too).
+    ~QServerThread() override;
+
+    // GUI thread. The first call starts screen capture and the server; later
+    // calls do nothing. A set-up failure is reported once on stderr and
+    // screen sharing stays off (no retry).
+    static void Start(QObject* parent);
+    // GUI thread: ends the server loop and the capture loop and waits for
+    // both (at most 3 s each) before releasing them.
+    static void Stop();
+    // 1 while a server runs, else 0.
+    static int GetStatus();
+
+    GstRTSPServer* RtspServer = nullptr;
+    std::atomic<char> quit{0};
+    int RtspPort;
+    int HttpPort;
+    QScreenThread* ScreenThread;
+
+protected:
+    // Server thread: the event loop, polled for quit at least every 10 ms.
+    void run() override;
+
+private:
+    void teardown();
+
+    GMainContext* Context = nullptr;
+    GstRTSPServer* HttpServer = nullptr;
+    GstRTSPSessionPool* SessionPool = nullptr;
+    GSource* RtspSource = nullptr;
+    GSource* HttpSource = nullptr;
+    GSource* CleanupSource = nullptr;
+    FFmpegH264Source* Source = nullptr;
+    LiveServerMediaSubsession* sms = nullptr;
+};
+
+// The running server, null when there is none. GUI thread only.
+extern QServerThread* ServerThread;
+
+#endif
