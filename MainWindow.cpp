@@ -2,7 +2,6 @@
 
 #include "QPullThread.h"
 #include "QServerThread.h"
-#include "QServerThread.h"
 #include "QSysConfig.h"
 #include "ui_MainWindow.h"
 
@@ -89,8 +88,6 @@ MainWindow::~MainWindow()
     stopViewer();
     // Then screen sharing: a viewer may be showing this terminal's own stream.
     QServerThread::Stop();
-    // Then screen sharing: a viewer may be showing this terminal's own stream.
-    QServerThread::Stop();
     // Screen sharing and a running viewer are stopped here (see their owners).
 }
 
@@ -100,7 +97,6 @@ void MainWindow::onSendTimer()
     ++cnt;
     if (cnt == 3)
         hide();
-    QServerThread::Start(nullptr);
     QServerThread::Start(nullptr);
 
     char text[256];
