@@ -1,0 +1,166 @@
+// The capture loop on a private X server: what the encoder queues, the
+// shared-memory segment, stopping, and screens it must refuse.
+#include "QScreenThread.h"
+#include "TestSupport.h"
+
+#include <QException>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <vector>
+
+namespace {
+
+struct Record {
+    int frameID;
+    std::vector<uint8_t> bytes;
+};
+
+// NAL unit types in an Annex B record whose leading start code was removed.
+std::vector<int> nalTypes(const std::vector<uint8_t>& r)
+{
+    std::vector<int> types;
+    if (r.empty())
+        return types;
+    types.push_back(r[0] & 0x1f);
+    for (size_t i = 0; i + 3 < r.size(); ++i)
+        if (r[i] == 0 && r[i + 1] == 0 && r[i + 2] == 1) {
+            types.push_back(r[i + 3] & 0x1f);
+            i += 2;
+        }
+    return types;
+}
+
+// Runs the capture loop on the given display until `count` records are
+// queued (or 20 s pass), stops it and hands back the records.
+std::vector<Record> capture(const QString& display, size_t count, int* shmMode = nullptr)
+{
+    qputenv("DISPLAY", display.toUtf8());
+    QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
+    std::atomic<int> callbacks{0};
+    screen.setCallbackFunctionFrameIsReady([&] { ++callbacks; });
+    screen.setupCapture();
+    if (shmMode) {
+        shmid_ds ds{};
+        *shmMode = shmctl(screen.shmId(), IPC_STAT, &ds) == 0 ? static_cast<int>(ds.shm_perm.mode & 0777) : -1;
+    }
+    screen.start();
+    for (int i = 0; i < 400 && static_cast<size_t>(screen.queueLength()) < count; ++i)
+        QThread::msleep(50);
+    screen.requestStop();
+    EXPECT_TRUE(screen.wait(5000)) << "the capture loop ends on request";
+    EXPECT_GE(callbacks.load(), static_cast<int>(count));
+
+    std::vector<Record> records;
+    uint8_t* data = nullptr;
+    unsigned size = 0;
+    while (screen.GetFrame(&data, &size)) {
+        records.push_back({screen.outqueue.front()->frameID, std::vector<uint8_t>(data, data + size)});
+        screen.ReleaseFrame();
+    }
+    return records;
+}
+
+}  // namespace
+
+TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
+{
+    tsupport::XServer x(1920, 1080, false);
+    ASSERT_TRUE(x.ok());
+    int mode = -1;
+    const std::vector<Record> records = capture(x.display(), 25, &mode);
+    EXPECT_EQ(mode, 0600) << "nobody else may read the screen";
+    ASSERT_GE(records.size(), 25u);
+    ASSERT_EQ(records.front().frameID, 0);
+    for (const Record& r : records) {
+        SCOPED_TRACE(r.frameID);
+        ASSERT_GE(r.bytes.size(), 4u);
+        // No leading start code of either length.
+        EXPECT_FALSE(r.bytes[0] == 0 && r.bytes[1] == 0 && (r.bytes[2] == 1 || (r.bytes[2] == 0 && r.bytes[3] == 1)));
+        const std::vector<int> types = nalTypes(r.bytes);
+        if (r.frameID % 10 == 0) {
+            // Keyframe: SPS first, then PPS, then IDR slices (parameter sets
+            // travel in the stream).
+            ASSERT_GE(types.size(), 3u);
+            EXPECT_EQ(types[0], 7);
+            EXPECT_EQ(types[1], 8);
+            EXPECT_EQ(types.back(), 5);
+        } else {
+            for (int t : types)
+                EXPECT_TRUE(t == 1) << "delta picture holds only non-IDR slices, got " << t;
+        }
+    }
+    // The loop runs about 30 times a second; frame numbers follow the loop.
+    for (size_t i = 1; i < records.size(); ++i)
+        EXPECT_GT(records[i].frameID, records[i - 1].frameID);
+}
+
+// The conversion reads what the grab delivers: a root window smaller than
+// the encoded picture is scaled, never read past its end.
+TEST(Capture, SmallerRootWindowIsScaledToTheEncodedSize)
+{
+    tsupport::XServer x(1024, 600, false);
+    ASSERT_TRUE(x.ok());
+    const std::vector<Record> records = capture(x.display(), 11);
+    ASSERT_GE(records.size(), 11u);
+    EXPECT_EQ(nalTypes(records.front().bytes)[0], 7);
+}
+
+TEST(Capture, RootWindowThatIsNotTrueColor32IsRefused)
+{
+    // Xvfb at depth 16: 16 bits per pixel, which the grab cannot read as BGRA.
+    int n = 0;
+    for (n = 600 + (getpid() % 200); n < 1000; ++n)
+        if (!QFile::exists(QString("/tmp/.X%1-lock").arg(n)) && !QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)))
+            break;
+    QProcess xvfb;
+    xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    xvfb.setStandardOutputFile(QProcess::nullDevice());
+    xvfb.start("Xvfb", {QString(":%1").arg(n), "-screen", "0", "640x480x16", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.waitForStarted(5000));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", QString(":%1").arg(n));
+    bool up = false;
+    for (int i = 0; i < 100 && !up; ++i) {
+        int code = -1;
+        tsupport::run("xdpyinfo", {}, env, 3000, &code);
+        up = code == 0;
+        if (!up)
+            QThread::msleep(50);
+    }
+    ASSERT_TRUE(up);
+
+    qputenv("DISPLAY", QString(":%1").arg(n).toUtf8());
+    QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
+    screen.setCallbackFunctionFrameIsReady([] {});
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(screen.setupCapture(), QException);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("not 32-bit TrueColor"), std::string::npos) << err;
+    EXPECT_EQ(screen.shmId(), -1);
+    xvfb.terminate();
+    xvfb.waitForFinished(3000);
+}
+
+TEST(Capture, NoDisplayIsReportedNotCrashed)
+{
+    qputenv("DISPLAY", ":999");
+    QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(screen.setupCapture(), QException);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("X display cannot be opened"), std::string::npos) << err;
+    // run() without a display reports and ends instead of crashing.
+    screen.setCallbackFunctionFrameIsReady([] {});
+    testing::internal::CaptureStderr();
+    screen.start();
+    EXPECT_TRUE(screen.wait(5000));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Screen sharing is off"), std::string::npos);
+    EXPECT_EQ(screen.queueLength(), 0);
+}

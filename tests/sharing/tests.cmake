@@ -1,0 +1,18 @@
+# Screen sharing: the frame queue, the capture loop, the RTSP server in this
+# process, and the live stream of a running terminal as real clients see it.
+set(SHARING_TEST_DIR ${CMAKE_CURRENT_SOURCE_DIR}/sharing)
+
+# Paints colours and the clock pattern on a display (tests and benchmark).
+add_executable(tavlo-test-painter ${SHARING_TEST_DIR}/ScreenPainter.cpp)
+target_link_libraries(tavlo-test-painter PRIVATE ${X11_LIBRARIES})
+target_include_directories(tavlo-test-painter PRIVATE ${X11_INCLUDE_DIR})
+set_target_properties(tavlo-test-painter PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+                      AUTOMOC OFF AUTOUIC OFF)
+
+add_executable(tavlo_sharing_queue_tests ${SHARING_TEST_DIR}/FrameQueueTest.cpp)
+target_link_libraries(tavlo_sharing_queue_tests PRIVATE tavlo_sharing tavlo_testmain_core)
+tavlo_add_gtest(tavlo_sharing_queue_tests TIMEOUT 120 LABELS sharing)
+
+add_executable(tavlo_sharing_capture_tests ${SHARING_TEST_DIR}/CaptureTest.cpp)
+target_link_libraries(tavlo_sharing_capture_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core)
+tavlo_add_gtest(tavlo_sharing_capture_tests TIMEOUT 180 LABELS sharing)
