@@ -16,3 +16,8 @@ tavlo_add_gtest(tavlo_sharing_queue_tests TIMEOUT 120 LABELS sharing)
 add_executable(tavlo_sharing_capture_tests ${SHARING_TEST_DIR}/CaptureTest.cpp)
 target_link_libraries(tavlo_sharing_capture_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core)
 tavlo_add_gtest(tavlo_sharing_capture_tests TIMEOUT 180 LABELS sharing)
+
+add_executable(tavlo_sharing_server_tests ${SHARING_TEST_DIR}/ServerTest.cpp)
+target_link_libraries(tavlo_sharing_server_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core
+                      Qt5::Network)
+tavlo_add_gtest(tavlo_sharing_server_tests NETNS TIMEOUT 180 LABELS sharing)
