@@ -1,0 +1,155 @@
+#ifndef TAVLO_BOARDWIDGET_H
+#define TAVLO_BOARDWIDGET_H
+
+#include "Page.h"
+#include "Segment.h"
+#include "Stroke.h"
+#include "StrokePoint.h"
+
+#include <QBrush>
+#include <QPainter>
+#include <QPen>
+#include <QPixmap>
+#include <QPointF>
+#include <QRect>
+#include <QRectF>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <vector>
+
+class QPaintEvent;
+class QResizeEvent;
+
+// The running gesture of the board.
+enum TouchModel { IDEL = 0, PEN = 1, SCALE = 2, DRAG = 3, ERASER = 4 };
+
+// The tool of single-pointer input.
+enum EraserStatus { ES_PEN = 0, ES_ERASER_RECT = 1, ES_ERASER_TRAP = 2 };
+
+// ---------------------------------------------------------------------------
+// Board state. There is one board per process: every BoardWidget works on
+// these module-level variables (defined in BoardWidget.cpp). All of it is used
+// on the GUI thread.
+// ---------------------------------------------------------------------------
+
+// Constants and tables.
+extern const uint32_t COLORS[6];      // pen palette, 0xAARRGGBB: red, blue, green, yellow, magenta, white
+extern const unsigned SIZES[3];       // pen widths 2, 4, 8
+extern const uint32_t BKG_COLORS[3];  // BT_GREEN, BT_BLACK, BT_WHITE fills
+extern const int ERASER_WIDTH;        // half the side of the rectangle eraser's square (page units)
+extern QPen ERASER_PAINT;             // outline of the eraser rectangle on screen
+extern QBrush TRANS_PAINT;            // clears eraser areas to full transparency
+extern const int MAX_WIDTH;           // largest exported page image
+extern const int MAX_HEIGHT;
+extern const float VIEW_RATE;         // extra scale of the grid tiles
+extern const float RATE_MAX;          // zoom limits without a background image
+extern const float RATE_MIN;
+extern QPixmap* fieldGridBmps[3];     // grid tiles by size: small, medium, large
+extern QPixmap* lineGridBmps[3];
+extern QPixmap* dots[6][61];          // dot stamps: row = colour index, column = size index - 1
+
+// Pages.
+extern std::vector<Page*> pages;  // creation order, owned
+extern int pageIdx;               // current page, -1 while there is none
+extern Page* page;                // pages[pageIdx]
+extern BkgType bkgType;           // background type given to new pages
+extern QPixmap* bkgBmp;           // background image of the current page, or null
+extern int gridTypeIdx;           // 0 none, 1 field grid, other positive line grid
+extern int gridSizeIdx;           // 0 small, 1 medium, 2 large
+extern bool pageable;
+
+// Layers and view.
+extern int VIEW_WIDTH;            // widget size in pixels
+extern int VIEW_HEIGHT;
+extern QPixmap* strokeBmp;        // finished strokes at the window transform, transparent elsewhere
+extern QPainter* strokeCvs;       // its painter, opened only while drawing
+extern QPixmap* winBmp;           // background and grid at the window transform
+extern QPainter* winCvs;
+extern float xRate, xLeft, xTop;        // view transform: pixels per page unit, page point at the top-left
+extern float winRate, winLeft, winTop;  // the view transform at which the layers were last rendered
+
+// Tools and gestures.
+extern EraserStatus eraserStatus;
+extern int penModelIdx;           // 0 soft pen, other hard pen
+extern int penColorIdx;
+extern int penSizeIdx;
+extern TouchModel touchModel;
+extern float zoomRate1;
+extern float zoomDistance1;
+extern QPointF zoomCenter1;
+extern QRectF* eraserRect;        // view rectangle of the eraser in use, or null
+extern float priorWidth;          // running values of the soft pen
+extern int lastIdx;
+extern StrokePoint lastPoint;
+
+// Scratch rectangles of the on-screen composition.
+extern QRectF drawSrcRect, drawDtsRect, drawFrgRect, drawViewRect, drawInterRect;
+
+// The whiteboard's drawing surface: turns pen input into strokes on the
+// current page, renders pages into two view-sized layers (window layer with
+// background and grid, stroke layer with the ink) and composes them on screen.
+// All operations run on the GUI thread.
+class BoardWidget : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit BoardWidget(QWidget* parent = nullptr);
+
+    // Pen input, view coordinates, times in ms of Utils::clocktime(ms).
+    void penDown(float x, float y, long time);
+    void penMove(float X, float Y, long time);
+    void penUp(float X, float Y, long time);
+    // Draws the page's last (pen) stroke once onto the stroke layer; called
+    // when a pen stroke ends.
+    void finishPenStroke();
+    // Chooses the pen size for new strokes: 0, 1 or 2 (index into SIZES).
+    void setPaintThickness(int idx);
+
+    // Page point to the view of the transform (ox, oy, scale); the Limit form
+    // clamps the result into [0, width] x [0, height].
+    QPointF toPoint(QPointF src, float ox, float oy, float scale);
+    QPointF toPointLimit(QPointF src, float ox, float oy, float scale, int width, int height);
+    // Grows limitRect to take in point (floor for left/top, ceil for right/bottom).
+    void updateLimit(QRect& limitRect, QPointF point);
+
+    // Renderers. A page point p lands at ((p.x - ox) * scale, (p.y - oy) * scale).
+    void drawStroke(QPainter* canvas, Stroke* stroke, float ox, float oy, float scale, bool track);
+    void drawPenHard(QPainter* canvas, Segment* segment, float strokeWidth, int colorIdx, float ox, float oy,
+                     float scale);
+    void drawPenSoft(QPainter* canvas, Segment* segment, float strokeWidth, int colorIdx, float& priorWidth,
+                     bool isLast, float ox, float oy, float scale);
+    void drawLine(QPainter* canvas, int colorIdx, StrokePoint* start, StrokePoint* end, float size, float ox,
+                  float oy, float scale);
+    void drawRectEraser(QPainter* canvas, StrokePoint* sp, float ox, float oy, float scale);
+    void drawTrapEraser(QPainter* canvas, Segment* segment, bool track, float ox, float oy, float scale);
+    static int signum(int val);
+
+    // Re-renders both layers for the current page at the view transform and
+    // makes that the window transform.
+    void drawWin();
+    // Composes the layers onto canvas (moved and scaled while the view
+    // transform differs from the window transform) and draws the live
+    // feedback of the running gesture.
+    void paint(QPainter* canvas);
+    // Renders page idx into a new bitmap owned by the caller; null for an
+    // index outside the page list.
+    QPixmap* savePageToPixmap(int idx);
+
+    // Reuses an empty last page or appends one, then shows the last page.
+    void newPage(QString ABkgFile, bool APageable);
+    // Shows page Idx; throws std::runtime_error for an index out of range.
+    void loadPage(unsigned int Idx);
+    // Fills the dot table from the resources, tinting one row per colour.
+    void loadDot();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+    // ===================================================================
+    // Gestures, elastic view, page operations and shortcuts
+    // ===================================================================
+};
+
+#endif
