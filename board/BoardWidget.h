@@ -150,6 +150,52 @@ protected:
     // ===================================================================
     // Gestures, elastic view, page operations and shortcuts
     // ===================================================================
+    // Touch and mouse gestures (GUI thread): one finger or the left button
+    // draws, two close fingers, three fingers or the right button pan, two
+    // fingers that start apart zoom, four or more fingers erase.
+    bool event(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    // Keyboard shortcuts of the board (tools, pen, colours, sizes, pages,
+    // background, grid, undo, clear, save).
+    void keyPressEvent(QKeyEvent* event) override;
+
+public:
+    // Damps the view transform's overshoot past the page extent.
+    void dragLimit();
+    // Starts the spring-back when the view is outside its limits; true if it did.
+    bool dragReset();
+    // Spring-back to the given transform: a pool worker times five repaints
+    // 67 ms apart; the transform, the re-render and the repaints themselves
+    // run on the GUI thread.
+    void doReset(float TagRate, float XLimit, float YLimit);
+
+    // Page operations on the current page (GUI thread).
+    void priorPage();
+    void nextPage();
+    void setBkgType(BkgType type);
+    void setGridType(int gridType);
+    void setGridSize(int gridSize);
+    void undo();
+    void clear();
+    // Writes the current page (as savePageToPixmap renders it) into the
+    // working directory as "board-<yyyyMMdd-HHmmss-zzz>.png" and prints
+    // "SavePage: <path>". Returns the path, empty when nothing was written.
+    QString savePage();
+
+private:
+    // A touch sequence that the system took away: the running gesture ends.
+    void cancelTouch();
+    // Ends a running pen stroke or gesture before a page changes under it.
+    void endGesture();
+    // Clears one rectangle-eraser sample on the stroke layer at once.
+    void clearOnStrokeLayer(StrokePoint* sp);
 };
+
+// Milliseconds of input events (Utils::clocktime(ms) unless replaced).
+extern long (*boardClock)();
+// Spring-back tasks started and not yet through their last repaint.
+int runningSpringBacks();
 
 #endif

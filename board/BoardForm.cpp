@@ -1,0 +1,37 @@
+#include "BoardForm.h"
+
+#include "BoardWidget.h"
+#include "ui_BoardForm.h"
+
+#include <QCloseEvent>
+#include <QSizePolicy>
+
+BoardWidget* boardWidget = nullptr;
+
+BoardForm::BoardForm(QWidget* parent) : QWidget(parent), ui(new Ui::BoardForm)
+{
+    setAttribute(Qt::WA_QuitOnClose, false);
+    ui->setupUi(this);
+
+    boardWidget = new BoardWidget(this);
+    boardWidget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    // The board takes the keyboard shortcuts: it gets the focus of the window.
+    boardWidget->setFocusPolicy(Qt::StrongFocus);
+    setFocusProxy(boardWidget);
+    boardWidget->newPage(QString(), true);
+    ui->verticalLayout->addWidget(boardWidget);
+}
+
+BoardForm::~BoardForm()
+{
+    // The widget goes with the window (it is a child); no pointer to it stays.
+    if (boardWidget != nullptr && boardWidget->parent() == this)
+        boardWidget = nullptr;
+    delete ui;
+}
+
+void BoardForm::closeEvent(QCloseEvent* event)
+{
+    // Closing only hides the window: the form and the board stay.
+    Q_UNUSED(event);
+}
