@@ -250,9 +250,12 @@ TEST_F(PenRenderTest, SoftPieceGrowsItsStampsAlongTheMajorAxis)
     StampLog zoomed(400, 300);
     QPainter pz(&zoomed);
     StrokePoint c(20, 60, 60), d(30, 61, 90);
-    w->drawLine(&pz, 0, &c, &d, 6, 0, 0, 2);
+    w->drawLine(&pz, 0, &c, &d, 4, 0, 0, 2);
     ASSERT_EQ(zoomed.stamps.size(), 61u);
-    EXPECT_EQ(zoomed.stamps.front().width(), stampSide(12));
+    // A piece that does not continue the last one keeps its own size (8).
+    for (const QRectF& r : zoomed.stamps)
+        ASSERT_EQ(r.width(), stampSide(8));
+    EXPECT_EQ(lastIdx, 8);
 }
 
 namespace {
@@ -308,6 +311,13 @@ TEST_F(PenRenderTest, SoftPenWidthStaysWithinItsBounds)
     // Fast steps thin the line, slow ones thicken it.
     EXPECT_LT(sides[2], sides[0]);
     EXPECT_GT(sides[3], sides[2]);
+
+    // A first piece far slower than the rest is held at ceil(1.5 w).
+    auto slowStart = segmentOf({{0, QPointF(100, 100)}, {3000, QPointF(160, 100)}, {3001, QPointF(460, 100)}});
+    prior = 0;
+    const std::vector<int> first = pieceIndices(w, slowStart.get(), 8, false, prior);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0], 120);
 }
 
 TEST_F(PenRenderTest, SoftPenWithEqualTimestamps)
