@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "BoardForm.h"
 #include "QPullThread.h"
 #include "QServerThread.h"
 #include "QSysConfig.h"
@@ -163,8 +164,21 @@ void MainWindow::onUdpReceived()
     }
 }
 
+// The whiteboard window opened last, or null. Not owning: the form lives
+// until the program ends.
+static BoardForm* boardWin = nullptr;
+
 void MainWindow::startBtnClick()
 {
+    // One board state per process: a second opening shows the window that
+    // exists instead of building a second board widget on the same state.
+    if (boardWin == nullptr) {
+        boardWin = new BoardForm(nullptr);
+        boardWin->setWindowFlags(Qt::Window);
+    }
+    boardWin->show();
+    boardWin->raise();
+    boardWin->activateWindow();
 }
 
 bool MainWindow::event(QEvent* e)

@@ -46,6 +46,9 @@ int main(int argc, char* argv[])
             return 1;
         }
         w->show();
+        // "--whiteboard": the whiteboard window opens at start as well.
+        if (app.arguments().contains(QStringLiteral("--whiteboard")))
+            w->startBtnClick();
         code = app.exec();
         delete w;
     }

@@ -8,3 +8,15 @@ add_executable(board_gestures_tests
 target_link_libraries(board_gestures_tests PRIVATE tavlo_board tavlo_testmain Qt5::Test)
 tavlo_add_gtest(board_gestures_tests TIMEOUT 120 LABELS board)
 set_tests_properties(board_gestures_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# The board window from the main window and from "tavlo --whiteboard" on a
+# private X server; the terminal binds its ports, hence a namespace of its own.
+add_executable(board_window_tests
+  ${CMAKE_CURRENT_LIST_DIR}/WindowTests.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XDelete.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XDelete.h)
+target_link_libraries(board_window_tests PRIVATE tavlo_shell tavlo_res_icons tavlo_testsupport tavlo_testmain
+                      Qt5::Test X11::X11)
+add_dependencies(board_window_tests tavlo)
+tavlo_add_gtest(board_window_tests NETNS TIMEOUT 180 LABELS board)
+set_tests_properties(board_window_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

@@ -1,0 +1,135 @@
+// The whiteboard window of the terminal: opened by the main window (a second
+// opening shows the same window), and as a process with "--whiteboard": its
+// page on screen, Ctrl+S, and closing it while the terminal keeps running.
+// Runs in a network namespace of its own (the terminal binds its ports).
+#include "BoardForm.h"
+#include "BoardWidget.h"
+#include "MainWindow.h"
+#include "TestSupport.h"
+#include "XDelete.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace tsupport;
+
+namespace {
+
+QList<BoardForm*> boardForms()
+{
+    QList<BoardForm*> forms;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = qobject_cast<BoardForm*>(w))
+            forms << f;
+    return forms;
+}
+
+TEST(BoardWindow, SecondOpeningShowsTheSameWindow)
+{
+    TeamDir dir("127.0.0.2", 3);
+    const QString old = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    {
+        MainWindow w;
+        ASSERT_TRUE(boardForms().isEmpty());
+        w.startBtnClick();
+        QList<BoardForm*> forms = boardForms();
+        ASSERT_EQ(forms.size(), 1);
+        BoardForm* form = forms[0];
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(form->windowType(), Qt::Window);
+        EXPECT_EQ(form->parent(), nullptr);
+        BoardWidget* board = boardWidget;
+        ASSERT_NE(board, nullptr);
+        EXPECT_EQ(pages.size(), 1u);
+
+        w.startBtnClick();
+        EXPECT_EQ(boardForms().size(), 1);
+        EXPECT_EQ(boardWidget, board);
+        EXPECT_EQ(pages.size(), 1u);
+
+        // Closed, then opened again: the same window with the same pages.
+        form->close();
+        EXPECT_FALSE(form->isVisible());
+        w.startBtnClick();
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(boardForms().size(), 1);
+        EXPECT_EQ(pages.size(), 1u);
+        form->hide();
+    }
+    QDir::setCurrent(old);
+}
+
+TEST(BoardWindow, WhiteboardOptionOpensItAtStart)
+{
+    XServer xs(1920, 1080);
+    ASSERT_TRUE(xs.ok());
+    TeamDir dir("127.0.0.2", 2);
+    Terminal t(dir.path(), xs.env(), {"--whiteboard"});
+    ASSERT_TRUE(t.started());
+
+    auto win = waitForWindow(xs.env(), "Form", 15000);
+    ASSERT_TRUE(win.has_value()) << t.err().toStdString();
+    EXPECT_EQ(win->width, 1109);
+    EXPECT_EQ(win->height, 641);
+    EXPECT_EQ(windowsNamed(xs.env(), "Form").size(), 1);
+
+    // The first page: green between the lines of the large field grid.
+    QImage shot;
+    for (int i = 0; i < 50; ++i) {
+        shot = screenshot(xs.env(), win->id);
+        if (!shot.isNull() && shot.pixel(30, 30) == 0xFF274143u)
+            break;
+        pause(100);
+    }
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_EQ(shot.pixel(30, 30), 0xFF274143u);
+    EXPECT_EQ(shot.pixel(1000, 600), 0xFF274143u);
+
+    // Ctrl+S writes the page into the working directory and names the file.
+    run("xdotool", {"mousemove", "--window", win->id, "500", "300"}, xs.env());
+    run("xdotool", {"windowfocus", "--sync", win->id}, xs.env());
+    pause(300);
+    run("xdotool", {"key", "ctrl+s"}, xs.env());
+    ASSERT_TRUE(t.waitForOutput("SavePage: ", 10000)) << t.out().toStdString();
+    pause(200);
+    const QRegularExpression re("SavePage: (\\S+\\.png)\n");
+    const auto m = re.match(QString::fromLocal8Bit(t.out()));
+    ASSERT_TRUE(m.hasMatch()) << t.out().toStdString();
+    const QString file = m.captured(1);
+    EXPECT_EQ(QFileInfo(file).absolutePath(), QFileInfo(dir.path()).canonicalFilePath());
+    QImage saved(file);
+    ASSERT_FALSE(saved.isNull()) << file.toStdString();
+    EXPECT_EQ(saved.size(), QSize(1109, 641));  // an empty page exports at the view's size
+    EXPECT_EQ(saved.pixel(30, 30), 0xFF274143u);
+
+    // Closing the whiteboard leaves the terminal running and announcing.
+    const int before = t.countOutput("SendTo: 127.0.0.2\n");
+    ASSERT_TRUE(requestWindowClose(xs.display().toStdString(), win->id.toStdString()));
+    EXPECT_TRUE(waitForNoWindow(xs.env(), "Form", 10000));
+    for (int i = 0; i < 60 && t.countOutput("SendTo: 127.0.0.2\n") < before + 2; ++i)
+        pause(100);
+    EXPECT_GE(t.countOutput("SendTo: 127.0.0.2\n"), before + 2);
+    EXPECT_TRUE(t.running());
+    EXPECT_TRUE(t.quitViaTray());
+    EXPECT_EQ(t.exitCode(), 0);
+    EXPECT_FALSE(t.crashed());
+}
+
+TEST(BoardWindow, NoWhiteboardWithoutTheOption)
+{
+    XServer xs(1920, 1080);
+    ASSERT_TRUE(xs.ok());
+    TeamDir dir("127.0.0.2", 2);
+    Terminal t(dir.path(), xs.env());
+    ASSERT_TRUE(t.started());
+    ASSERT_TRUE(t.waitForOutput("SendTo: 127.0.0.2\n", 10000)) << t.err().toStdString();
+    EXPECT_TRUE(windowsNamed(xs.env(), "Form").isEmpty());
+    EXPECT_TRUE(t.quitViaTray());
+}
+
+}  // namespace
