@@ -1,0 +1,7 @@
+# Whiteboard drawing surface: pen move with repaint, composed paint during a
+# drag, full re-render of a page of handwriting, page export.
+if(benchmark_FOUND)
+  add_executable(tavlo-bench-board ${CMAKE_CURRENT_SOURCE_DIR}/board/BoardBench.cpp)
+  target_link_libraries(tavlo-bench-board PRIVATE tavlo_board benchmark::benchmark Qt5::Widgets)
+  set_target_properties(tavlo-bench-board PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endif()
