@@ -116,7 +116,7 @@ TEST(BoardWindow, WhiteboardOptionOpensItAtStart)
     EXPECT_GE(t.countOutput("SendTo: 127.0.0.2\n"), before + 2);
     EXPECT_TRUE(t.running());
     EXPECT_TRUE(t.quitViaTray());
-    EXPECT_EQ(t.exitCode(), 0);
+    EXPECT_EQ(t.exitCode(), 0) << t.err().toStdString();
     EXPECT_FALSE(t.crashed());
 }
 
