@@ -1302,38 +1302,46 @@ bool BoardWidget::dragReset()
 
 // Called on the GUI thread. The pool worker only sleeps between the passes;
 // every pass is handed back to the GUI thread, which owns the transforms,
-// the layers and the widget.
+// the layers and the widget. The worker touches none of them (not even the
+// widget's guard): it only passes the task record along.
 void BoardWidget::doReset(float TagRate, float XLimit, float YLimit)
 {
-    QPointer<BoardWidget> self(this);
+    struct SpringBack {
+        QPointer<BoardWidget> widget;  // used on the GUI thread only
+        float rate, left, top;
+    };
+    SpringBack* task = new SpringBack{QPointer<BoardWidget>(this), TagRate, XLimit, YLimit};
     QCoreApplication* app = QCoreApplication::instance();
     ++springBacks;
-    QThreadPool::globalInstance()->start([self, app, TagRate, XLimit, YLimit]() {
+    QThreadPool::globalInstance()->start([task, app]() {
         // Pool worker thread.
-        onGuiThread(app, [self, TagRate, XLimit, YLimit]() {
+        onGuiThread(app, [task]() {
             winRate = xRate;
             winLeft = xLeft;
             winTop = xTop;
-            xRate = TagRate;
-            xLeft = XLimit;
-            xTop = YLimit;
-            if (self)
-                self->drawWin();
+            xRate = task->rate;
+            xLeft = task->left;
+            xTop = task->top;
+            if (task->widget)
+                task->widget->drawWin();
         });
         for (int pass = 0; pass < RESET_PASSES; ++pass) {
             const bool last = pass == RESET_PASSES - 1;
-            onGuiThread(app, [self, last, TagRate, XLimit, YLimit]() {
+            onGuiThread(app, [task, last]() {
                 if (last) {
-                    winRate = TagRate;
-                    winLeft = XLimit;
-                    winTop = YLimit;
+                    winRate = task->rate;
+                    winLeft = task->left;
+                    winTop = task->top;
                 }
-                if (self)
-                    self->update();
+                if (task->widget)
+                    task->widget->update();
+                if (last) {
+                    delete task;
+                    --springBacks;
+                }
             });
             QThread::msleep(RESET_PAUSE_MS);
         }
-        onGuiThread(app, []() { --springBacks; });
     });
 }
 

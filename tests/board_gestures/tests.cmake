@@ -7,7 +7,11 @@ add_executable(board_gestures_tests
   ${CMAKE_CURRENT_LIST_DIR}/FormShortcutTests.cpp)
 target_link_libraries(board_gestures_tests PRIVATE tavlo_board tavlo_testmain Qt5::Test)
 tavlo_add_gtest(board_gestures_tests TIMEOUT 120 LABELS board)
-set_tests_properties(board_gestures_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+set(board_gestures_env "QT_QPA_PLATFORM=offscreen")
+if(TAVLO_TSAN)
+  list(APPEND board_gestures_env "TSAN_OPTIONS=halt_on_error=1 suppressions=${CMAKE_CURRENT_LIST_DIR}/tsan.supp")
+endif()
+set_tests_properties(board_gestures_tests PROPERTIES ENVIRONMENT "${board_gestures_env}")
 
 # The board window from the main window and from "tavlo --whiteboard" on a
 # private X server; the terminal binds its ports, hence a namespace of its own.
