@@ -1039,8 +1039,11 @@ bool BoardWidget::event(QEvent* e)
             }
             // A second finger right after the stroke began: it was the start
             // of a gesture, not a stroke.
+            const bool drawn = last->segments.size() > 1;  // split pieces are on the layer
             page->strokes.pop_back();
             delete last;
+            if (drawn)
+                drawWin();
         }
         page->updateMaxPoint();
         if (n == 2) {

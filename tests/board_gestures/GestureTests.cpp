@@ -62,6 +62,31 @@ TEST_F(Gestures, SecondFingerWithinGraceTurnsTheStrokeIntoAGesture)
     EXPECT_EQ(touchModel, IDEL);
 }
 
+TEST_F(Gestures, StrokeTakenForAGestureLeavesNoInk)
+{
+    // A quick stroke that turned a corner: its first piece is already drawn.
+    now() = 5000;
+    touch(board, {pressed(0, QPointF(300, 300))});
+    for (int i = 1; i <= 8; ++i) {
+        now() += 5;
+        touch(board, {moved(0, QPointF(300 + 10 * i, 300))});
+    }
+    for (int i = 1; i <= 4; ++i) {
+        now() += 5;
+        touch(board, {moved(0, QPointF(380, 300 + 10 * i))});
+    }
+    ASSERT_EQ(page->strokes.size(), 1u);
+    ASSERT_GT(page->strokes[0]->segments.size(), 1u);
+    ASSERT_GT(inkPixels(QRect(290, 290, 100, 60)), 0);
+    // Two close fingers, tapped without moving the view.
+    now() = 5100;
+    touch(board, {still(0, QPointF(380, 340)), pressed(1, QPointF(420, 340))});
+    EXPECT_TRUE(page->strokes.empty());
+    EXPECT_EQ(touchModel, DRAG);
+    touch(board, {released(0, QPointF(380, 340)), released(1, QPointF(420, 340))});
+    EXPECT_EQ(inkPixels(QRect(290, 290, 100, 60)), 0);
+}
+
 TEST_F(Gestures, SecondFingerAfterGraceKeepsTheStroke)
 {
     now() = 5000;
