@@ -1005,7 +1005,11 @@ bool BoardWidget::event(QEvent* e)
                 drawWin();
             break;
         case Qt::TouchPointMoved:
-            penMove(x, y, time);
+            // Only the finger that started the stroke or erasure extends it: a
+            // finger left over from a gesture must not add eraser rectangles
+            // to whatever stroke is last.
+            if (touchModel == PEN)
+                penMove(x, y, time);
             break;
         default:
             break;

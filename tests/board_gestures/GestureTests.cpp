@@ -191,6 +191,31 @@ TEST_F(Gestures, FourFingersEraseTheirBoundingBox)
     EXPECT_EQ(page->minPoint.y(), 200);
 }
 
+TEST_F(Gestures, FingerLeftFromAGestureDoesNotErase)
+{
+    fingerStroke(A, B);
+    ASSERT_EQ(page->strokes.size(), 1u);
+    Stroke* pen = page->strokes[0];
+    const size_t n = pen->segments.back()->points.size();
+    eraserStatus = ES_ERASER_RECT;
+    touch(board, {pressed(0, QPointF(500, 400)), pressed(1, QPointF(560, 400))});
+    touch(board, {still(0, QPointF(500, 400)), released(1, QPointF(560, 400))});
+    ASSERT_EQ(touchModel, IDEL);
+    touch(board, {moved(0, QPointF(850, 500))});
+    touch(board, {moved(0, QPointF(860, 500))});
+    EXPECT_EQ(page->strokes.size(), 1u);
+    EXPECT_EQ(pen->segments.back()->points.size(), n);
+    EXPECT_GT(inkPixels(QRect(790, 480, 130, 40)), 50);
+    touch(board, {released(0, QPointF(860, 500))});
+    // A fresh finger erases as usual.
+    touch(board, {pressed(0, QPointF(850, 500))});
+    touch(board, {moved(0, QPointF(860, 500))});
+    ASSERT_EQ(page->strokes.size(), 2u);
+    EXPECT_EQ(page->strokes[1]->type, TT_E_RECT);
+    EXPECT_EQ(page->strokes[1]->segments[0]->points.size(), 2u);
+    touch(board, {released(0, QPointF(860, 500))});
+}
+
 TEST_F(Gestures, CancelledTouchEndsTheStrokeCleanly)
 {
     touch(board, {pressed(0, A)});
