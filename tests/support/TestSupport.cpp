@@ -205,6 +205,17 @@ bool Terminal::waitForOutput(const QString& text, int timeoutMs)
     return out_.contains(needle);
 }
 
+bool Terminal::waitForCount(const QString& text, int n, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (countOutput(text) < n) {
+        if (deadline.hasExpired() || proc_.state() == QProcess::NotRunning)
+            return countOutput(text) >= n;
+        proc_.waitForReadyRead(50);
+    }
+    return true;
+}
+
 int Terminal::countOutput(const QString& text)
 {
     drain();

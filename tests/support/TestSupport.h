@@ -81,6 +81,8 @@ public:
     bool waitForOutput(const QString& text, int timeoutMs);
     // Number of times text occurs in stdout collected so far.
     int countOutput(const QString& text);
+    // Waits until text has occurred at least n times in stdout.
+    bool waitForCount(const QString& text, int n, int timeoutMs);
     QByteArray out();
     QByteArray err();
     bool waitForExit(int timeoutMs);
