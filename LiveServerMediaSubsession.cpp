@@ -4,6 +4,35 @@
 
 #include <gst/app/gstappsrc.h>
 
+namespace {
+
+// A factory whose shared media is keyed by the stream's path alone: plain
+// RTSP on 5000 and the tunnel on 8080 then share the one pipeline (the
+// default key holds the port, which would build a second pipeline that the
+// one source cannot feed).
+struct TavloMediaFactory {
+    GstRTSPMediaFactory parent;
+};
+struct TavloMediaFactoryClass {
+    GstRTSPMediaFactoryClass parent_class;
+};
+
+G_DEFINE_TYPE(TavloMediaFactory, tavlo_media_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
+
+gchar* keyByPath(GstRTSPMediaFactory*, const GstRTSPUrl* url)
+{
+    return g_strdup(url->abspath);
+}
+
+void tavlo_media_factory_class_init(TavloMediaFactoryClass* klass)
+{
+    GST_RTSP_MEDIA_FACTORY_CLASS(klass)->gen_key = keyByPath;
+}
+
+void tavlo_media_factory_init(TavloMediaFactory*) {}
+
+}  // namespace
+
 const char* const LiveServerMediaSubsession::STREAM_NAME = "cam_passby_chn0";
 const char* const LiveServerMediaSubsession::DESCRIPTION = "RTSP Streaming Session";
 
@@ -13,16 +42,19 @@ LiveServerMediaSubsession* LiveServerMediaSubsession::createNew(FFmpegH264Source
 }
 
 LiveServerMediaSubsession::LiveServerMediaSubsession(FFmpegH264Source* source)
-    : m_source(source), m_factory(gst_rtsp_media_factory_new())
+    : m_source(source),
+      m_factory(GST_RTSP_MEDIA_FACTORY(g_object_new(tavlo_media_factory_get_type(), nullptr)))
 {
     // Access units arrive whole, as an Annex B byte stream; the payloader
     // cuts them into RTP packets (fragmenting large slices), so nothing is
-    // ever truncated.
+    // ever truncated. It must not insert parameter sets itself: the encoder
+    // already puts them ahead of every keyframe, and the payloader would
+    // put copies before each IDR slice, splitting a multi-slice picture.
     gst_rtsp_media_factory_set_launch(m_factory,
                                       "( appsrc name=src is-live=true format=time do-timestamp=true "
                                       "min-latency=0 "
                                       "caps=video/x-h264,stream-format=byte-stream,alignment=au "
-                                      "! rtph264pay name=pay0 pt=96 config-interval=-1 )");
+                                      "! rtph264pay name=pay0 pt=96 config-interval=0 )");
     // One pipeline for everybody.
     gst_rtsp_media_factory_set_shared(m_factory, TRUE);
     gst_rtsp_media_factory_set_suspend_mode(m_factory, GST_RTSP_SUSPEND_MODE_NONE);

@@ -1,0 +1,403 @@
+// A running terminal's live stream as clients that are not ours see it
+// (FFmpeg's ffprobe/ffmpeg, GStreamer's rtspsrc), on a private X server in
+// a private network namespace.
+#include "ClockPattern.h"
+#include "TestSupport.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString URL = "rtsp://127.0.0.1:5000/cam_passby_chn0";
+
+// The terminal writes several lines per captured frame; a full pipe would
+// stall its capture thread, so waits here keep reading them.
+tsupport::Terminal* drained = nullptr;
+
+struct Output {
+    QByteArray out, err;
+    int code = -1;
+};
+
+std::unique_ptr<QProcess> launch(const QString& program, const QStringList& args, const QProcessEnvironment& env)
+{
+    auto p = std::make_unique<QProcess>();
+    p->setProcessEnvironment(env);
+    p->start(program, args);
+    p->waitForStarted(5000);
+    return p;
+}
+
+Output finish(QProcess& p, int timeoutMs)
+{
+    Output o;
+    QElapsedTimer t;
+    t.start();
+    while (p.state() != QProcess::NotRunning && t.elapsed() < timeoutMs) {
+        p.waitForFinished(50);
+        if (drained)  // reads what the pipe holds (a text that never comes)
+            drained->waitForOutput(QStringLiteral("\x01"), 5);
+        o.out += p.readAllStandardOutput();
+        o.err += p.readAllStandardError();
+    }
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(3000);
+    }
+    o.out += p.readAllStandardOutput();
+    o.err += p.readAllStandardError();
+    o.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return o;
+}
+
+Output run(const QString& program, const QStringList& args, const QProcessEnvironment& env, int timeoutMs)
+{
+    auto p = launch(program, args, env);
+    return finish(*p, timeoutMs);
+}
+
+// Decodes `seconds` of the stream and returns the clock pattern's corner of
+// every frame as 8-bit grey. Warnings are asked for: a picture the decoder
+// had to conceal is only a warning ("corrupt decoded frame").
+QStringList patternArgs(const QString& transport, const QString& url, double seconds)
+{
+    return {"-v", "warning", "-rtsp_transport", transport, "-i", url, "-t", QString::number(seconds), "-an",
+            "-vf", QString("crop=%1:%2:0:0").arg(clockpattern::WIDTH).arg(clockpattern::HEIGHT),
+            "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", "-"};
+}
+
+std::vector<clockpattern::Reading> readPatterns(const QByteArray& raw)
+{
+    std::vector<clockpattern::Reading> r;
+    const int size = clockpattern::WIDTH * clockpattern::HEIGHT;
+    for (int off = 0; off + size <= raw.size(); off += size)
+        r.push_back(clockpattern::read(reinterpret_cast<const uint8_t*>(raw.constData()) + off, clockpattern::WIDTH));
+    return r;
+}
+
+struct Frame {
+    double pts;
+    int width, height;
+};
+
+// ffprobe's view: codec and size of the stream, time and size of each
+// decoded frame over `seconds`.
+struct Probe {
+    QString codec;
+    int width = 0, height = 0;
+    std::vector<Frame> frames;
+    QByteArray err;
+};
+
+Probe probe(const QString& transport, const QString& url, double seconds, const QProcessEnvironment& env)
+{
+    const Output o = run("ffprobe",
+                         {"-v", "error", "-rtsp_transport", transport, "-select_streams", "v", "-show_entries",
+                          "stream=codec_name,width,height:frame=pts_time,width,height", "-of", "csv", "-read_intervals",
+                          QString("%+%1").arg(seconds), url},
+                         env, static_cast<int>(seconds * 1000) + 20000);
+    Probe p;
+    p.err = o.err;
+    for (const QByteArray& line : o.out.split('\n')) {
+        const QList<QByteArray> f = line.trimmed().split(',');
+        if (f.size() >= 4 && f[0] == "stream") {
+            p.codec = QString::fromLatin1(f[1]);
+            p.width = f[2].toInt();
+            p.height = f[3].toInt();
+        } else if (f.size() >= 4 && f[0] == "frame") {
+            p.frames.push_back({f[1].toDouble(), f[2].toInt(), f[3].toInt()});
+        }
+    }
+    return p;
+}
+
+// Frames per second over the part of the probe after its first second
+// (the first second may hold records queued before the client came).
+double rate(const std::vector<Frame>& frames)
+{
+    if (frames.size() < 10)
+        return 0;
+    const double t0 = frames.front().pts + 1.0;
+    int n = 0;
+    double first = -1, last = -1;
+    for (const Frame& f : frames)
+        if (f.pts >= t0) {
+            if (first < 0)
+                first = f.pts;
+            last = f.pts;
+            ++n;
+        }
+    return last > first ? (n - 1) / (last - first) : 0;
+}
+
+class Painter {
+public:
+    Painter(const QStringList& args, const QProcessEnvironment& env)
+    {
+        p_.setProcessEnvironment(env);
+        p_.start(tsupport::buildDir() + "/tavlo-test-painter", args);
+        if (p_.waitForStarted(5000))
+            for (int i = 0; i < 100 && !p_.readAllStandardOutput().contains("painted"); ++i)
+                p_.waitForReadyRead(50);
+    }
+    ~Painter()
+    {
+        p_.kill();
+        p_.waitForFinished(3000);
+    }
+
+private:
+    QProcess p_;
+};
+
+// The client's complaints, less the raw muxer's notes about timestamps that
+// round to the same output tick (not a decoding matter).
+QByteArray decoderErrors(const QByteArray& err)
+{
+    QByteArray kept;
+    for (const QByteArray& line : err.split('\n'))
+        if (!line.trimmed().isEmpty() && !line.contains("non monotonically increasing dts") &&
+            !line.contains("Last message repeated"))
+            kept += line + '\n';
+    return kept;
+}
+
+bool sanitizerClean(const QByteArray& err)
+{
+    return !err.contains("Sanitizer") && !err.contains("runtime error:");
+}
+
+}  // namespace
+
+// One terminal for the whole suite: it keeps serving while the tests come
+// and go as clients, as in a classroom.
+class LiveStream : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        x = new tsupport::XServer(1920, 1080, true);
+        team = new tsupport::TeamDir("127.0.0.2", 3);
+        terminal = new tsupport::Terminal(team->path(), x->env());
+        // The first tick starts the server; give the capture a moment.
+        drained = terminal;
+        if (terminal->waitForOutput("XShmGetImage(: ", 10000))
+            terminal->waitForOutput("GetFrame: 30", 5000);
+    }
+    static void TearDownTestSuite()
+    {
+        drained = nullptr;
+        delete terminal;
+        delete team;
+        delete x;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(x->ok());
+        ASSERT_TRUE(terminal->started());
+        ASSERT_TRUE(terminal->running()) << terminal->err().constData();
+    }
+    static tsupport::XServer* x;
+    static tsupport::TeamDir* team;
+    static tsupport::Terminal* terminal;
+};
+tsupport::XServer* LiveStream::x = nullptr;
+tsupport::TeamDir* LiveStream::team = nullptr;
+tsupport::Terminal* LiveStream::terminal = nullptr;
+
+TEST_F(LiveStream, CaptureLinesAndOneServer)
+{
+    EXPECT_TRUE(terminal->waitForOutput("diff: ", 3000));
+    EXPECT_TRUE(terminal->waitForOutput("GetFrame pop@@@: 29", 3000)) << "the queue settles at 30 without clients";
+    // Ticks keep calling Start; nothing complains about a second server.
+    terminal->waitForOutput("SendTo: 127.0.0.2", 3000);
+    EXPECT_FALSE(terminal->err().contains("Screen sharing is off")) << terminal->err().constData();
+}
+
+TEST_F(LiveStream, H264At1080pAbout30FpsOverTcp)
+{
+    const Probe p = probe("tcp", URL, 5, x->env());
+    EXPECT_EQ(p.codec, "h264") << p.err.constData();
+    EXPECT_EQ(p.width, 1920);
+    EXPECT_EQ(p.height, 1080);
+    ASSERT_GE(p.frames.size(), 60u) << p.err.constData();
+    for (const Frame& f : p.frames) {
+        EXPECT_EQ(f.width, 1920);
+        EXPECT_EQ(f.height, 1080);
+    }
+    // About 30 per second (the loop paces itself at 33 ms); loose bounds,
+    // the machine is shared. The benchmark measures it precisely.
+    const double fps = rate(p.frames);
+    EXPECT_GT(fps, 20.0);
+    EXPECT_LT(fps, 36.0);
+    EXPECT_TRUE(p.err.isEmpty()) << p.err.constData();
+}
+
+TEST_F(LiveStream, H264At1080pAbout30FpsOverUdp)
+{
+    const Probe p = probe("udp", URL, 5, x->env());
+    EXPECT_EQ(p.codec, "h264") << p.err.constData();
+    EXPECT_EQ(p.width, 1920);
+    EXPECT_EQ(p.height, 1080);
+    ASSERT_GE(p.frames.size(), 60u) << p.err.constData();
+    const double fps = rate(p.frames);
+    EXPECT_GT(fps, 20.0);
+    EXPECT_LT(fps, 36.0);
+}
+
+TEST_F(LiveStream, PaintedColourShowsUpInTheDecodedPicture)
+{
+    auto centre = [&](const char* rgb) {
+        Painter paint({"color", rgb}, x->env());
+        tsupport::pause(500);
+        const Output o = run("ffmpeg",
+                             {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-t", "3", "-vf",
+                              "crop=64:64:928:508", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt",
+                              "rgb24", "-"},
+                             x->env(), 20000);
+        const int size = 64 * 64 * 3;
+        std::array<long, 3> sum{0, 0, 0};
+        if (o.out.size() >= size) {
+            const auto* last = reinterpret_cast<const uint8_t*>(o.out.constData()) + (o.out.size() / size - 1) * size;
+            for (int i = 0; i < size; ++i)
+                sum[static_cast<size_t>(i % 3)] += last[i];
+        }
+        return std::array<long, 3>{sum[0] / (64 * 64), sum[1] / (64 * 64), sum[2] / (64 * 64)};
+    };
+    const auto red = centre("ff0000");
+    EXPECT_GT(red[0], 200);
+    EXPECT_LT(red[1], 60);
+    EXPECT_LT(red[2], 60);
+    const auto blue = centre("0000ff");
+    EXPECT_LT(blue[0], 60);
+    EXPECT_LT(blue[1], 60);
+    EXPECT_GT(blue[2], 200);
+}
+
+// A pattern that changes with every frame reads back exactly from every
+// decoded frame: access units (with several slices each) reach the client
+// whole and in order.
+TEST_F(LiveStream, MovingPatternDecodesCleanlyInEveryFrame)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    QThread::msleep(300);
+    const Output o = run("ffmpeg", patternArgs("tcp", URL, 4), x->env(), 30000);
+    EXPECT_TRUE(decoderErrors(o.err).isEmpty()) << "decoder complained: " << o.err.constData();
+    const auto readings = readPatterns(o.out);
+    ASSERT_GE(readings.size(), 60u);
+    int valid = 0;
+    size_t firstLive = readings.size();
+    for (size_t i = 0; i < readings.size(); ++i)
+        if (readings[i].valid) {
+            ++valid;
+            if (firstLive == readings.size())
+                firstLive = i;
+        }
+    // Frames grabbed before the painter's first pattern may show none.
+    ASSERT_LT(firstLive, readings.size());
+    for (size_t i = firstLive; i < readings.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(readings[i].valid);
+        if (i > firstLive && readings[i].valid && readings[i - 1].valid) {
+            EXPECT_GT(static_cast<uint16_t>(readings[i].seq - readings[i - 1].seq), 0) << "a new picture each frame";
+        }
+    }
+}
+
+TEST_F(LiveStream, TwoClientsAtOnceAndOneLeaving)
+{
+    Painter paint({"clock"}, x->env());
+    QThread::msleep(300);
+    // A: FFmpeg over TCP for 6 s. B: GStreamer's rtspsrc over UDP, stopped
+    // after about 2.5 s.
+    auto a = launch("ffmpeg", patternArgs("tcp", URL, 6), x->env());
+    auto b = launch("gst-launch-1.0",
+                    {"-v", "rtspsrc", "location=" + URL, "protocols=udp", "latency=200", "!", "rtph264depay", "!",
+                     "h264parse", "!", "avdec_h264", "!", "fakesink", "silent=false", "sync=false"},
+                    x->env());
+    const Output ob = finish(*b, 2500);  // killed at the end of the wait
+    const quint32 bLeft = static_cast<quint32>(QDateTime::currentMSecsSinceEpoch() & 0xffffffffu);
+    const Output oa = finish(*a, 30000);
+
+    const int bFrames = ob.out.count("chain   ******* (fakesink");
+    EXPECT_GE(bFrames, 20) << ob.err.constData();
+    const auto readings = readPatterns(oa.out);
+    int afterB = 0;
+    for (const auto& r : readings)
+        if (r.valid && static_cast<int32_t>(r.ms - bLeft) > 500)
+            ++afterB;
+    EXPECT_GE(afterB, 40) << "A keeps receiving after B left (" << readings.size() << " frames in all)";
+    EXPECT_TRUE(decoderErrors(oa.err).isEmpty()) << oa.err.constData();
+}
+
+TEST_F(LiveStream, RtspOverHttpThroughPort8080)
+{
+    const Probe p = probe("http", "rtsp://127.0.0.1:8080/cam_passby_chn0", 3, x->env());
+    EXPECT_EQ(p.codec, "h264") << p.err.constData();
+    EXPECT_GE(p.frames.size(), 40u) << p.err.constData();
+    EXPECT_TRUE(p.err.isEmpty()) << p.err.constData();
+}
+
+TEST_F(LiveStream, SharedMemorySegmentIsOwnerOnly)
+{
+    QFile f("/proc/sysvipc/shm");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    int found = 0;
+    for (const QByteArray& line : lines) {
+        const QList<QByteArray> c = line.simplified().split(' ');
+        // key shmid perms size cpid ...
+        if (c.size() > 5 && c[4].toLongLong() == terminal->pid()) {
+            ++found;
+            EXPECT_EQ(c[2].toInt(nullptr, 8) & 0777, 0600) << line.constData();
+        }
+    }
+    EXPECT_EQ(found, 1);
+}
+
+TEST_F(LiveStream, QuitFromTheTrayEndsCleanly)
+{
+    // A client is connected while the terminal quits.
+    auto client = launch("ffmpeg", {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-f", "null", "-"}, x->env());
+    QThread::msleep(1500);
+    ASSERT_TRUE(terminal->quitViaTray(15000)) << terminal->err().constData();
+    EXPECT_FALSE(terminal->crashed());
+    EXPECT_EQ(terminal->exitCode(), 0);
+    EXPECT_TRUE(sanitizerClean(terminal->err())) << terminal->err().constData();
+    EXPECT_FALSE(terminal->err().contains("did not stop in time"));
+    finish(*client, 10000);
+}
+
+// Port 5000 already taken: one clear line, and the terminal goes on with its
+// announcements (and quits cleanly) without screen sharing.
+TEST(SharingFailure, Port5000TakenLeavesTheTerminalRunning)
+{
+    tsupport::XServer x(1920, 1080, true);
+    ASSERT_TRUE(x.ok());
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::Any, 5000));
+    tsupport::TeamDir team("127.0.0.2", 4);
+    tsupport::Terminal terminal(team.path(), x.env());
+    ASSERT_TRUE(terminal.started());
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(terminal.waitForOutput("SendTo: 127.0.0.2", 5000));
+        tsupport::pause(1100);
+    }
+    EXPECT_GE(terminal.countOutput("SendTo: 127.0.0.2"), 4);
+    const QByteArray err = terminal.err();
+    EXPECT_EQ(err.count("Screen sharing is off"), 1) << err.constData();
+    EXPECT_TRUE(err.contains("port 5000")) << err.constData();
+    EXPECT_EQ(terminal.countOutput("XShmGetImage("), 0);
+    ASSERT_TRUE(terminal.quitViaTray(15000));
+    EXPECT_FALSE(terminal.crashed());
+    EXPECT_EQ(terminal.exitCode(), 0);
+    EXPECT_TRUE(sanitizerClean(terminal.err())) << terminal.err().constData();
+}
