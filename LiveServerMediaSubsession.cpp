@@ -3,6 +3,7 @@
 #include "FFmpegH264Source.h"
 
 #include <gst/app/gstappsrc.h>
+#include <gst/base/gstbasesink.h>
 
 namespace {
 
@@ -30,6 +31,15 @@ void tavlo_media_factory_class_init(TavloMediaFactoryClass* klass)
 }
 
 void tavlo_media_factory_init(TavloMediaFactory*) {}
+
+// The pipeline's senders send each packet the moment it comes: the access
+// units are stamped when they enter, so waiting on the clock would only add
+// delay.
+void sendAtOnce(GstBin*, GstBin*, GstElement* element, gpointer)
+{
+    if (GST_IS_BASE_SINK(element))
+        g_object_set(element, "sync", FALSE, nullptr);
+}
 
 }  // namespace
 
@@ -105,6 +115,10 @@ void LiveServerMediaSubsession::mediaConfigure(GstRTSPMediaFactory*, GstRTSPMedi
     if (src) {
         sub->m_source->attach(GST_APP_SRC(src));
         g_object_set_data_full(G_OBJECT(media), "tavlo-appsrc", src, gst_object_unref);
+    }
+    if (GstObject* pipeline = gst_object_get_parent(GST_OBJECT(bin))) {
+        g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(sendAtOnce), nullptr);
+        gst_object_unref(pipeline);
     }
     gst_object_unref(bin);
     g_signal_connect(media, "prepared", G_CALLBACK(&LiveServerMediaSubsession::mediaPrepared), self);

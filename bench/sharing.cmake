@@ -1,0 +1,16 @@
+# Screen sharing: bench/sharing/bench.sh compares Tavlo's stream with an
+# ffmpeg x11grab pipeline (CPU, frames per second, latency) and prints the
+# figures. It needs the terminal and the test painter of this build tree:
+#   cmake --build <build> --target tavlo tavlo-test-painter
+#   bench/sharing/bench.sh <build> [seconds]
+if(NOT TARGET tavlo-test-painter)
+  add_executable(tavlo-test-painter ${CMAKE_SOURCE_DIR}/tests/sharing/ScreenPainter.cpp)
+  target_link_libraries(tavlo-test-painter PRIVATE ${X11_LIBRARIES})
+  target_include_directories(tavlo-test-painter PRIVATE ${X11_INCLUDE_DIR})
+  set_target_properties(tavlo-test-painter PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+                        AUTOMOC OFF AUTOUIC OFF)
+endif()
+add_custom_target(bench_sharing
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/sharing/bench.sh ${CMAKE_BINARY_DIR}
+  DEPENDS tavlo tavlo-test-painter
+  USES_TERMINAL)

@@ -1,0 +1,107 @@
+#!/bin/bash
+# Screen-sharing benchmark: Tavlo against an ffmpeg x11grab + libx264
+# pipeline at the same settings (1920x1080, 30 fps, veryfast, zerolatency,
+# crf 23, keyframe interval 10), on one private Xvfb showing moving content
+# (bars across the screen and a clock pattern repainted every 4 ms).
+# Prints, for each: CPU seconds per second of streaming, frames per second a
+# client receives, and the capture-to-client latency (the clock painted on
+# the screen, read back from the client's decoded frames); for Tavlo also
+# with 8 clients at once.
+#
+#   bench/sharing/bench.sh <build dir> [seconds per measurement]
+#
+# Runs in a private network namespace (only loopback) when started as root.
+# The machine is shared: the figures are noisy; the load is printed.
+set -u
+BUILD=${1:-$(dirname "$0")/../../build}
+BUILD=$(cd "$BUILD" && pwd)
+SECS=${2:-15}
+HERE=$(cd "$(dirname "$0")" && pwd)
+
+if [ "$(id -u)" = 0 ] && [ -z "${TAVLO_BENCH_NS:-}" ] && unshare -n true 2>/dev/null; then
+    exec env TAVLO_BENCH_NS=1 unshare -n bash -c 'ip link set lo up && exec "$@"' bench "$0" "$BUILD" "$SECS"
+fi
+
+PIDS=()
+cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$WORK"; }
+trap cleanup EXIT
+WORK=$(mktemp -d)
+
+# A free display number.
+for n in $(seq 59 -1 50) $(seq 160 199); do
+    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { DISP=:$n; break; }
+done
+Xvfb "$DISP" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 & PIDS+=($!)
+export DISPLAY=$DISP
+for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+trayer --edge bottom --align left --widthtype request >/dev/null 2>&1 & PIDS+=($!)
+"$BUILD/tavlo-test-painter" clock moving >/dev/null & PIDS+=($!)
+sleep 1
+
+cputicks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+HZ=$(getconf CLK_TCK)
+# cpu_over <pid> <seconds>: CPU seconds per second of that process.
+cpu_over() {
+    local a b; a=$(cputicks "$1"); sleep "$2"; b=$(cputicks "$1")
+    awk -v a="$a" -v b="$b" -v hz="$HZ" -v s="$2" 'BEGIN {printf "%.3f", (b - a) / hz / s}'
+}
+reader() {  # reader <label> <input url> [ffmpeg input options...]
+    local label=$1 url=$2; shift 2
+    ffmpeg -v error -threads 1 -fflags nobuffer -flags low_delay "$@" -i "$url" -an \
+        -vf crop=1024:64:0:0 -fps_mode passthrough -f rawvideo -pix_fmt gray - 2>/dev/null |
+        python3 "$HERE/clockreader.py" --label "$label" --skip 3 --seconds "$SECS"
+}
+
+echo "machine: $(nproc) cores, load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "measurement: ${SECS} s per figure, display $DISP"
+
+# ---- Tavlo
+printf '{"roomIp":"127.0.0.2","teamNum":1}' > "$WORK/team.bin"
+(cd "$WORK" && exec "$BUILD/tavlo" >/dev/null 2>"$WORK/tavlo.err") & TAVLO=$!; PIDS+=($TAVLO)
+sleep 5
+URL=rtsp://127.0.0.1:5000/cam_passby_chn0
+reader "tavlo 1 client (tcp)" "$URL" -rtsp_transport tcp > "$WORK/t1.txt" & R=$!
+sleep 3; C1=$(cpu_over "$TAVLO" "$((SECS - 2))"); wait $R
+cat "$WORK/t1.txt"
+echo "tavlo cpu (1 client): $C1 s/s"
+
+# 8 clients: one reads the clock, seven count what they receive.
+EXTRA=()
+for i in 1 2 3 4 5 6 7; do
+    ffmpeg -v error -rtsp_transport tcp -i "$URL" -c copy -f null -progress "$WORK/p$i.txt" - \
+        >/dev/null 2>&1 & EXTRA+=($!)
+done
+sleep 2
+reader "tavlo 8 clients, reader" "$URL" -rtsp_transport tcp > "$WORK/t8.txt" & R=$!
+for i in 1 2 3 4 5 6 7; do echo 0 > "$WORK/f0_$i"; done
+sleep 3
+for i in 1 2 3 4 5 6 7; do grep '^frame=' "$WORK/p$i.txt" | tail -1 | cut -d= -f2 > "$WORK/f0_$i"; done
+C8=$(cpu_over "$TAVLO" "$((SECS - 2))")
+for i in 1 2 3 4 5 6 7; do grep '^frame=' "$WORK/p$i.txt" | tail -1 | cut -d= -f2 > "$WORK/f1_$i"; done
+wait $R
+cat "$WORK/t8.txt"
+for i in 1 2 3 4 5 6 7; do
+    awk -v a="$(cat "$WORK/f0_$i")" -v b="$(cat "$WORK/f1_$i")" -v s="$((SECS - 2))" -v i="$i" \
+        'BEGIN {printf "tavlo 8 clients, client %d: fps=%.1f\n", i, (b - a) / s}'
+done
+kill "${EXTRA[@]}" 2>/dev/null
+echo "tavlo cpu (8 clients): $C8 s/s"
+kill "$TAVLO"; wait "$TAVLO" 2>/dev/null
+sleep 1
+
+# ---- ffmpeg x11grab + libx264, same settings, MPEG-TS over UDP to one client
+ffmpeg -v error -f x11grab -framerate 30 -video_size 1920x1080 -i "$DISP" \
+    -c:v libx264 -preset veryfast -tune zerolatency -crf 23 -g 10 -bf 0 -pix_fmt yuv420p \
+    -flush_packets 1 -muxdelay 0 -muxpreload 0 -f mpegts "udp://127.0.0.1:23000?pkt_size=1316" \
+    >/dev/null 2>"$WORK/ff.err" & FF=$!; PIDS+=($FF)
+sleep 2
+reader "ffmpeg x11grab 1 client (udp)" "udp://127.0.0.1:23000?overrun_nonfatal=1&fifo_size=1000000" > "$WORK/f1.txt" & R=$!
+sleep 3; CF=$(cpu_over "$FF" "$((SECS - 2))"); wait $R
+cat "$WORK/f1.txt"
+echo "ffmpeg cpu (1 client): $CF s/s"
+kill "$FF"; wait "$FF" 2>/dev/null
+
+awk -v t="$C1" -v f="$CF" -v e="$C8" 'BEGIN {
+    if (f > 0) printf "ratio tavlo/ffmpeg cpu: %.2f (target <= 0.8)\n", t / f;
+    if (t > 0) printf "ratio tavlo cpu 8 clients / 1 client: %.2f (target < 1.10)\n", e / t }'
+echo "load at end: $(cut -d' ' -f1-3 /proc/loadavg)"
