@@ -237,6 +237,9 @@ void QScreenThread::run()
     Display* display = capture->display;
     XImage* image = capture->image;
     const Window root = DefaultRootWindow(display);
+    // A root window of the encoded size needs no scaling, only the colour
+    // conversion.
+    const bool unscaled = sw == Width && sh == Height && Width % 2 == 0 && Height % 2 == 0;
     int pts = 0;
     while (!stopRequested) {
         struct timeval start;
@@ -246,9 +249,15 @@ void QScreenThread::run()
 
         // The encoder may still hold the picture of the last step.
         av_frame_make_writable(frame);
-        const uint8_t* srcPlanes[4] = {reinterpret_cast<const uint8_t*>(image->data), nullptr, nullptr, nullptr};
-        const int srcStrides[4] = {image->bytes_per_line, 0, 0, 0};
-        sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, frame->data, frame->linesize);
+        const auto* pixels = reinterpret_cast<const uint8_t*>(image->data);
+        if (unscaled) {
+            bgraToI420(pixels, image->bytes_per_line, Width, Height, frame->data[0], frame->linesize[0],
+                       frame->data[1], frame->linesize[1], frame->data[2], frame->linesize[2]);
+        } else {
+            const uint8_t* srcPlanes[4] = {pixels, nullptr, nullptr, nullptr};
+            const int srcStrides[4] = {image->bytes_per_line, 0, 0, 0};
+            sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, frame->data, frame->linesize);
+        }
         frame->pts = pts;
         frame->pict_type = keyframeRequested.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 
@@ -285,6 +294,32 @@ void QScreenThread::run()
     }
     av_packet_free(&packet);
     av_frame_free(&frame);
+}
+
+void QScreenThread::bgraToI420(const uint8_t* src, int srcStride, int width, int height, uint8_t* y, int yStride,
+                               uint8_t* u, int uStride, uint8_t* v, int vStride)
+{
+    // Integer BT.601 coefficients (x256); chroma from the mean of each 2x2
+    // block. Plain loops the compiler vectorises.
+    for (int r = 0; r + 1 < height; r += 2) {
+        const uint8_t* s0 = src + static_cast<size_t>(r) * srcStride;
+        const uint8_t* s1 = s0 + srcStride;
+        uint8_t* y0 = y + static_cast<size_t>(r) * yStride;
+        uint8_t* y1 = y0 + yStride;
+        uint8_t* uu = u + static_cast<size_t>(r / 2) * uStride;
+        uint8_t* vv = v + static_cast<size_t>(r / 2) * vStride;
+        for (int x = 0; x < width; ++x) {
+            y0[x] = static_cast<uint8_t>(((66 * s0[4 * x + 2] + 129 * s0[4 * x + 1] + 25 * s0[4 * x] + 128) >> 8) + 16);
+            y1[x] = static_cast<uint8_t>(((66 * s1[4 * x + 2] + 129 * s1[4 * x + 1] + 25 * s1[4 * x] + 128) >> 8) + 16);
+        }
+        for (int x = 0; x < width / 2; ++x) {
+            const int b = s0[8 * x] + s0[8 * x + 4] + s1[8 * x] + s1[8 * x + 4];
+            const int g = s0[8 * x + 1] + s0[8 * x + 5] + s1[8 * x + 1] + s1[8 * x + 5];
+            const int rd = s0[8 * x + 2] + s0[8 * x + 6] + s1[8 * x + 2] + s1[8 * x + 6];
+            uu[x] = static_cast<uint8_t>(((-38 * rd - 74 * g + 112 * b + 512) >> 10) + 128);
+            vv[x] = static_cast<uint8_t>(((112 * rd - 94 * g - 18 * b + 512) >> 10) + 128);
+        }
+    }
 }
 
 void QScreenThread::queuePacket(const uint8_t* packet, int size, int frameID)

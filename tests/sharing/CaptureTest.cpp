@@ -164,3 +164,54 @@ TEST(Capture, NoDisplayIsReportedNotCrashed)
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Screen sharing is off"), std::string::npos);
     EXPECT_EQ(screen.queueLength(), 0);
 }
+
+// The unscaled conversion agrees with the general scaler (and with BT.601
+// for pure colours).
+TEST(Conversion, BgraToI420MatchesTheScaler)
+{
+    const int w = 64, h = 32;
+    std::vector<uint8_t> bgra(static_cast<size_t>(w) * h * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &bgra[(static_cast<size_t>(y) * w + x) * 4];
+            p[0] = static_cast<uint8_t>(x * 4);        // blue: smooth across
+            p[1] = static_cast<uint8_t>(y * 8);        // green: smooth down
+            p[2] = static_cast<uint8_t>(255 - x * 2);  // red
+            p[3] = 0;
+        }
+    std::vector<uint8_t> y1(w * h), u1(w * h / 4), v1(w * h / 4), y2(w * h), u2(w * h / 4), v2(w * h / 4);
+    QScreenThread::bgraToI420(bgra.data(), w * 4, w, h, y1.data(), w, u1.data(), w / 2, v1.data(), w / 2);
+    SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                                     nullptr);
+    ASSERT_NE(sws, nullptr);
+    const uint8_t* src[4] = {bgra.data(), nullptr, nullptr, nullptr};
+    const int srcStride[4] = {w * 4, 0, 0, 0};
+    uint8_t* dst[4] = {y2.data(), u2.data(), v2.data(), nullptr};
+    const int dstStride[4] = {w, w / 2, w / 2, 0};
+    sws_scale(sws, src, srcStride, 0, h, dst, dstStride);
+    sws_freeContext(sws);
+    for (size_t i = 0; i < y1.size(); ++i)
+        ASSERT_LE(std::abs(y1[i] - y2[i]), 1) << "luma at " << i;
+    // Chroma: inner columns (the scaler's edge handling differs by a pixel).
+    for (int r = 0; r < h / 2; ++r)
+        for (int x = 1; x < w / 2 - 1; ++x) {
+            const size_t i = static_cast<size_t>(r) * (w / 2) + x;
+            ASSERT_LE(std::abs(u1[i] - u2[i]), 3) << "u at " << x << "," << r;
+            ASSERT_LE(std::abs(v1[i] - v2[i]), 3) << "v at " << x << "," << r;
+        }
+
+    // Pure red, green, blue, white, black.
+    const uint8_t colours[5][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}, {0, 0, 0}};
+    const int expect[5][3] = {{82, 90, 240}, {145, 54, 34}, {41, 240, 110}, {235, 128, 128}, {16, 128, 128}};
+    for (int c = 0; c < 5; ++c) {
+        std::vector<uint8_t> px(2 * 2 * 4);
+        for (int i = 0; i < 4; ++i)
+            for (int k = 0; k < 3; ++k)
+                px[i * 4 + k] = colours[c][k];
+        uint8_t yy[4], uu, vv;
+        QScreenThread::bgraToI420(px.data(), 8, 2, 2, yy, 2, &uu, 1, &vv, 1);
+        EXPECT_NEAR(yy[0], expect[c][0], 1) << c;
+        EXPECT_NEAR(uu, expect[c][1], 1) << c;
+        EXPECT_NEAR(vv, expect[c][2], 1) << c;
+    }
+}
