@@ -70,6 +70,12 @@ private:
     QString path_;
 };
 
+// True when this process runs in a network namespace of its own (the
+// tests never change the machine's own network).
+bool isolatedNetwork();
+// In that namespace: makes UDP datagrams to address:55555 fail to send.
+bool dropAnnouncementsTo(const QString& address);
+
 // True when the colour is within tol of want in each channel.
 bool near(QColor got, QColor want, int tol = 40);
 // True when the image's centre and the four points near its corners are

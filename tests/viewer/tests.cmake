@@ -17,3 +17,9 @@ target_link_libraries(tavlo_viewer_tests PRIVATE tavlo_viewer tavlo_viewer_tests
                       PkgConfig::FFMPEG)
 add_dependencies(tavlo_viewer_tests tavlo-test-rtsp-peer)
 tavlo_add_gtest(tavlo_viewer_tests NETNS TIMEOUT 300 LABELS viewer)
+
+# Commands as datagrams to a running terminal, and the host tool beside it.
+add_executable(tavlo_commands_tests ${VIEWER_TEST_DIR}/CommandsTest.cpp)
+target_link_libraries(tavlo_commands_tests PRIVATE tavlo_viewer_testsupport tavlo_testmain_core Qt5::Network)
+add_dependencies(tavlo_commands_tests tavlo tavlo-host tavlo-test-rtsp-peer)
+tavlo_add_gtest(tavlo_commands_tests NETNS TIMEOUT 600 LABELS viewer)

@@ -1,0 +1,461 @@
+// Classroom commands sent as real datagrams to a running terminal. The
+// streams it is told to show come from stand-in peers in a second network
+// namespace (10.213.0.x), because the terminal itself serves port 5000 on
+// every address of its own namespace.
+#include "TestSupport.h"
+#include "ViewerSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace vsupport;
+
+namespace {
+
+const QString X_ADDR = "10.213.0.2";  // red
+const QString Y_ADDR = "10.213.0.3";  // blue
+const QString S_ADDR = "10.213.0.4";  // green, goes silent
+const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0), GREEN(0x20, 0xe0, 0x20);
+
+QByteArray show(int group, const QString& ip)
+{
+    return QString(R"({"messageId":2,"groupId":%1,"ip":"%2"})").arg(group).arg(ip).toUtf8();
+}
+
+class CommandsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!isolatedNetwork())
+            GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
+        x = new tsupport::XServer(1280, 720, true);
+        ASSERT_TRUE(x->ok());
+        net = new PeerNet({X_ADDR, Y_ADDR, S_ADDR});
+        ASSERT_TRUE(net->ok());
+        const qint64 ns = net->pid();
+        px = new Peer({"--address", X_ADDR, "--color", "e02020"}, ns);
+        py = new Peer({"--address", Y_ADDR, "--color", "2020e0"}, ns);
+        ps = new Peer({"--address", S_ADDR, "--color", "20e020", "--silent-after", "1500"}, ns);
+        ASSERT_TRUE(px->ready());
+        ASSERT_TRUE(py->ready());
+        ASSERT_TRUE(ps->ready());
+        // 127.0.0.2 is one of this namespace's own addresses, and a host
+        // socket cannot share port 55555 with the terminal's: without this
+        // rule the terminal would receive its own announcements (a stop).
+        ASSERT_TRUE(dropAnnouncementsTo("127.0.0.2"));
+        dir = new tsupport::TeamDir("127.0.0.2", 1);
+        terminal = new tsupport::Terminal(dir->path(), x->env());
+        ASSERT_TRUE(terminal->started());
+        // Two ticks: screen sharing (if built in) has been started.
+        ASSERT_TRUE(terminal->waitForOutput("SendTo: 127.0.0.2\n", 15000));
+        tsupport::pause(1500);
+        // Without screen sharing in this build the host's screen is a
+        // stand-in at the configured host address; with it, that address
+        // reaches the terminal's own server.
+        QTcpServer probe;
+        if (probe.listen(QHostAddress("127.0.0.2"), 5000)) {
+            probe.close();
+            hostPeer = new Peer({"--address", "127.0.0.2", "--color", "e0e020"});
+        }
+        commander = new tsupport::UdpPeer(QHostAddress::LocalHost, 0);
+        ASSERT_TRUE(commander->ok());
+    }
+    static void TearDownTestSuite()
+    {
+        delete commander;
+        delete terminal;
+        delete dir;
+        delete hostPeer;
+        delete ps;
+        delete py;
+        delete px;
+        delete net;
+        delete x;
+        commander = nullptr;
+        terminal = nullptr;
+        hostPeer = ps = py = px = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!isolatedNetwork())
+            GTEST_SKIP();
+        ASSERT_TRUE(terminal && terminal->running());
+        send(R"({"messageId":1})");
+        ASSERT_TRUE(tsupport::waitForNoWindow(x->env(), "多屏", 15000));
+    }
+    void TearDown() override
+    {
+        if (terminal) {
+            EXPECT_TRUE(terminal->running()) << terminal->err().constData();
+        }
+    }
+
+    static void send(const QByteArray& datagram)
+    {
+        ASSERT_TRUE(commander->send(datagram, QHostAddress::LocalHost, 55555));
+    }
+    static bool windowShown() { return tsupport::waitForWindow(x->env(), "多屏", 20000).has_value(); }
+    static bool noWindow() { return tsupport::waitForNoWindow(x->env(), "多屏", 15000); }
+    static bool colourShown(QColor c)
+    {
+        for (int i = 0; i < 60; ++i) {
+            if (coveredBy(tsupport::screenshot(x->env()), c))
+                return true;
+            tsupport::pause(250);
+        }
+        return false;
+    }
+    // Starts showing peer X and waits until its picture is on the screen.
+    static void viewX()
+    {
+        const int plays = px->count("play");
+        send(show(2, X_ADDR));
+        ASSERT_TRUE(px->waitFor("play", plays + 1, 20000));
+        ASSERT_TRUE(colourShown(RED));
+    }
+
+    static tsupport::XServer* x;
+    static PeerNet* net;
+    static Peer *px, *py, *ps, *hostPeer;
+    static tsupport::TeamDir* dir;
+    static tsupport::Terminal* terminal;
+    static tsupport::UdpPeer* commander;
+};
+
+tsupport::XServer* CommandsTest::x = nullptr;
+PeerNet* CommandsTest::net = nullptr;
+Peer* CommandsTest::px = nullptr;
+Peer* CommandsTest::py = nullptr;
+Peer* CommandsTest::ps = nullptr;
+Peer* CommandsTest::hostPeer = nullptr;
+tsupport::TeamDir* CommandsTest::dir = nullptr;
+tsupport::Terminal* CommandsTest::terminal = nullptr;
+tsupport::UdpPeer* CommandsTest::commander = nullptr;
+
+TEST_F(CommandsTest, ShowOfOtherGroupPullsTheAddressNamedByIp)
+{
+    viewX();
+    auto win = tsupport::waitForWindow(x->env(), "多屏", 1000);
+    ASSERT_TRUE(win.has_value());
+    EXPECT_EQ(win->x, 0);
+    EXPECT_EQ(win->y, 0);
+    EXPECT_EQ(win->width, 1280);
+    EXPECT_EQ(win->height, 720);
+    EXPECT_EQ(py->count("connected"), 0);
+}
+
+TEST_F(CommandsTest, ShowOfTheHostsScreenUsesTheConfiguredHostAndIgnoresIp)
+{
+    const int xConnections = px->count("connected");
+    const int hostPlays = hostPeer ? hostPeer->count("play") : 0;
+    send(show(0, X_ADDR));
+    ASSERT_TRUE(windowShown());
+    if (hostPeer) {
+        EXPECT_TRUE(hostPeer->waitFor("play", hostPlays + 1, 10000));
+        EXPECT_TRUE(colourShown(QColor(0xe0, 0xe0, 0x20)));
+    }
+    // A missing "groupId" is group 0 too: the same address, so the same viewer.
+    send(QString(R"({"messageId":2,"ip":"%1"})").arg(Y_ADDR).toUtf8());
+    tsupport::pause(2000);
+    EXPECT_EQ(px->count("connected"), xConnections);
+    EXPECT_EQ(py->count("connected"), 0);
+    if (hostPeer) {
+        EXPECT_EQ(hostPeer->count("play"), hostPlays + 1);
+    }
+    EXPECT_TRUE(tsupport::waitForWindow(x->env(), "多屏", 1000).has_value());
+    EXPECT_FALSE(terminal->out().contains("runtime error"));
+}
+
+TEST_F(CommandsTest, ShowOfTheTerminalsOwnGroupStops)
+{
+    viewX();
+    const int closed = px->count("closed");
+    send(show(1, Y_ADDR));
+    EXPECT_TRUE(px->waitFor("closed", closed + 1, 10000));
+    EXPECT_TRUE(noWindow());
+    EXPECT_EQ(py->count("connected"), 0);
+}
+
+TEST_F(CommandsTest, EveryOtherMessageIdStops)
+{
+    const QByteArray stops[] = {
+        R"({"messageId":0})",
+        R"({"messageId":1})",
+        R"({"messageId":3,"groupId":2,"ip":"10.213.0.2"})",
+        R"({"messageId":"2","groupId":2,"ip":"10.213.0.2"})",
+        R"({"messageId":2.5,"groupId":2,"ip":"10.213.0.2"})",
+        R"({"messageId":null,"groupId":2,"ip":"10.213.0.2"})",
+    };
+    for (const QByteArray& stop : stops) {
+        viewX();
+        const int closed = px->count("closed");
+        send(stop);
+        EXPECT_TRUE(px->waitFor("closed", closed + 1, 10000)) << stop.constData();
+        EXPECT_TRUE(noWindow()) << stop.constData();
+    }
+}
+
+TEST_F(CommandsTest, DatagramsWithoutAnObjectOrMessageIdChangeNothing)
+{
+    viewX();
+    const int closed = px->count("closed");
+    const int plays = px->count("play");
+    send("not json at all");
+    send("[2]");
+    send("");
+    send(R"({"groupId":3,"ip":"10.213.0.3"})");
+    send(R"({"groupId":1})");
+    tsupport::pause(2500);
+    EXPECT_EQ(px->count("closed"), closed);
+    EXPECT_EQ(px->count("play"), plays);
+    EXPECT_EQ(py->count("connected"), 0);
+    EXPECT_TRUE(colourShown(RED));
+}
+
+TEST_F(CommandsTest, SameAddressTwiceKeepsOneViewer)
+{
+    viewX();
+    const int connected = px->count("connected");
+    send(show(2, X_ADDR));
+    send(show(5, X_ADDR));  // another group at the same address: the same stream
+    tsupport::pause(2500);
+    EXPECT_EQ(px->count("connected"), connected);
+    EXPECT_EQ(px->count("closed"), connected - 1);
+    EXPECT_TRUE(colourShown(RED));
+}
+
+TEST_F(CommandsTest, AnotherAddressReplacesTheViewer)
+{
+    viewX();
+    const int closed = px->count("closed");
+    const int yPlays = py->count("play");
+    send(show(3, Y_ADDR));
+    EXPECT_TRUE(px->waitFor("closed", closed + 1, 10000));
+    EXPECT_TRUE(py->waitFor("play", yPlays + 1, 20000));
+    EXPECT_TRUE(colourShown(BLUE));
+    // Exactly one viewer: X is not pulled any more.
+    EXPECT_EQ(px->count("connected"), px->count("closed"));
+}
+
+TEST_F(CommandsTest, SeveralQueuedDatagramsAreHandledInOrder)
+{
+    const int yPlays = py->count("play");
+    // One burst: show X, stop, show Y, show Y again. Only Y is left.
+    send(show(2, X_ADDR));
+    send(R"({"messageId":1})");
+    send(show(3, Y_ADDR));
+    send(show(3, Y_ADDR));
+    EXPECT_TRUE(py->waitFor("play", yPlays + 1, 20000));
+    EXPECT_TRUE(colourShown(BLUE));
+    tsupport::pause(1500);
+    EXPECT_EQ(py->count("play"), yPlays + 1);
+    EXPECT_TRUE(px->waitFor("closed", px->count("connected"), 10000));
+}
+
+TEST_F(CommandsTest, BrokenStreamIsReplacedBySameAddress)
+{
+    const int plays = ps->count("play");
+    send(show(4, S_ADDR));
+    ASSERT_TRUE(ps->waitFor("play", plays + 1, 20000));
+    ASSERT_TRUE(colourShown(GREEN));
+    // The stream goes silent after 1.5 s; 10 s later the viewer gives up.
+    EXPECT_TRUE(tsupport::waitForNoWindow(x->env(), "多屏", 40000));
+    send(show(4, S_ADDR));
+    EXPECT_TRUE(ps->waitFor("play", plays + 2, 20000));
+    EXPECT_TRUE(colourShown(GREEN));
+}
+
+TEST_F(CommandsTest, HostToolShowAndStopDriveTheTerminal)
+{
+    const int plays = px->count("play");
+    int code = -1;
+    tsupport::run(hostToolPath(), {"show", "--to", "127.0.0.1", "--group", "2", "--ip", X_ADDR}, x->env(), 10000,
+                  &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(px->waitFor("play", plays + 1, 20000));
+    EXPECT_TRUE(colourShown(RED));
+    const int closed = px->count("closed");
+    tsupport::run(hostToolPath(), {"stop", "--to", "127.0.0.1", "--bind", "127.0.0.3"}, x->env(), 10000, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(px->waitFor("closed", closed + 1, 10000));
+    EXPECT_TRUE(noWindow());
+}
+
+TEST_F(CommandsTest, QuitWithARunningViewerEndsCleanly)
+{
+    viewX();
+    // The viewer covers the desktop: bring the tray's panel above it.
+    const QString tree = QString::fromUtf8(tsupport::run("xwininfo", {"-root", "-tree"}, x->env()));
+    for (const QString& line : tree.split('\n'))
+        if (line.contains("\"panel\": (\"panel\""))
+            tsupport::run("xdotool", {"windowraise", line.trimmed().section(' ', 0, 0)}, x->env());
+    ASSERT_TRUE(terminal->quitViaTray(15000));
+    EXPECT_EQ(terminal->exitCode(), 0);
+    EXPECT_FALSE(terminal->crashed());
+    EXPECT_TRUE(px->waitFor("closed", px->count("connected"), 10000));
+    // The rest of the suite needs a terminal.
+    delete terminal;
+    terminal = new tsupport::Terminal(dir->path(), x->env());
+    ASSERT_TRUE(terminal->waitForOutput("SendTo: 127.0.0.2\n", 15000));
+}
+
+// A terminal whose host address is its own receives its own announcement:
+// messageId 0, a stop.
+TEST(OwnAnnouncementTest, LoopingBackStopsTheViewer)
+{
+    if (!isolatedNetwork())
+        GTEST_SKIP();
+    tsupport::XServer x(1280, 720, true);
+    ASSERT_TRUE(x.ok());
+    PeerNet net({X_ADDR});
+    ASSERT_TRUE(net.ok());
+    Peer px({"--address", X_ADDR, "--color", "e02020"}, net.pid());
+    ASSERT_TRUE(px.ready());
+    tsupport::TeamDir dir("127.0.0.1", 1);
+    tsupport::Terminal terminal(dir.path(), x.env());
+    ASSERT_TRUE(terminal.waitForOutput("SendTo: 127.0.0.1\n", 15000));
+    tsupport::UdpPeer commander(QHostAddress::LocalHost, 0);
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_TRUE(commander.send(show(2, X_ADDR), QHostAddress::LocalHost, 55555));
+        EXPECT_TRUE(px.waitFor("connected", round, 20000));
+        // No command is sent: the next tick's announcement ends the viewer.
+        EXPECT_TRUE(px.waitFor("closed", round, 10000));
+    }
+    EXPECT_TRUE(tsupport::waitForNoWindow(x.env(), "多屏", 10000));
+    EXPECT_TRUE(terminal.running());
+}
+
+// tavlo-host listen, with a terminal announcing itself to it. The tool takes
+// port 55555 first, so this terminal receives no commands.
+TEST(HostToolTest, ListenPrintsEachAnnouncement)
+{
+    if (!isolatedNetwork())
+        GTEST_SKIP();
+    tsupport::XServer x(1280, 720, true);
+    ASSERT_TRUE(x.ok());
+    QProcess tool;
+    tool.start(hostToolPath(), {"listen", "--bind", "127.0.0.5", "--count", "3", "--timeout", "20"});
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    ASSERT_TRUE(tool.waitForReadyRead(5000));  // "listening on ..."
+    tsupport::TeamDir dir("127.0.0.5", 7);
+    tsupport::Terminal terminal(dir.path(), x.env());
+    ASSERT_TRUE(tool.waitForFinished(25000));
+    const QByteArray out = tool.readAllStandardOutput();
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().constData();
+    EXPECT_TRUE(out.startsWith("listening on 127.0.0.5:55555\n")) << out.constData();
+    EXPECT_EQ(out.count("group 7 livePort 5000 from 127.0.0."), 3) << out.constData();
+}
+
+TEST(HostToolTest, IgnoresDatagramsThatAreNoAnnouncement)
+{
+    if (!isolatedNetwork())
+        GTEST_SKIP();
+    QProcess tool;
+    tool.start(hostToolPath(), {"listen", "--bind", "127.0.0.3", "--count", "1", "--timeout", "20"});
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    ASSERT_TRUE(tool.waitForReadyRead(5000));
+    tsupport::UdpPeer sender(QHostAddress("127.0.0.1"), 0);
+    const QHostAddress to("127.0.0.3");
+    sender.send("hello", to, 55555);
+    sender.send(R"({"messageId":2,"groupId":3})", to, 55555);
+    sender.send(R"({ "messageId":0,"id":12, "livePort":5000,"systemType":1 })", to, 55555);
+    ASSERT_TRUE(tool.waitForFinished(10000));
+    const QByteArray out = tool.readAllStandardOutput();
+    EXPECT_EQ(out.count("ignored "), 2) << out.constData();
+    EXPECT_TRUE(out.contains("group 12 livePort 5000 from 127.0.0.1:")) << out.constData();
+}
+
+TEST(HostToolTest, SendsCommandsInTheTerminalsForm)
+{
+    if (!isolatedNetwork())
+        GTEST_SKIP();
+    tsupport::UdpPeer terminal(QHostAddress("127.0.0.4"), 55555);
+    ASSERT_TRUE(terminal.ok());
+    int code = -1;
+    tsupport::run(hostToolPath(), {"show", "--to", "127.0.0.4", "--group", "3", "--ip", "10.1.2.3"},
+                  QProcessEnvironment::systemEnvironment(), 10000, &code);
+    EXPECT_EQ(code, 0);
+    QHostAddress from;
+    auto got = terminal.receive(5000, &from);
+    ASSERT_TRUE(got.has_value());
+    QJsonObject o = QJsonDocument::fromJson(*got).object();
+    EXPECT_EQ(o.value("messageId").toInt(-1), 2);
+    EXPECT_EQ(o.value("groupId").toInt(-1), 3);
+    EXPECT_EQ(o.value("ip").toString(), "10.1.2.3");
+
+    tsupport::run(hostToolPath(), {"show", "--to", "127.0.0.4", "--group", "0", "--bind", "127.0.0.9"},
+                  QProcessEnvironment::systemEnvironment(), 10000, &code);
+    EXPECT_EQ(code, 0);
+    got = terminal.receive(5000, &from);
+    ASSERT_TRUE(got.has_value());
+    o = QJsonDocument::fromJson(*got).object();
+    EXPECT_EQ(o.value("groupId").toInt(-1), 0);
+    EXPECT_FALSE(o.contains("ip"));
+    EXPECT_EQ(from, QHostAddress("127.0.0.9"));
+
+    tsupport::run(hostToolPath(), {"stop", "--to", "127.0.0.4"}, QProcessEnvironment::systemEnvironment(), 10000,
+                  &code);
+    EXPECT_EQ(code, 0);
+    got = terminal.receive(5000, &from);
+    ASSERT_TRUE(got.has_value());
+    o = QJsonDocument::fromJson(*got).object();
+    EXPECT_TRUE(o.contains("messageId"));
+    EXPECT_NE(o.value("messageId").toInt(2), 2);
+}
+
+TEST(HostToolTest, BadArgumentsAreRefusedWithAClearError)
+{
+    struct Case {
+        QStringList args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{}, "no command given"},
+        {{"shout"}, "unknown command 'shout'"},
+        {{"show", "--group", "2", "--ip", "127.0.0.5"}, "--to ADDR is required"},
+        {{"show", "--to", "127.0.0.1"}, "--group N is required"},
+        {{"show", "--to", "nowhere", "--group", "0"}, "--to: 'nowhere' is not an IPv4 or IPv6 address"},
+        {{"show", "--to", "127.0.0.1", "--group", "x"}, "--group: 'x' is not a number"},
+        {{"show", "--to", "127.0.0.1", "--group", "-1"}, "--group: '-1' is not a number"},
+        {{"show", "--to", "127.0.0.1", "--group", "3"}, "--ip A is required for a group other than 0"},
+        {{"show", "--to", "127.0.0.1", "--group", "3", "--ip", "::1"}, "--ip: '::1' is not an IPv4 address"},
+        {{"show", "--to", "127.0.0.1", "--group", "3", "--ip"}, "--ip needs a value"},
+        {{"stop", "--to", "127.0.0.1", "--group", "3"}, "unknown argument '--group'"},
+        {{"stop", "--to", "127.0.0.1", "--to", "127.0.0.2"}, "--to given twice"},
+        {{"listen", "--count", "0"}, "--count: '0' is not a number"},
+        {{"listen", "--bind", "host"}, "--bind: 'host' is not an IPv4 or IPv6 address"},
+    };
+    for (const Case& c : cases) {
+        QProcess p;
+        p.start(hostToolPath(), c.args);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_EQ(p.exitCode(), 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(err.contains(c.error)) << c.args.join(' ').toStdString() << ": " << err.constData();
+        EXPECT_TRUE(err.contains("usage: tavlo-host")) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    }
+}
+
+TEST(HostToolTest, NetworkRefusalsEndWithStatusOne)
+{
+    if (!isolatedNetwork())
+        GTEST_SKIP();
+    int code = -1;
+    // 10.250.0.1 is no address of this namespace.
+    tsupport::run(hostToolPath(), {"stop", "--to", "127.0.0.1", "--bind", "10.250.0.1"},
+                  QProcessEnvironment::systemEnvironment(), 10000, &code);
+    EXPECT_EQ(code, 1);
+    tsupport::run(hostToolPath(), {"listen", "--bind", "10.250.0.1"}, QProcessEnvironment::systemEnvironment(), 10000,
+                  &code);
+    EXPECT_EQ(code, 1);
+    // --count not reached before --timeout.
+    tsupport::run(hostToolPath(), {"listen", "--bind", "127.0.0.6", "--count", "1", "--timeout", "1"},
+                  QProcessEnvironment::systemEnvironment(), 10000, &code);
+    EXPECT_EQ(code, 1);
+}
+
+}  // namespace
