@@ -45,11 +45,18 @@ cpu_over() {
     local a b; a=$(cputicks "$1"); sleep "$2"; b=$(cputicks "$1")
     awk -v a="$a" -v b="$b" -v hz="$HZ" -v s="$2" 'BEGIN {printf "%.3f", (b - a) / hz / s}'
 }
-reader() {  # reader <label> <input url> [ffmpeg input options...]
-    local label=$1 url=$2; shift 2
-    ffmpeg -v error -threads 1 -fflags nobuffer -flags low_delay "$@" -i "$url" -an \
-        -vf crop=1024:64:0:0 -fps_mode passthrough -f rawvideo -pix_fmt gray - 2>/dev/null |
+# reader <label> <gst source elements...>: decodes with GStreamer (no
+# jitter buffer, one decoder thread, no clock sync) and reads the clock from
+# every frame. The ffmpeg command-line client buffers several frames of its
+# own, which would hide what the server does.
+reader() {
+    local label=$1; shift
+    gst-launch-1.0 -q "$@" ! avdec_h264 max-threads=1 ! videocrop right=896 bottom=1016 ! videoconvert ! \
+        video/x-raw,format=GRAY8 ! fdsink sync=false 2>/dev/null |
         python3 "$HERE/clockreader.py" --label "$label" --skip 3 --seconds "$SECS"
+}
+rtsp() {  # rtsp <tcp|udp>: source elements for Tavlo's stream
+    echo rtspsrc location=rtsp://127.0.0.1:5000/cam_passby_chn0 latency=0 protocols=$1 ! rtph264depay
 }
 
 echo "machine: $(nproc) cores, load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -60,7 +67,9 @@ printf '{"roomIp":"127.0.0.2","teamNum":1}' > "$WORK/team.bin"
 (cd "$WORK" && exec "$BUILD/tavlo" >/dev/null 2>"$WORK/tavlo.err") & TAVLO=$!; PIDS+=($TAVLO)
 sleep 5
 URL=rtsp://127.0.0.1:5000/cam_passby_chn0
-reader "tavlo 1 client (tcp)" "$URL" -rtsp_transport tcp > "$WORK/t1.txt" & R=$!
+reader "tavlo 1 client (udp)" $(rtsp udp) > "$WORK/t0.txt"
+cat "$WORK/t0.txt"
+reader "tavlo 1 client (tcp)" $(rtsp tcp) > "$WORK/t1.txt" & R=$!
 sleep 3; C1=$(cpu_over "$TAVLO" "$((SECS - 2))"); wait $R
 cat "$WORK/t1.txt"
 echo "tavlo cpu (1 client): $C1 s/s"
@@ -72,7 +81,7 @@ for i in 1 2 3 4 5 6 7; do
         >/dev/null 2>&1 & EXTRA+=($!)
 done
 sleep 2
-reader "tavlo 8 clients, reader" "$URL" -rtsp_transport tcp > "$WORK/t8.txt" & R=$!
+reader "tavlo 8 clients, reader (tcp)" $(rtsp tcp) > "$WORK/t8.txt" & R=$!
 for i in 1 2 3 4 5 6 7; do echo 0 > "$WORK/f0_$i"; done
 sleep 3
 for i in 1 2 3 4 5 6 7; do grep '^frame=' "$WORK/p$i.txt" | tail -1 | cut -d= -f2 > "$WORK/f0_$i"; done
@@ -94,8 +103,9 @@ ffmpeg -v error -f x11grab -framerate 30 -video_size 1920x1080 -i "$DISP" \
     -c:v libx264 -preset veryfast -tune zerolatency -crf 23 -g 10 -bf 0 -pix_fmt yuv420p \
     -flush_packets 1 -muxdelay 0 -muxpreload 0 -f mpegts "udp://127.0.0.1:23000?pkt_size=1316" \
     >/dev/null 2>"$WORK/ff.err" & FF=$!; PIDS+=($FF)
-sleep 2
-reader "ffmpeg x11grab 1 client (udp)" "udp://127.0.0.1:23000?overrun_nonfatal=1&fifo_size=1000000" > "$WORK/f1.txt" & R=$!
+sleep 1
+reader "ffmpeg x11grab 1 client (udp)" udpsrc port=23000 buffer-size=4000000 ! tsdemux latency=0 ! h264parse \
+    > "$WORK/f1.txt" & R=$!
 sleep 3; CF=$(cpu_over "$FF" "$((SECS - 2))"); wait $R
 cat "$WORK/f1.txt"
 echo "ffmpeg cpu (1 client): $CF s/s"
