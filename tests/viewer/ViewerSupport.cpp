@@ -101,13 +101,16 @@ bool isolatedNetwork()
     return interfaces > 0;
 }
 
-bool dropAnnouncementsTo(const QString& address)
+bool dropAnnouncementsTo(const QString& address, qint64 netnsPid)
 {
     if (!isolatedNetwork())
         return false;
+    const QString in = netnsPid ? "nsenter -t " + QString::number(netnsPid) + " -n " : QString();
+    if (sh(in + "ip rule show pref 10 | grep -q 'to " + address + " ipproto udp dport 55555 blackhole'"))
+        return true;  // already there
     // A rule ahead of the local table; the local table moves behind it.
-    return sh("ip rule add pref 10 to " + address + " ipproto udp dport 55555 blackhole") &&
-           sh("ip rule del pref 0 && ip rule add pref 100 lookup local");
+    return sh(in + "ip rule add pref 10 to " + address + " ipproto udp dport 55555 blackhole") &&
+           sh(in + "ip rule del pref 0") && sh(in + "ip rule add pref 100 lookup local");
 }
 
 PeerNet::PeerNet(const QStringList& addresses)

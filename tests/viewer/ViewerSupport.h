@@ -73,8 +73,9 @@ private:
 // True when this process runs in a network namespace of its own (the
 // tests never change the machine's own network).
 bool isolatedNetwork();
-// In that namespace: makes UDP datagrams to address:55555 fail to send.
-bool dropAnnouncementsTo(const QString& address);
+// In that namespace (or in the one of process netnsPid): makes UDP datagrams
+// to address:55555 fail to send.
+bool dropAnnouncementsTo(const QString& address, qint64 netnsPid = 0);
 
 // True when the colour is within tol of want in each channel.
 bool near(QColor got, QColor want, int tol = 40);

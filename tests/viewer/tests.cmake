@@ -23,3 +23,12 @@ add_executable(tavlo_commands_tests ${VIEWER_TEST_DIR}/CommandsTest.cpp)
 target_link_libraries(tavlo_commands_tests PRIVATE tavlo_viewer_testsupport tavlo_testmain_core Qt5::Network)
 add_dependencies(tavlo_commands_tests tavlo tavlo-host tavlo-test-rtsp-peer)
 tavlo_add_gtest(tavlo_commands_tests NETNS TIMEOUT 600 LABELS viewer)
+
+# End to end: a terminal shows another terminal's screen (needs screen sharing).
+if(TARGET tavlo-test-painter)
+  add_executable(tavlo_viewer_e2e_tests ${VIEWER_TEST_DIR}/EndToEndTest.cpp)
+  target_include_directories(tavlo_viewer_e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/sharing)
+  target_link_libraries(tavlo_viewer_e2e_tests PRIVATE tavlo_viewer_testsupport tavlo_testmain_core Qt5::Network)
+  add_dependencies(tavlo_viewer_e2e_tests tavlo tavlo-test-painter)
+  tavlo_add_gtest(tavlo_viewer_e2e_tests NETNS TIMEOUT 300 LABELS viewer)
+endif()
