@@ -121,14 +121,20 @@ struct Player {
 
     void show()
     {
-        if (pFrame->width != w || pFrame->height != h || pFrame->format != fmtIn || !sws)
+        if (pFrame->width != w || pFrame->height != h || pFrame->format != fmtIn || !texture)
             adoptGeometry(pFrame);
-        if (!sws || !ensureDisplayFrame())
-            return;
-        sws_scale(sws, pFrame->data, pFrame->linesize, 0, h, pFrameYUV->data, pFrameYUV->linesize);
+        const AVFrame* planes = pFrame;
+        // A picture that already is planar YUV 4:2:0 at w × h would only be
+        // copied by the conversion: it goes to the texture as it is.
+        if (fmtIn != AV_PIX_FMT_YUV420P && fmtIn != AV_PIX_FMT_YUVJ420P) {
+            if (!sws || !ensureDisplayFrame())
+                return;
+            sws_scale(sws, pFrame->data, pFrame->linesize, 0, h, pFrameYUV->data, pFrameYUV->linesize);
+            planes = pFrameYUV;
+        }
         if (texture)
-            SDL_UpdateYUVTexture(texture, nullptr, pFrameYUV->data[0], pFrameYUV->linesize[0], pFrameYUV->data[1],
-                                 pFrameYUV->linesize[1], pFrameYUV->data[2], pFrameYUV->linesize[2]);
+            SDL_UpdateYUVTexture(texture, nullptr, planes->data[0], planes->linesize[0], planes->data[1],
+                                 planes->linesize[1], planes->data[2], planes->linesize[2]);
         SDL_RenderClear(renderer);
         if (texture)
             SDL_RenderCopy(renderer, texture, nullptr, nullptr);
@@ -220,6 +226,11 @@ void QPullThread::run()
             fail("Could not allocate a codec context");
         if (avcodec_parameters_to_context(p.codec, par) < 0)
             fail("Could not copy codec parameters");
+        // Latency first: slices of one picture are decoded in parallel (no
+        // frame threading, which would hold pictures back), no reordering delay.
+        p.codec->thread_count = 0;
+        p.codec->thread_type = FF_THREAD_SLICE;
+        p.codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
         if (avcodec_open2(p.codec, decoder, nullptr) < 0)
             fail("Could not open codec");
         p.w = p.codec->width;

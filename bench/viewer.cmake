@@ -1,5 +1,19 @@
-# Stream viewer: the glass-to-glass latency benchmark (bench/viewer/latency.sh)
-# and its helpers.
+# Stream viewer: bench/viewer/latency.sh measures the glass-to-glass latency
+# (painter -> terminal's stream -> viewer on a second display) of the viewer
+# and of ffplay, and prints the figures:
+#   cmake --build <build> --target tavlo tavlo-test-painter tavlo-bench-pull tavlo-bench-clockgrab
+#   bench/viewer/latency.sh <build> [seconds]
 add_executable(tavlo-bench-pull ${CMAKE_CURRENT_SOURCE_DIR}/viewer/PullMain.cpp)
 target_link_libraries(tavlo-bench-pull PRIVATE tavlo_viewer Qt5::Core)
 set_target_properties(tavlo-bench-pull PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+add_executable(tavlo-bench-clockgrab ${CMAKE_CURRENT_SOURCE_DIR}/viewer/ClockGrab.cpp)
+target_include_directories(tavlo-bench-clockgrab PRIVATE ${CMAKE_SOURCE_DIR}/tests/sharing ${X11_INCLUDE_DIR})
+target_link_libraries(tavlo-bench-clockgrab PRIVATE ${X11_LIBRARIES})
+set_target_properties(tavlo-bench-clockgrab PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+                      AUTOMOC OFF AUTOUIC OFF)
+
+add_custom_target(bench_viewer
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/viewer/latency.sh ${CMAKE_BINARY_DIR}
+  DEPENDS tavlo tavlo-test-painter tavlo-bench-pull tavlo-bench-clockgrab
+  USES_TERMINAL)
