@@ -171,8 +171,14 @@ Terminal::Terminal(const QString& workDir, const QProcessEnvironment& env, const
 {
     proc_.setWorkingDirectory(workDir);
     proc_.setProcessEnvironment(env);
+    proc_.setStandardOutputFile(logs_.filePath("stdout"));
+    proc_.setStandardErrorFile(logs_.filePath("stderr"));
     proc_.start(program, args);
     started_ = proc_.waitForStarted(5000);
+    outFile_.setFileName(logs_.filePath("stdout"));
+    errFile_.setFileName(logs_.filePath("stderr"));
+    outFile_.open(QIODevice::ReadOnly);
+    errFile_.open(QIODevice::ReadOnly);
 }
 
 Terminal::~Terminal()
@@ -185,8 +191,18 @@ Terminal::~Terminal()
 
 void Terminal::drain()
 {
-    out_ += proc_.readAllStandardOutput();
-    err_ += proc_.readAllStandardError();
+    if (outFile_.isOpen())
+        out_ += outFile_.readAll();
+    if (errFile_.isOpen())
+        err_ += errFile_.readAll();
+}
+
+void Terminal::poll()
+{
+    if (proc_.state() != QProcess::NotRunning)
+        proc_.waitForFinished(50);
+    else
+        QThread::msleep(50);
 }
 
 bool Terminal::waitForOutput(const QString& text, int timeoutMs)
@@ -199,7 +215,7 @@ bool Terminal::waitForOutput(const QString& text, int timeoutMs)
             return true;
         if (deadline.hasExpired() || proc_.state() == QProcess::NotRunning)
             break;
-        proc_.waitForReadyRead(50);
+        poll();
     }
     drain();
     return out_.contains(needle);
@@ -211,7 +227,7 @@ bool Terminal::waitForCount(const QString& text, int n, int timeoutMs)
     while (countOutput(text) < n) {
         if (deadline.hasExpired() || proc_.state() == QProcess::NotRunning)
             return countOutput(text) >= n;
-        proc_.waitForReadyRead(50);
+        poll();
     }
     return true;
 }
@@ -239,7 +255,7 @@ bool Terminal::waitForExit(int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     while (proc_.state() != QProcess::NotRunning && !deadline.hasExpired()) {
         drain();
-        proc_.waitForFinished(50);
+        poll();
     }
     drain();
     return proc_.state() == QProcess::NotRunning;

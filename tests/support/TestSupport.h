@@ -7,6 +7,7 @@
 // stays on loopback.
 
 #include <QByteArray>
+#include <QFile>
 #include <QHostAddress>
 #include <QImage>
 #include <QProcess>
@@ -66,7 +67,8 @@ private:
     QTemporaryDir dir_;
 };
 
-// A running terminal process. Its stdout and stderr are collected.
+// A running terminal process. Its stdout and stderr go to files, so that the
+// terminal never blocks on a full pipe however long a test leaves them unread.
 class Terminal {
 public:
     Terminal(const QString& workDir, const QProcessEnvironment& env, const QStringList& args = {},
@@ -97,6 +99,9 @@ public:
 
 private:
     void drain();
+    void poll();  // lets the process state update for a moment
+    QTemporaryDir logs_;
+    QFile outFile_, errFile_;
     QProcess proc_;
     QProcessEnvironment env_;
     QByteArray out_, err_;
