@@ -89,7 +89,6 @@ MainWindow::~MainWindow()
     stopViewer();
     // Then screen sharing: a viewer may be showing this terminal's own stream.
     QServerThread::Stop();
-    // Screen sharing and a running viewer are stopped here (see their owners).
 }
 
 void MainWindow::onSendTimer()
