@@ -22,7 +22,8 @@ function(tavlo_resource_group TARGET GEN GROUP)
   set_target_properties(${TARGET} PROPERTIES AUTOMOC OFF AUTOUIC OFF)
 endfunction()
 
-add_executable(tavlo-mkres tools/mkres.cpp)
+add_executable(tavlo-mkres tools/mkres.cpp tools/ResourceFiles.h)
+target_include_directories(tavlo-mkres PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(tavlo-mkres PRIVATE Qt5::Gui)
 set_target_properties(tavlo-mkres PROPERTIES AUTOMOC OFF AUTOUIC OFF)
 

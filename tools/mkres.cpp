@@ -2,6 +2,8 @@
 // resource group. Run at build time: tavlo-mkres <group> <output-dir>.
 // Groups: "icons" (program icon, start-up picture, close buttons, the four
 // button SVGs) and "i18n" (the empty translation catalogue).
+#include "ResourceFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -16,34 +18,6 @@
 #include <vector>
 
 namespace {
-
-struct Entry {
-    QString alias;  // path inside the resource system, without ":/"
-    QString file;   // file name in the output directory
-};
-
-bool writeQrc(const QString& dir, const QString& group, const std::vector<Entry>& entries)
-{
-    QFile f(dir + "/" + group + ".qrc");
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QTextStream out(&f);
-    out.setCodec("UTF-8");
-    out << "<!DOCTYPE RCC><RCC version=\"1.0\">\n<qresource prefix=\"/\">\n";
-    for (const Entry& e : entries)
-        out << "    <file alias=\"" << e.alias << "\">" << e.file << "</file>\n";
-    out << "</qresource>\n</RCC>\n";
-    return true;
-}
-
-bool save(const QImage& img, const QString& path, const char* fmt)
-{
-    if (!img.save(path, fmt)) {
-        std::fprintf(stderr, "tavlo-mkres: cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    return true;
-}
 
 // The program icon: a rounded slate board with two overlapping screens.
 QImage drawIcon(int side)
@@ -141,16 +115,16 @@ bool writeText(const QString& path, const QString& text)
 
 bool makeIcons(const QString& dir)
 {
-    std::vector<Entry> e;
+    std::vector<ResourceEntry> e;
     bool ok = true;
-    ok &= save(drawIcon(64), dir + "/Tavlo_Icon.ico", "ico");
+    ok &= savePicture(drawIcon(64), dir + "/Tavlo_Icon.ico", "ico");
     e.push_back({"Tavlo_Icon.ico", "Tavlo_Icon.ico"});
-    ok &= save(drawSplash(), dir + "/splash.png", "png");
+    ok &= savePicture(drawSplash(), dir + "/splash.png", "png");
     e.push_back({QString::fromUtf8("res/启动页面.png"), "splash.png"});
     const char* names[3] = {"关闭_默认.png", "关闭_经过.png", "关闭_点击.png"};
     for (int i = 0; i < 3; ++i) {
         QString file = QString("close_%1.png").arg(i);
-        ok &= save(drawClose(i), dir + "/" + file, "png");
+        ok &= savePicture(drawClose(i), dir + "/" + file, "png");
         e.push_back({QString::fromUtf8("右上/") + QString::fromUtf8(names[i]), file});
     }
     const std::pair<const char*, QString> svgs[4] = {

@@ -8,6 +8,8 @@
 //
 // The stamps are white; their form lives only in the alpha channel (colour 0
 // with alpha 0 outside), so that the board can tint them with a bitwise AND.
+#include "ResourceFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -20,34 +22,6 @@
 #include <vector>
 
 namespace {
-
-struct Entry {
-    QString alias;  // path inside the resource system, without ":/"
-    QString file;   // file name in the output directory
-};
-
-bool writeQrc(const QString& dir, const std::vector<Entry>& entries)
-{
-    QFile f(dir + "/board.qrc");
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QTextStream out(&f);
-    out.setCodec("UTF-8");
-    out << "<!DOCTYPE RCC><RCC version=\"1.0\">\n<qresource prefix=\"/\">\n";
-    for (const Entry& e : entries)
-        out << "    <file alias=\"" << e.alias << "\">" << e.file << "</file>\n";
-    out << "</qresource>\n</RCC>\n";
-    return true;
-}
-
-bool save(const QImage& img, const QString& path)
-{
-    if (!img.save(path, "PNG")) {
-        std::fprintf(stderr, "tavlo-mkboard: cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    return true;
-}
 
 // The grey of the grid lines.
 const int GRID_GREY = 185;
@@ -134,26 +108,26 @@ QImage drawDot(int side)
 
 bool makeBoard(const QString& dir)
 {
-    std::vector<Entry> e;
+    std::vector<ResourceEntry> e;
     bool ok = true;
     const int sides[3] = {54, 81, 108};
     const char* sizeNames[3] = {"小", "中", "大"};
     for (int i = 0; i < 3; ++i) {
         QString field = QString("grid_field_%1.png").arg(sides[i]);
-        ok &= save(drawFieldTile(sides[i]), dir + "/" + field);
+        ok &= savePicture(drawFieldTile(sides[i]), dir + "/" + field);
         e.push_back({QString::fromUtf8("assert/网格线_田字_") + QString::fromUtf8(sizeNames[i]) + ".png", field});
         QString line = QString("grid_line_%1.png").arg(sides[i]);
-        ok &= save(drawLineTile(sides[i]), dir + "/" + line);
+        ok &= savePicture(drawLineTile(sides[i]), dir + "/" + line);
         e.push_back({QString::fromUtf8("assert/网格线_线条_") + QString::fromUtf8(sizeNames[i]) + ".png", line});
     }
     QDir().mkpath(dir + "/dot");
     for (int k = 1; k <= 61; ++k) {
         const int side = k == 1 ? 3 : 2 * (k / 2) + 1;
         const QString name = QString("%1_%2x%2.png").arg(k).arg(side);
-        ok &= save(drawDot(side), dir + "/dot/" + name);
+        ok &= savePicture(drawDot(side), dir + "/dot/" + name);
         e.push_back({"assert/dot/" + name, "dot/" + name});
     }
-    return ok && writeQrc(dir, e);
+    return ok && writeQrc(dir, "board", e);
 }
 
 }  // namespace
