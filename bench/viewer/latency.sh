@@ -19,6 +19,12 @@ D1=:$1
 D2=:$2
 URL=rtsp://127.0.0.1:5000/cam_passby_chn0
 ip link set lo up
+for d in $1 $2; do
+    if [ -e /tmp/.X$d-lock ]; then
+        echo "display :$d is in use; choose others with TAVLO_BENCH_DISPLAYS=\"N M\"" >&2
+        exit 1
+    fi
+done
 
 WORK=$(mktemp -d)
 PIDS=""
