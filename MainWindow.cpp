@@ -58,7 +58,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainW
     }
 
     udpSocket = new QUdpSocket(this);
-    udpSocket->bind(QHostAddress::Any, CLASSROOM_PORT);
+    // Address reuse, which Qt documents as the platform default on Unix but
+    // does not set for it: the classroom host may run on this same computer,
+    // bound to the port on its own address.
+    udpSocket->bind(QHostAddress::Any, CLASSROOM_PORT, QAbstractSocket::ReuseAddressHint);
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::onUdpReceived);
     sendTimer = new QTimer(this);
     connect(sendTimer, &QTimer::timeout, this, &MainWindow::onSendTimer);

@@ -162,6 +162,34 @@ TEST(ShellProcess, ConfigurationComesFromTheWorkingDirectory)
     }
 }
 
+TEST(ShellProcess, HostOnTheSameComputerSharesThePort)
+{
+    // The host is bound to its own address before the terminal starts; both
+    // bind port 55555. The host gets the announcements, the terminal still
+    // gets the commands sent to its address.
+    XServer xs;
+    ASSERT_TRUE(xs.ok());
+    UdpPeer host(QHostAddress("127.0.0.2"), 55555);
+    ASSERT_TRUE(host.ok());
+    TeamDir dir("127.0.0.2", 3);
+    Terminal t(dir.path(), xs.env());
+    auto first = host.receive(10000);
+    ASSERT_TRUE(first.has_value());
+    // The terminal shows its own stream: only a terminal that received the
+    // command opens the viewer window.
+    ASSERT_TRUE(host.send(R"({"messageId":2,"groupId":5,"ip":"127.0.0.1"})", QHostAddress("127.0.0.1"), 55555));
+    ASSERT_TRUE(waitForWindow(xs.env(), QString::fromUtf8("多屏"), 30000).has_value());
+    // Its own announcements go to the host, not back to itself, where they
+    // would stop the viewer within a second.
+    for (int i = 0; i < 3; ++i) {
+        auto next = host.receive(5000);
+        ASSERT_TRUE(next.has_value());
+        EXPECT_TRUE(next->contains("\"id\":3,"));
+    }
+    EXPECT_TRUE(waitForWindow(xs.env(), QString::fromUtf8("多屏"), 1000).has_value());
+    EXPECT_TRUE(t.running());
+}
+
 namespace {
 
 // Starts the terminal in dir; it must end at once with status 1 and the text
