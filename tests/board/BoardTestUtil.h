@@ -17,8 +17,9 @@
 
 namespace btest {
 
-// Puts the board state back to its start values, releasing pages.
-inline void resetBoard()
+// Puts the board state back to its start values, releasing pages; the
+// layers of a widget that still exists are kept.
+inline void resetBoardState()
 {
     for (Page* p : pages)
         delete p;
@@ -38,11 +39,20 @@ inline void resetBoard()
     penColorIdx = 0;
     penSizeIdx = 2;
     touchModel = IDEL;
+    zoomRate1 = 0;
+    zoomDistance1 = 0;
+    zoomCenter1 = QPointF(0, 0);
     delete eraserRect;
     eraserRect = nullptr;
     priorWidth = 0;
     lastIdx = 0;
     lastPoint = StrokePoint();
+}
+
+// The board state and the layers back to program start.
+inline void resetBoard()
+{
+    resetBoardState();
     delete strokeCvs;
     delete strokeBmp;
     delete winCvs;

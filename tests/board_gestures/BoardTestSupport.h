@@ -5,6 +5,7 @@
 // per test, a clock the test sets, touch and mouse events built point by
 // point, and a marker pixel that tells whether the layers were re-rendered.
 
+#include "BoardTestUtil.h"
 #include "BoardWidget.h"
 
 #include <QApplication>
@@ -35,32 +36,7 @@ inline long fakeClock()
 }
 
 // Everything back to the state at program start (pages released).
-inline void resetBoardState()
-{
-    for (Page* p : pages)
-        delete p;
-    pages.clear();
-    pageIdx = -1;
-    page = nullptr;
-    bkgType = BT_GREEN;
-    delete bkgBmp;
-    bkgBmp = nullptr;
-    gridTypeIdx = 1;
-    gridSizeIdx = 2;
-    pageable = false;
-    xRate = xLeft = xTop = 0;
-    winRate = winLeft = winTop = 0;
-    eraserStatus = ES_PEN;
-    penModelIdx = 0;
-    penColorIdx = 0;
-    penSizeIdx = 2;
-    touchModel = IDEL;
-    zoomRate1 = 0;
-    zoomDistance1 = 0;
-    zoomCenter1 = QPointF(0, 0);
-    delete eraserRect;
-    eraserRect = nullptr;
-}
+using btest::resetBoardState;
 
 // Lets queued work run until no spring-back is left (at most timeoutMs).
 inline bool waitForSpringBacks(int timeoutMs = 5000)
