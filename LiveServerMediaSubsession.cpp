@@ -1,5 +1,6 @@
 #include "LiveServerMediaSubsession.h"
 
+#include "Classroom.h"
 #include "FFmpegH264Source.h"
 
 #include <gst/app/gstappsrc.h>
@@ -43,7 +44,7 @@ void sendAtOnce(GstBin*, GstBin*, GstElement* element, gpointer)
 
 }  // namespace
 
-const char* const LiveServerMediaSubsession::STREAM_NAME = "cam_passby_chn0";
+const char* const LiveServerMediaSubsession::STREAM_NAME = Classroom::STREAM_NAME;
 const char* const LiveServerMediaSubsession::DESCRIPTION = "RTSP Streaming Session";
 
 LiveServerMediaSubsession* LiveServerMediaSubsession::createNew(FFmpegH264Source* source)

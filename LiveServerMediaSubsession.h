@@ -1,6 +1,8 @@
 #ifndef TAVLO_LIVESERVERMEDIASUBSESSION_H
 #define TAVLO_LIVESERVERMEDIASUBSESSION_H
 
+#include "Classroom.h"
+
 #include <gst/rtsp-server/rtsp-server.h>
 #include <mutex>
 
@@ -33,7 +35,7 @@ public:
 
     static const char* const STREAM_NAME;
     static const char* const DESCRIPTION;
-    static const unsigned BANDWIDTH_KBPS = 4000;
+    static const unsigned BANDWIDTH_KBPS = Classroom::BANDWIDTH_KBPS;
     static const unsigned RTP_PORT_FIRST = 6970;
     static const unsigned RTP_PORT_LAST = 7969;
 

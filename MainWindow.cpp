@@ -1,9 +1,11 @@
 #include "MainWindow.h"
 
 #include "BoardForm.h"
+#include "Classroom.h"
 #include "QPullThread.h"
 #include "QServerThread.h"
 #include "QSysConfig.h"
+#include "Utils.h"
 #include "ui_MainWindow.h"
 
 #include <QEvent>
@@ -14,17 +16,11 @@
 #include <QPainter>
 #include <QScreen>
 #include <cstdio>
-#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <unistd.h>
 
 QPixmap* icons[1][3] = {{nullptr, nullptr, nullptr}};
-
-// The classroom port: announcements go to it on the host, commands arrive on it.
-static const quint16 CLASSROOM_PORT = 55555;
-// The port of this terminal's own RTSP server, announced as "livePort".
-static const int LIVE_PORT = 5000;
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainWindow)
 {
@@ -61,7 +57,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainW
     // Address reuse, which Qt documents as the platform default on Unix but
     // does not set for it: the classroom host may run on this same computer,
     // bound to the port on its own address.
-    udpSocket->bind(QHostAddress::Any, CLASSROOM_PORT, QAbstractSocket::ReuseAddressHint);
+    udpSocket->bind(QHostAddress::Any, Classroom::CLASSROOM_PORT, QAbstractSocket::ReuseAddressHint);
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::onUdpReceived);
     sendTimer = new QTimer(this);
     connect(sendTimer, &QTimer::timeout, this, &MainWindow::onSendTimer);
@@ -103,26 +99,15 @@ void MainWindow::onSendTimer()
     QServerThread::Start(nullptr);
 
     char text[256];
-    std::snprintf(text, sizeof text, "{ \"messageId\":0,\"id\":%d, \"livePort\":%d,\"systemType\":1 }",
-                  static_cast<int>(SysConfig->TeamNum), LIVE_PORT);
+    std::snprintf(text, sizeof text, "{ \"messageId\":%d,\"id\":%d, \"livePort\":%d,\"systemType\":%d }",
+                  Classroom::MSG_ANNOUNCE, static_cast<int>(SysConfig->TeamNum), Classroom::LIVE_PORT,
+                  Classroom::SYSTEM_TYPE_TERMINAL);
     std::printf("SendTo: %s\n", SysConfig->RoomIp.toUtf8().constData());
     std::fflush(stdout);
     // A literal address only: QHostAddress does no name lookup. A failed send
     // is silent; the next tick sends again.
     const QHostAddress host(SysConfig->RoomIp);
-    udpSocket->writeDatagram(text, static_cast<qint64>(std::strlen(text)), host, CLASSROOM_PORT);
-}
-
-// A command's number: only an integral JSON number that fits a signed 32-bit
-// integer counts; anything else (string, fraction, null, missing) reads as 0.
-static qint32 commandInt(const QJsonValue& v)
-{
-    if (!v.isDouble())
-        return 0;
-    const double d = v.toDouble();
-    if (!std::isfinite(d) || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0)
-        return 0;
-    return static_cast<qint32>(d);
+    udpSocket->writeDatagram(text, static_cast<qint64>(std::strlen(text)), host, Classroom::CLASSROOM_PORT);
 }
 
 // GUI thread: shows the stream at url, replacing a viewer that pulls another
@@ -153,13 +138,14 @@ void MainWindow::onUdpReceived()
         const QJsonObject msg = doc.object();
         if (!msg.contains("messageId"))
             continue;
-        const qint32 messageId = commandInt(msg.value("messageId"));
-        const qint32 groupId = commandInt(msg.value("groupId"));
+        // Anything but an integral number that fits 32 bits reads as 0.
+        const qint32 messageId = Utils::jsonInt32(msg.value("messageId")).value_or(0);
+        const qint32 groupId = Utils::jsonInt32(msg.value("groupId")).value_or(0);
 
-        if (messageId == 2 && static_cast<quint32>(groupId) != SysConfig->TeamNum) {
+        if (messageId == Classroom::MSG_SHOW && static_cast<quint32>(groupId) != SysConfig->TeamNum) {
             const QJsonValue ip = msg.value("ip");
             const QString address = groupId == 0 ? SysConfig->RoomIp : (ip.isString() ? ip.toString() : QString());
-            showStream(this, "rtsp://" + address + ":5000/cam_passby_chn0");
+            showStream(this, QString("rtsp://%1:%2/%3").arg(address).arg(Classroom::LIVE_PORT).arg(Classroom::STREAM_NAME));
         } else {
             stopViewer();
         }

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/time.h>
@@ -61,8 +62,8 @@ QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps,
     av_opt_set(codecContext->priv_data, "preset", "veryfast", 0);
     av_opt_set(codecContext->priv_data, "tune", "zerolatency", 0);
     av_opt_set(codecContext->priv_data, "crf", "23", 0);
-    av_opt_set(codecContext->priv_data, "maxrate", "4000000", 0);
-    av_opt_set(codecContext->priv_data, "bufsize", "8000000", 0);
+    av_opt_set(codecContext->priv_data, "maxrate", std::to_string(BitPerSecond).c_str(), 0);
+    av_opt_set(codecContext->priv_data, "bufsize", std::to_string(2 * BitPerSecond).c_str(), 0);
     av_opt_set(codecContext->priv_data, "repeat-headers", "1", 0);
     if (avcodec_open2(codecContext, codec, nullptr) < 0) {
         avcodec_free_context(&codecContext);

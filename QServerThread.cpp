@@ -1,5 +1,6 @@
 #include "QServerThread.h"
 
+#include "Classroom.h"
 #include "FFmpegH264Source.h"
 #include "LiveServerMediaSubsession.h"
 #include "QScreenThread.h"
@@ -262,10 +263,10 @@ void QServerThread::Start(QObject* parent)
     QScreenThread* screen = nullptr;
     QServerThread* server = nullptr;
     try {
-        screen = new QScreenThread(parent, 1920, 1080, 30, 10, 4000000);
+        screen = new QScreenThread(parent, 1920, 1080, 30, 10, Classroom::BIT_RATE_BPS);
         // Display and shared memory now, so that a failure shows here.
         screen->setupCapture();
-        server = new QServerThread(parent, screen, 5000, 8080);
+        server = new QServerThread(parent, screen, Classroom::LIVE_PORT, Classroom::HTTP_TUNNEL_PORT);
     } catch (const QException&) {
         // Already reported on stderr; the terminal goes on without sharing.
         delete screen;

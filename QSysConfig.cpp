@@ -1,30 +1,14 @@
 #include "QSysConfig.h"
 
+#include "Utils.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <cmath>
-#include <limits>
 #include <stdexcept>
 
 QSysConfig* SysConfig = nullptr;
-
-namespace {
-
-// A JSON number that is integral and fits a signed 32-bit integer, else 0.
-int32_t readInt32(const QJsonValue& v)
-{
-    if (!v.isDouble())
-        return 0;
-    const double d = v.toDouble();
-    if (!std::isfinite(d) || d != std::trunc(d) || d < std::numeric_limits<int32_t>::min() ||
-        d > std::numeric_limits<int32_t>::max())
-        return 0;
-    return static_cast<int32_t>(d);
-}
-
-}  // namespace
 
 QSysConfig::QSysConfig(QObject* parent, QString fileName) : QObject(parent), fileName(fileName)
 {
@@ -41,7 +25,7 @@ QSysConfig::QSysConfig(QObject* parent, QString fileName) : QObject(parent), fil
     const QJsonObject obj = QJsonDocument::fromJson(text).object();
     const QJsonValue ip = obj.value("roomIp");
     RoomIp = ip.isString() ? ip.toString() : QString();
-    TeamNum = static_cast<uint32_t>(readInt32(obj.value("teamNum")));
+    TeamNum = static_cast<uint32_t>(Utils::jsonInt32(obj.value("teamNum")).value_or(0));
 }
 
 void QSysConfig::save()

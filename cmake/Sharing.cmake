@@ -7,7 +7,7 @@ add_library(tavlo_sharing STATIC
   LiveServerMediaSubsession.cpp LiveServerMediaSubsession.h
   QServerThread.cpp QServerThread.h)
 target_include_directories(tavlo_sharing PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tavlo_sharing PUBLIC Qt5::Core Qt5::Gui PkgConfig::FFMPEG PkgConfig::GST PkgConfig::GST_SHARING
+target_link_libraries(tavlo_sharing PUBLIC tavlo_utils Qt5::Core Qt5::Gui PkgConfig::FFMPEG PkgConfig::GST PkgConfig::GST_SHARING
                       ${X11_LIBRARIES} ${X11_Xext_LIB} Threads::Threads)
 target_include_directories(tavlo_sharing PUBLIC ${X11_INCLUDE_DIR})
 # GLib's headers use "signals" as a name; this library declares no Qt signals.

@@ -2,7 +2,7 @@
 # tavlo executable, a thin main over the subsystem libraries.
 add_library(tavlo_config STATIC QSysConfig.cpp QSysConfig.h)
 target_include_directories(tavlo_config PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tavlo_config PUBLIC Qt5::Core)
+target_link_libraries(tavlo_config PUBLIC Qt5::Core PRIVATE tavlo_utils)
 
 add_library(tavlo_imgbtn STATIC QImgBtn.cpp QImgBtn.h)
 target_include_directories(tavlo_imgbtn PUBLIC ${CMAKE_SOURCE_DIR})

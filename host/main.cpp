@@ -11,6 +11,9 @@
 //
 // Exit status: 0 on success, 1 when the network refuses (bind or send), 2 for
 // bad arguments. Errors go to stderr.
+#include "Classroom.h"
+#include "Utils.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,7 +28,7 @@
 
 namespace {
 
-const quint16 CLASSROOM_PORT = 55555;
+using Classroom::CLASSROOM_PORT;
 
 const char* const USAGE =
     "usage: tavlo-host listen [--bind ADDR] [--count N] [--timeout SECONDS]\n"
@@ -111,7 +114,7 @@ int show(const QStringList& args)
     if (!opts.contains("group"))
         usage("--group N is required (0 = the host's own screen)");
     const qint64 group = parseNumber("group", opts["group"], 0, 2147483647);
-    QJsonObject cmd{{"messageId", 2}, {"groupId", static_cast<double>(group)}};
+    QJsonObject cmd{{"messageId", Classroom::MSG_SHOW}, {"groupId", static_cast<double>(group)}};
     if (opts.contains("ip")) {
         // The terminal puts the address between "rtsp://" and ":5000", so
         // only a dotted IPv4 address fits there.
@@ -127,16 +130,16 @@ int show(const QStringList& args)
 
 int stop(const QStringList& args)
 {
-    return sendCommand(parseOptions(args, {"to", "bind"}), QJsonObject{{"messageId", 1}});
+    return sendCommand(parseOptions(args, {"to", "bind"}), QJsonObject{{"messageId", Classroom::MSG_STOP}});
 }
 
-// An integral JSON number, or nothing.
+// An integral JSON number that fits 32 bits, as the terminals read them.
 bool jsonInt(const QJsonValue& v, qint64* out)
 {
-    if (!v.isDouble() || v.toDouble() != std::floor(v.toDouble()))
-        return false;
-    *out = static_cast<qint64>(v.toDouble());
-    return true;
+    const std::optional<int32_t> n = Utils::jsonInt32(v);
+    if (n)
+        *out = *n;
+    return n.has_value();
 }
 
 int listen(const QStringList& args)
@@ -179,7 +182,7 @@ int listen(const QStringList& args)
             data.truncate(static_cast<int>(got));
             const QJsonObject o = QJsonDocument::fromJson(data).object();
             qint64 messageId = -1, group = 0, livePort = 0;
-            if (!jsonInt(o.value("messageId"), &messageId) || messageId != 0 || !jsonInt(o.value("id"), &group) ||
+            if (!jsonInt(o.value("messageId"), &messageId) || messageId != Classroom::MSG_ANNOUNCE || !jsonInt(o.value("id"), &group) ||
                 !jsonInt(o.value("livePort"), &livePort)) {
                 std::printf("ignored %d bytes from %s:%u\n", static_cast<int>(got), qPrintable(from.toString()), port);
             } else {

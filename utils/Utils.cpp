@@ -1,6 +1,7 @@
 #include "Utils.h"
 
 #include <chrono>
+#include <limits>
 
 uint64_t Utils::clocktime(timeunit unit)
 {
@@ -43,4 +44,15 @@ QString Utils::intToIp(int ipInt)
 {
     const uint32_t v = static_cast<uint32_t>(ipInt);
     return QString("%1.%2.%3.%4").arg((v >> 24) & 255).arg((v >> 16) & 255).arg((v >> 8) & 255).arg(v & 255);
+}
+
+std::optional<int32_t> Utils::jsonInt32(const QJsonValue& v)
+{
+    if (!v.isDouble())
+        return std::nullopt;
+    const double d = v.toDouble();
+    if (!std::isfinite(d) || d != std::trunc(d) || d < std::numeric_limits<int32_t>::min() ||
+        d > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return static_cast<int32_t>(d);
 }

@@ -1,11 +1,13 @@
 #ifndef TAVLO_UTILS_H
 #define TAVLO_UTILS_H
 
+#include <QJsonValue>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 // Unit of Utils::clocktime.
 enum timeunit { s = 0, ms = 1, us = 2 };
@@ -31,6 +33,12 @@ public:
 
     // Dotted text of an IPv4 number, most significant byte first.
     static QString intToIp(int ipInt);
+
+    // The value of a JSON number that is integral and fits a signed 32-bit
+    // integer; nothing for anything else (a string, a fraction, 2^31, null,
+    // a missing key). The rule by which the configuration and the classroom
+    // messages read their numbers.
+    static std::optional<int32_t> jsonInt32(const QJsonValue& v);
 };
 
 #endif

@@ -96,3 +96,18 @@ TEST(UtilsIntToIp, BytesMostSignificantFirst)
     EXPECT_EQ(Utils::intToIp(0x7F000001), "127.0.0.1");
     EXPECT_EQ(Utils::intToIp(0x0A00FF05), "10.0.255.5");
 }
+
+TEST(UtilsJsonInt32, OnlyIntegralNumbersThatFitThirtyTwoBits)
+{
+    EXPECT_EQ(Utils::jsonInt32(QJsonValue(2)), 2);
+    EXPECT_EQ(Utils::jsonInt32(QJsonValue(-2147483648.0)), INT32_MIN);
+    EXPECT_EQ(Utils::jsonInt32(QJsonValue(2147483647.0)), INT32_MAX);
+    EXPECT_EQ(Utils::jsonInt32(QJsonValue(-0.0)), 0);
+    EXPECT_FALSE(Utils::jsonInt32(QJsonValue(2147483648.0)));
+    EXPECT_FALSE(Utils::jsonInt32(QJsonValue(-2147483649.0)));
+    EXPECT_FALSE(Utils::jsonInt32(QJsonValue(1.5)));
+    EXPECT_FALSE(Utils::jsonInt32(QJsonValue(QStringLiteral("3"))));
+    EXPECT_FALSE(Utils::jsonInt32(QJsonValue(true)));
+    EXPECT_FALSE(Utils::jsonInt32(QJsonValue()));
+    EXPECT_FALSE(Utils::jsonInt32(QJsonValue(QJsonValue::Undefined)));
+}
