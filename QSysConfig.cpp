@@ -6,7 +6,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QSysConfig* SysConfig = nullptr;
 
@@ -16,9 +19,22 @@ QSysConfig::QSysConfig(QObject* parent, QString fileName) : QObject(parent), fil
         save();
         throw std::runtime_error("Config file NOT exist!");
     }
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file is read. Opening without blocking and checking what
+    // was opened (not the name, which may change in between) keeps a FIFO or
+    // a device of that name from holding start-up for ever.
+    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         throw std::runtime_error("Write Config File ERROR");
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw std::runtime_error("Write Config File ERROR");
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw std::runtime_error("Write Config File ERROR");
+    }
     const QByteArray text = file.readAll();
     file.close();
 

@@ -12,7 +12,8 @@ class QSysConfig : public QObject {
     Q_OBJECT
 public:
     // Throws std::runtime_error "Config file NOT exist!" (after writing the
-    // default file) or "Write Config File ERROR".
+    // default file) or "Write Config File ERROR" (also for a team.bin that is
+    // not a regular file: a FIFO, a device or a directory). Never blocks.
     QSysConfig(QObject* parent, QString fileName);
 
     // Writes the default configuration; throws "Write Config File ERROR".

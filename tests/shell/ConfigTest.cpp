@@ -5,9 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -150,4 +154,37 @@ TEST(Config, UnreadableFileFails)
         QFile::setPermissions(path, QFileDevice::Permissions());
     }
     EXPECT_EQ(errorOf(path), "Write Config File ERROR");
+}
+
+TEST(Config, FifoOrDeviceIsAReadFailureAndNeverBlocks)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("team.bin");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Read on another thread: a store that opened the FIFO for reading would
+    // wait for a writer for ever. After a generous wait the test plays that
+    // writer (end of file at once), so a blocking store fails the test
+    // instead of hanging it.
+    auto result = std::async(std::launch::async, [&] { return errorOf(fifo); });
+    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        const int w = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0)
+            ::close(w);
+        ADD_FAILURE() << "the store blocked on a FIFO";
+    }
+    EXPECT_EQ(result.get(), "Write Config File ERROR");
+
+    // Nor is a device, even one that reads as empty.
+    EXPECT_EQ(errorOf("/dev/null"), "Write Config File ERROR");
+    // A symbolic link to a regular file is read as that file.
+    const QString real = dir.filePath("real.json");
+    QFile f(real);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(R"({"roomIp": "127.0.0.9", "teamNum": 9})");
+    f.close();
+    const QString link = dir.filePath("link.bin");
+    ASSERT_TRUE(QFile::link(real, link));
+    QSysConfig cfg(nullptr, link);
+    EXPECT_EQ(cfg.RoomIp, "127.0.0.9");
+    EXPECT_EQ(cfg.TeamNum, 9u);
 }

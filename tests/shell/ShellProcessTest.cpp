@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace tsupport;
 
@@ -245,6 +246,14 @@ TEST(ShellProcess, UnreadableConfigurationStops)
 {
     TeamDir dir(QByteArray{});
     ASSERT_TRUE(QDir(dir.path()).mkdir("team.bin"));  // exists, but is no readable file
+    checkStartFails(dir.path(), "Write Config File ERROR");
+}
+
+TEST(ShellProcess, ConfigurationThatIsAFifoStopsAtOnce)
+{
+    // Opening a FIFO for reading would wait for a writer for ever.
+    TeamDir dir(QByteArray{});
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir.file("team.bin")).constData(), 0600), 0);
     checkStartFails(dir.path(), "Write Config File ERROR");
 }
 
