@@ -1,16 +1,28 @@
 #include "Utils.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <limits>
 
 TEST(UtilsClock, UnitsAgreeAndTimeAdvances)
 {
+    // Milliseconds against Qt's own steady clock, read just inside and just
+    // outside them: however long the sleep really takes on a busy machine,
+    // the two readings bracket the difference, so only a wrong unit or a
+    // clock that stands still fails.
+    QElapsedTimer outer;
+    outer.start();
     const uint64_t a = Utils::clocktime(ms);
+    QElapsedTimer inner;
+    inner.start();
     QThread::msleep(250);
+    const qint64 innerMs = inner.elapsed();
     const uint64_t b = Utils::clocktime(ms);
+    const qint64 outerMs = outer.elapsed();
     EXPECT_GE(b - a, 250u);
-    EXPECT_LT(b - a, 5000u);  // a generous bound: only catches a wrong unit
+    EXPECT_GE(static_cast<qint64>(b - a) + 1, innerMs);
+    EXPECT_LE(static_cast<qint64>(b - a), outerMs + 1);
 
     // Seconds are microseconds divided by a million, truncated; sample the
     // microseconds around the seconds so that a second boundary cannot fall

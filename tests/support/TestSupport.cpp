@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,8 +11,14 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <csignal>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+// Xlib last: its macros clash with Qt's names.
+#include <X11/Xlib.h>
 
 namespace tsupport {
 
@@ -37,7 +44,7 @@ QByteArray run(const QString& program, const QStringList& args, const QProcessEn
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.start(program, args);
-    if (!p.waitForStarted(5000)) {
+    if (!p.waitForStarted(SLOW_MS)) {
         if (exitCode)
             *exitCode = -1;
         return {};
@@ -67,14 +74,15 @@ XServer::XServer(int width, int height, bool tray) : width_(width), height_(heig
         xvfb_.setStandardOutputFile(QProcess::nullDevice());
         xvfb_.start("Xvfb", {display_, "-screen", "0", QString("%1x%2x24").arg(width).arg(height), "-nolisten",
                              "tcp", "-noreset"});
-        if (!xvfb_.waitForStarted(5000))
+        if (!xvfb_.waitForStarted(SLOW_MS))
             return;
         // Ready once the socket answers.
         QProcessEnvironment e = env();
         bool up = false;
-        for (int i = 0; i < 100 && xvfb_.state() == QProcess::Running; ++i) {
+        QDeadlineTimer deadline(SLOW_MS);
+        while (xvfb_.state() == QProcess::Running && !deadline.hasExpired()) {
             int code = -1;
-            run("xdpyinfo", {}, e, 3000, &code);
+            run("xdpyinfo", {}, e, SLOW_MS, &code);
             if (code == 0) {
                 up = true;
                 break;
@@ -95,20 +103,35 @@ XServer::XServer(int width, int height, bool tray) : width_(width), height_(heig
         tray_.setStandardOutputFile(QProcess::nullDevice());
         tray_.setStandardErrorFile(QProcess::nullDevice());
         tray_.start("trayer", {"--edge", "bottom", "--align", "left", "--widthtype", "request"});
-        if (!tray_.waitForStarted(5000))
+        if (!tray_.waitForStarted(SLOW_MS))
             return;
-        // trayer owns the tray selection once its panel window exists.
+        // trayer's panel window shows first; the terminal finds a tray only
+        // once trayer owns the tray selection.
         bool panel = false;
-        for (int i = 0; i < 100 && !panel; ++i) {
-            panel = run("xwininfo", {"-root", "-tree"}, env(), 3000).contains("\"panel\"");
+        QDeadlineTimer deadline(SLOW_MS);
+        while (!panel && !deadline.hasExpired()) {
+            panel = run("xwininfo", {"-root", "-tree"}, env()).contains("\"panel\"");
             if (!panel)
                 QThread::msleep(50);
         }
-        if (!panel)
+        if (!panel || !waitForTraySelection())
             return;
-        QThread::msleep(200);
     }
     ok_ = true;
+}
+
+bool XServer::waitForTraySelection()
+{
+    Display* dpy = XOpenDisplay(display_.toLocal8Bit().constData());
+    if (!dpy)
+        return false;
+    const Atom tray = XInternAtom(dpy, "_NET_SYSTEM_TRAY_S0", False);
+    QDeadlineTimer deadline(SLOW_MS);
+    bool owned = false;
+    while (!(owned = XGetSelectionOwner(dpy, tray) != None) && !deadline.hasExpired())
+        QThread::msleep(20);
+    XCloseDisplay(dpy);
+    return owned;
 }
 
 XServer::~XServer()
@@ -174,7 +197,7 @@ Terminal::Terminal(const QString& workDir, const QProcessEnvironment& env, const
     proc_.setStandardOutputFile(logs_.filePath("stdout"));
     proc_.setStandardErrorFile(logs_.filePath("stderr"));
     proc_.start(program, args);
-    started_ = proc_.waitForStarted(5000);
+    started_ = proc_.waitForStarted(SLOW_MS);
     outFile_.setFileName(logs_.filePath("stdout"));
     errFile_.setFileName(logs_.filePath("stderr"));
     outFile_.open(QIODevice::ReadOnly);
@@ -185,7 +208,7 @@ Terminal::~Terminal()
 {
     if (proc_.state() != QProcess::NotRunning) {
         proc_.kill();
-        proc_.waitForFinished(5000);
+        proc_.waitForFinished(SLOW_MS);
     }
 }
 
@@ -263,23 +286,46 @@ bool Terminal::waitForExit(int timeoutMs)
 
 bool Terminal::quitViaTray(int timeoutMs)
 {
-    // The tray icon is the terminal's small window embedded in trayer's panel.
-    const QString tree = QString::fromUtf8(run("xwininfo", {"-root", "-tree"}, env_, 5000));
+    QDeadlineTimer deadline(timeoutMs);
+    // The tray icon is the terminal's small window embedded in trayer's
+    // panel; it is there once the terminal has shown it.
     QRegularExpression re(R"((0x[0-9a-f]+) "tavlo": \("tavlo" "tavlo"\)\s+(\d+)x(\d+)\+0\+0)");
     QString icon;
-    for (const QString& line : tree.split('\n')) {
-        auto m = re.match(line);
-        if (m.hasMatch() && m.captured(2).toInt() < 64) {
-            icon = m.captured(1);
-            break;
+    while (icon.isEmpty() && running() && !deadline.hasExpired()) {
+        const QString tree = QString::fromUtf8(run("xwininfo", {"-root", "-tree"}, env_));
+        for (const QString& line : tree.split('\n')) {
+            auto m = re.match(line);
+            if (m.hasMatch() && m.captured(2).toInt() < 64) {
+                icon = m.captured(1);
+                break;
+            }
         }
+        if (icon.isEmpty())
+            poll();
     }
     if (icon.isEmpty())
-        return false;
-    run("xdotool", {"mousemove", "--window", icon, "5", "5", "click", "3"}, env_, 5000);
-    QThread::msleep(700);
-    run("xdotool", {"key", "Down", "Return"}, env_, 5000);
-    return waitForExit(timeoutMs);
+        return waitForExit(0);
+    // A right click opens the menu, a top-level "tavlo" window that grabs
+    // the keyboard; its only item is chosen with Down and Return. A click
+    // or a key that came too early for a busy terminal is simply repeated.
+    while (running() && !deadline.hasExpired()) {
+        run("xdotool", {"mousemove", "--window", icon, "5", "5", "click", "3"}, env_);
+        QDeadlineTimer menuDeadline(std::min<qint64>(deadline.remainingTime(), 15000));
+        bool menu = false;
+        while (!menu && running() && !menuDeadline.hasExpired()) {
+            for (const WindowInfo& w : windowsNamed(env_, "tavlo"))
+                menu = menu || (w.viewable && w.width > 1);
+            if (!menu)
+                poll();
+        }
+        if (!menu)
+            continue;
+        run("xdotool", {"key", "Down", "Return"}, env_);
+        if (waitForExit(std::min<qint64>(deadline.remainingTime(), 15000)))
+            return true;
+        run("xdotool", {"key", "Escape"}, env_);
+    }
+    return waitForExit(0);
 }
 
 void Terminal::terminate()
@@ -292,7 +338,7 @@ void Terminal::terminate()
 QList<WindowInfo> windowsNamed(const QProcessEnvironment& env, const QString& name)
 {
     QList<WindowInfo> found;
-    const QString tree = QString::fromUtf8(run("xwininfo", {"-root", "-children"}, env, 5000));
+    const QString tree = QString::fromUtf8(run("xwininfo", {"-root", "-children"}, env));
     const QString quoted = "\"" + name + "\"";
     for (const QString& line : tree.split('\n')) {
         const QString t = line.trimmed();
@@ -303,7 +349,7 @@ QList<WindowInfo> windowsNamed(const QProcessEnvironment& env, const QString& na
             continue;
         WindowInfo w;
         w.id = t.left(sp);
-        const QString info = QString::fromUtf8(run("xwininfo", {"-id", w.id}, env, 5000));
+        const QString info = QString::fromUtf8(run("xwininfo", {"-id", w.id}, env));
         auto field = [&](const char* key) {
             QRegularExpression r(QString("%1:\\s*(-?\\d+)").arg(QRegularExpression::escape(key)));
             auto m = r.match(info);
@@ -347,7 +393,7 @@ bool waitForNoWindow(const QProcessEnvironment& env, const QString& name, int ti
 
 QImage screenshot(const QProcessEnvironment& env, const QString& window)
 {
-    const QByteArray png = run("import", {"-window", window, "png:-"}, env, 15000);
+    const QByteArray png = run("import", {"-window", window, "png:-"}, env);
     QImage img;
     img.loadFromData(png, "PNG");
     return img;
@@ -360,7 +406,7 @@ UdpPeer::UdpPeer(const QHostAddress& address, quint16 port)
     ok_ = sock_.bind(address, port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
 }
 
-std::optional<QByteArray> UdpPeer::receive(int timeoutMs, QHostAddress* from)
+std::optional<QByteArray> UdpPeer::receive(int timeoutMs, QHostAddress* from, qint64* arrivalMs)
 {
     if (!sock_.hasPendingDatagrams() && !sock_.waitForReadyRead(timeoutMs))
         return std::nullopt;
@@ -372,6 +418,14 @@ std::optional<QByteArray> UdpPeer::receive(int timeoutMs, QHostAddress* from)
     sock_.readDatagram(data.data(), data.size(), &sender, &port);
     if (from)
         *from = sender;
+    if (arrivalMs) {
+        // The arrival time of the datagram just read, kept by the kernel.
+        struct timeval tv {};
+        if (ioctl(static_cast<int>(sock_.socketDescriptor()), SIOCGSTAMP, &tv) == 0)
+            *arrivalMs = static_cast<qint64>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+        else
+            *arrivalMs = QDateTime::currentMSecsSinceEpoch();
+    }
     return data;
 }
 

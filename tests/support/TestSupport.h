@@ -5,6 +5,10 @@
 // Xvfb (with trayer as the system tray), working folders with a team.bin, a
 // running terminal, window look-ups, screenshots and UDP peers. Everything
 // stays on loopback.
+//
+// The machines that run these tests are small and shared, and sanitizer
+// builds run several times slower: every wait here is for an event, with a
+// deadline (SLOW_MS by default) meant only to turn a hang into a failure.
 
 #include <QByteArray>
 #include <QFile>
@@ -21,13 +25,17 @@
 
 namespace tsupport {
 
+// The default deadline of a wait for something that must happen: long
+// enough for a terminal to start on a loaded machine under the sanitizers.
+constexpr int SLOW_MS = 60000;
+
 QString buildDir();   // the CMake build tree
 QString sourceDir();  // the source tree
 QString tavloPath();  // the built terminal
 
 // Runs a command to its end (at most timeoutMs) and returns its stdout.
 QByteArray run(const QString& program, const QStringList& args, const QProcessEnvironment& env,
-               int timeoutMs = 10000, int* exitCode = nullptr);
+               int timeoutMs = SLOW_MS, int* exitCode = nullptr);
 
 // A private X server: Xvfb on a free display number, optionally with trayer
 // as system tray. Both are ended by the destructor.
@@ -46,6 +54,8 @@ public:
     QProcessEnvironment env() const;
 
 private:
+    // Polls until some client (trayer) owns the tray selection of screen 0.
+    bool waitForTraySelection();
     QProcess xvfb_;
     QProcess tray_;
     QString display_;
@@ -91,10 +101,10 @@ public:
     bool running() const { return proc_.state() != QProcess::NotRunning; }
     int exitCode() const { return proc_.exitCode(); }
     bool crashed() const { return proc_.exitStatus() == QProcess::CrashExit; }
-    // Quits through the tray menu: right click on the tray icon, then the
-    // menu's only item. Needs the server's trayer. Returns true once the
-    // process has ended.
-    bool quitViaTray(int timeoutMs = 10000);
+    // Quits through the tray menu: right click on the tray icon, wait for
+    // the menu, then its only item. Needs the server's trayer. Returns true
+    // once the process has ended.
+    bool quitViaTray(int timeoutMs = SLOW_MS);
     void terminate();  // SIGTERM
 
 private:
@@ -128,8 +138,11 @@ class UdpPeer {
 public:
     UdpPeer(const QHostAddress& address, quint16 port);
     bool ok() const { return ok_; }
-    // Waits for the next datagram; empty optional on time-out.
-    std::optional<QByteArray> receive(int timeoutMs, QHostAddress* from = nullptr);
+    // Waits for the next datagram; empty optional on time-out. arrivalMs
+    // gets the kernel's time of arrival (wall clock, ms): unlike the time
+    // the test gets round to reading it, it does not move when this process
+    // is kept waiting for a core.
+    std::optional<QByteArray> receive(int timeoutMs, QHostAddress* from = nullptr, qint64* arrivalMs = nullptr);
     bool send(const QByteArray& data, const QHostAddress& to, quint16 port);
 
 private:
