@@ -38,8 +38,9 @@ inline long fakeClock()
 // Everything back to the state at program start (pages released).
 using btest::resetBoardState;
 
-// Lets queued work run until no spring-back is left (at most timeoutMs).
-inline bool waitForSpringBacks(int timeoutMs = 5000)
+// Lets queued work run until no spring-back is left (at most timeoutMs, a
+// bound that only turns a hang into a failure).
+inline bool waitForSpringBacks(int timeoutMs = 60000)
 {
     QElapsedTimer t;
     t.start();
@@ -138,7 +139,7 @@ protected:
         board->newPage(QString(), true);
         board->resize(width, height);
         board->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(board));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(board, 60000));
         QCoreApplication::processEvents();
         ASSERT_EQ(VIEW_WIDTH, width);
         ASSERT_EQ(VIEW_HEIGHT, height);

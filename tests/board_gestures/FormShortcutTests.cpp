@@ -52,7 +52,7 @@ TEST(BoardWindow, FreshWindowShowsOneGreenPageWithTheLargeFieldGrid)
     EXPECT_TRUE(pageable);
 
     form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form, 60000));
     QCoreApplication::processEvents();
     EXPECT_FLOAT_EQ(xRate, 1);
     EXPECT_FLOAT_EQ(xLeft, 0);

@@ -9,6 +9,7 @@
 #include "XDelete.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -72,7 +73,7 @@ TEST(BoardWindow, WhiteboardOptionOpensItAtStart)
     Terminal t(dir.path(), xs.env(), {"--whiteboard"});
     ASSERT_TRUE(t.started());
 
-    auto win = waitForWindow(xs.env(), "Form", 15000);
+    auto win = waitForWindow(xs.env(), "Form", SLOW_MS);
     ASSERT_TRUE(win.has_value()) << t.err().toStdString();
     EXPECT_EQ(win->width, 1109);
     EXPECT_EQ(win->height, 641);
@@ -80,40 +81,45 @@ TEST(BoardWindow, WhiteboardOptionOpensItAtStart)
 
     // The first page: green between the lines of the large field grid.
     QImage shot;
-    for (int i = 0; i < 50; ++i) {
+    QDeadlineTimer painted(SLOW_MS);
+    do {
         shot = screenshot(xs.env(), win->id);
         if (!shot.isNull() && shot.pixel(30, 30) == 0xFF274143u)
             break;
         pause(100);
-    }
+    } while (!painted.hasExpired());
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(shot.pixel(30, 30), 0xFF274143u);
     EXPECT_EQ(shot.pixel(1000, 600), 0xFF274143u);
 
     // Ctrl+S writes the page into the working directory and names the file.
+    // A key that reaches a busy terminal before its window has the keyboard
+    // focus is lost, so it is pressed again until the line comes.
     run("xdotool", {"mousemove", "--window", win->id, "500", "300"}, xs.env());
     run("xdotool", {"windowfocus", "--sync", win->id}, xs.env());
-    pause(300);
-    run("xdotool", {"key", "ctrl+s"}, xs.env());
-    ASSERT_TRUE(t.waitForOutput("SavePage: ", 10000)) << t.out().toStdString();
-    pause(200);
+    QDeadlineTimer saved(SLOW_MS);
+    do
+        run("xdotool", {"key", "ctrl+s"}, xs.env());
+    while (!t.waitForOutput("SavePage: ", 5000) && !saved.hasExpired());
+    // The line is written whole; wait for its end.
     const QRegularExpression re("SavePage: (\\S+\\.png)\n");
-    const auto m = re.match(QString::fromLocal8Bit(t.out()));
+    QRegularExpressionMatch m;
+    QDeadlineTimer line(SLOW_MS);
+    while (!(m = re.match(QString::fromLocal8Bit(t.out()))).hasMatch() && !line.hasExpired())
+        pause(50);
     ASSERT_TRUE(m.hasMatch()) << t.out().toStdString();
     const QString file = m.captured(1);
     EXPECT_EQ(QFileInfo(file).absolutePath(), QFileInfo(dir.path()).canonicalFilePath());
-    QImage saved(file);
-    ASSERT_FALSE(saved.isNull()) << file.toStdString();
-    EXPECT_EQ(saved.size(), QSize(1109, 641));  // an empty page exports at the view's size
-    EXPECT_EQ(saved.pixel(30, 30), 0xFF274143u);
+    QImage page(file);
+    ASSERT_FALSE(page.isNull()) << file.toStdString();
+    EXPECT_EQ(page.size(), QSize(1109, 641));  // an empty page exports at the view's size
+    EXPECT_EQ(page.pixel(30, 30), 0xFF274143u);
 
     // Closing the whiteboard leaves the terminal running and announcing.
     const int before = t.countOutput("SendTo: 127.0.0.2\n");
     ASSERT_TRUE(requestWindowClose(xs.display().toStdString(), win->id.toStdString()));
-    EXPECT_TRUE(waitForNoWindow(xs.env(), "Form", 10000));
-    for (int i = 0; i < 60 && t.countOutput("SendTo: 127.0.0.2\n") < before + 2; ++i)
-        pause(100);
-    EXPECT_GE(t.countOutput("SendTo: 127.0.0.2\n"), before + 2);
+    EXPECT_TRUE(waitForNoWindow(xs.env(), "Form", SLOW_MS));
+    EXPECT_TRUE(t.waitForCount("SendTo: 127.0.0.2\n", before + 2, SLOW_MS));
     EXPECT_TRUE(t.running());
     EXPECT_TRUE(t.quitViaTray());
     EXPECT_EQ(t.exitCode(), 0) << t.err().toStdString();
@@ -127,7 +133,7 @@ TEST(BoardWindow, NoWhiteboardWithoutTheOption)
     TeamDir dir("127.0.0.2", 2);
     Terminal t(dir.path(), xs.env());
     ASSERT_TRUE(t.started());
-    ASSERT_TRUE(t.waitForOutput("SendTo: 127.0.0.2\n", 10000)) << t.err().toStdString();
+    ASSERT_TRUE(t.waitForOutput("SendTo: 127.0.0.2\n", SLOW_MS)) << t.err().toStdString();
     EXPECT_TRUE(windowsNamed(xs.env(), "Form").isEmpty());
     EXPECT_TRUE(t.quitViaTray());
 }

@@ -3,6 +3,7 @@
 #include "QScreenThread.h"
 #include "TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QException>
 #include <QFile>
 #include <QProcess>
@@ -38,7 +39,7 @@ std::vector<int> nalTypes(const std::vector<uint8_t>& r)
 }
 
 // Runs the capture loop on the given display until `count` records are
-// queued (or 20 s pass), stops it and hands back the records.
+// queued (the deadline only ends a hang), stops it and hands back the records.
 std::vector<Record> capture(const QString& display, size_t count, int* shmMode = nullptr)
 {
     qputenv("DISPLAY", display.toUtf8());
@@ -51,10 +52,11 @@ std::vector<Record> capture(const QString& display, size_t count, int* shmMode =
         *shmMode = shmctl(screen.shmId(), IPC_STAT, &ds) == 0 ? static_cast<int>(ds.shm_perm.mode & 0777) : -1;
     }
     screen.start();
-    for (int i = 0; i < 400 && static_cast<size_t>(screen.queueLength()) < count; ++i)
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (static_cast<size_t>(screen.queueLength()) < count && !deadline.hasExpired())
         QThread::msleep(50);
     screen.requestStop();
-    EXPECT_TRUE(screen.wait(5000)) << "the capture loop ends on request";
+    EXPECT_TRUE(screen.wait(20000)) << "the capture loop ends on request";
     EXPECT_GE(callbacks.load(), static_cast<int>(count));
 
     std::vector<Record> records;
@@ -123,13 +125,14 @@ TEST(Capture, RootWindowThatIsNotTrueColor32IsRefused)
     xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     xvfb.setStandardOutputFile(QProcess::nullDevice());
     xvfb.start("Xvfb", {QString(":%1").arg(n), "-screen", "0", "640x480x16", "-nolisten", "tcp"});
-    ASSERT_TRUE(xvfb.waitForStarted(5000));
+    ASSERT_TRUE(xvfb.waitForStarted(tsupport::SLOW_MS));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString(":%1").arg(n));
     bool up = false;
-    for (int i = 0; i < 100 && !up; ++i) {
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (!up && !deadline.hasExpired()) {
         int code = -1;
-        tsupport::run("xdpyinfo", {}, env, 3000, &code);
+        tsupport::run("xdpyinfo", {}, env, tsupport::SLOW_MS, &code);
         up = code == 0;
         if (!up)
             QThread::msleep(50);
@@ -160,7 +163,7 @@ TEST(Capture, NoDisplayIsReportedNotCrashed)
     screen.setCallbackFunctionFrameIsReady([] {});
     testing::internal::CaptureStderr();
     screen.start();
-    EXPECT_TRUE(screen.wait(5000));
+    EXPECT_TRUE(screen.wait(20000));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Screen sharing is off"), std::string::npos);
     EXPECT_EQ(screen.queueLength(), 0);
 }

@@ -3,7 +3,7 @@
 #include "QServerThread.h"
 #include "TestSupport.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
@@ -16,9 +16,8 @@ QByteArray request(QTcpSocket& s, const QByteArray& text)
     s.write(text);
     s.flush();
     QByteArray in;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 15000) {
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (!deadline.hasExpired()) {
         s.waitForReadyRead(100);
         in += s.readAll();
         const int end = in.indexOf("\r\n\r\n");
@@ -37,7 +36,7 @@ QByteArray describe(int port)
 {
     QTcpSocket s;
     s.connectToHost("127.0.0.1", static_cast<quint16>(port));
-    if (!s.waitForConnected(3000))
+    if (!s.waitForConnected(tsupport::SLOW_MS))
         return {};
     return request(s, QString("DESCRIBE rtsp://127.0.0.1:%1/cam_passby_chn0 RTSP/1.0\r\nCSeq: 1\r\n"
                               "Accept: application/sdp\r\n\r\n")
@@ -88,7 +87,7 @@ TEST(Server, StartStatusDescribeAndStop)
     {
         QTcpSocket s;
         s.connectToHost("127.0.0.1", 5000);
-        ASSERT_TRUE(s.waitForConnected(3000));
+        ASSERT_TRUE(s.waitForConnected(tsupport::SLOW_MS));
         const QByteArray reply =
             request(s, "SETUP rtsp://127.0.0.1:5000/cam_passby_chn0/stream=0 RTSP/1.0\r\nCSeq: 2\r\n"
                        "Transport: RTP/AVP;unicast;client_port=40000-40001\r\n\r\n");
@@ -105,7 +104,7 @@ TEST(Server, StartStatusDescribeAndStop)
     {
         QTcpSocket s;
         s.connectToHost("127.0.0.1", 5000);
-        ASSERT_TRUE(s.waitForConnected(3000));
+        ASSERT_TRUE(s.waitForConnected(tsupport::SLOW_MS));
         const QByteArray reply =
             request(s, "SETUP rtsp://127.0.0.1:5000/cam_passby_chn0/stream=0 RTSP/1.0\r\nCSeq: 2\r\n"
                        "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");

@@ -45,7 +45,7 @@ TEST_F(ImgBtn, PressReleaseLeaveCycleThroughPictures)
     QImgBtn b(nullptr, row);
     b.resize(80, 80);
     b.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&b));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&b, 60000));
     QSignalSpy clicked(&b, &QPushButton::clicked);
 
     QEvent enter(QEvent::Enter);

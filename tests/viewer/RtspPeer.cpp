@@ -2,13 +2,15 @@
 //
 //   tavlo-test-rtsp-peer --address A [--port 5000] [--mode video|audio|hang]
 //                        [--color RRGGBB | --moving] [--size WxH]
-//                        [--silent-after MS] [--resize-after MS --resize WxH]
+//                        [--silent-after MS]
+//                        [--resize-after MS --resize WxH [--resize-color RRGGBB]]
 //
 // It serves "/cam_passby_chn0". video: H.264 of a solid colour or a moving
 // test picture; audio: an audio-only stream; hang: a TCP listener that
 // accepts connections and never answers. --silent-after stops the flow of
 // pictures that many milliseconds after a client's stream was set up (the
-// connection stays open); --resize-after changes the picture size.
+// connection stays open); --resize-after changes the picture size (and with
+// --resize-color the solid colour too).
 //
 // Lines on stdout: "ready", then per client "connected", "play", "closed";
 // in hang mode "accepted" per connection.
@@ -37,6 +39,7 @@ struct Options {
     int silentAfterMs = -1;
     int resizeAfterMs = -1;
     int resizeWidth = 320, resizeHeight = 240;
+    std::string resizeColor;  // empty: the colour stays
 };
 
 Options opt;
@@ -63,11 +66,22 @@ gboolean goSilent(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
+// data: the pipeline's bin.
 gboolean resize(gpointer data)
 {
-    GstCaps* c = gst_caps_from_string(caps(opt.resizeWidth, opt.resizeHeight).c_str());
-    g_object_set(G_OBJECT(data), "caps", c, nullptr);
-    gst_caps_unref(c);
+    if (!opt.resizeColor.empty()) {
+        if (GstElement* src = gst_bin_get_by_name(GST_BIN(data), "vts")) {
+            g_object_set(G_OBJECT(src), "foreground-color",
+                         static_cast<guint>(0xff000000u | std::stoul(opt.resizeColor, nullptr, 16)), nullptr);
+            gst_object_unref(src);
+        }
+    }
+    if (GstElement* cf = gst_bin_get_by_name(GST_BIN(data), "cf")) {
+        GstCaps* c = gst_caps_from_string(caps(opt.resizeWidth, opt.resizeHeight).c_str());
+        g_object_set(G_OBJECT(cf), "caps", c, nullptr);
+        gst_caps_unref(c);
+        gst_object_unref(cf);
+    }
     return G_SOURCE_REMOVE;
 }
 
@@ -78,10 +92,8 @@ void onMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer)
         if (GstElement* valve = gst_bin_get_by_name(GST_BIN(element), "v"))
             g_timeout_add_full(G_PRIORITY_DEFAULT, opt.silentAfterMs, goSilent, valve, gst_object_unref);
     }
-    if (opt.resizeAfterMs >= 0) {
-        if (GstElement* cf = gst_bin_get_by_name(GST_BIN(element), "cf"))
-            g_timeout_add_full(G_PRIORITY_DEFAULT, opt.resizeAfterMs, resize, cf, gst_object_unref);
-    }
+    if (opt.resizeAfterMs >= 0)
+        g_timeout_add_full(G_PRIORITY_DEFAULT, opt.resizeAfterMs, resize, gst_object_ref(element), gst_object_unref);
     gst_object_unref(element);
 }
 
@@ -152,6 +164,8 @@ int main(int argc, char* argv[])
         } else if (a == "--resize") {
             if (!parseSize(v, &opt.resizeWidth, &opt.resizeHeight))
                 return 2;
+        } else if (a == "--resize-color") {
+            opt.resizeColor = v;
         } else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
             return 2;
@@ -170,7 +184,7 @@ int main(int argc, char* argv[])
         const std::string pattern =
             opt.moving ? "pattern=smpte horizontal-speed=8"
                        : "pattern=solid-color foreground-color=0xff" + opt.color;
-        launch = "( videotestsrc is-live=true " + pattern + " ! capsfilter name=cf caps=\"" +
+        launch = "( videotestsrc name=vts is-live=true " + pattern + " ! capsfilter name=cf caps=\"" +
                  caps(opt.width, opt.height) +
                  "\" ! valve name=v ! videoconvert ! video/x-raw,format=I420 ! "
                  "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 bitrate=3000 sliced-threads=false threads=1 ! "

@@ -26,16 +26,16 @@ Peer::Peer(const QStringList& args, qint64 netnsPid)
         proc_.start("nsenter", QStringList{"-t", QString::number(netnsPid), "-n", peerPath()} + args);
     else
         proc_.start(peerPath(), args);
-    if (!proc_.waitForStarted(5000))
+    if (!proc_.waitForStarted(tsupport::SLOW_MS))
         return;
-    ready_ = waitFor("ready", 1, 10000);
+    ready_ = waitFor("ready", 1, tsupport::SLOW_MS);
 }
 
 Peer::~Peer()
 {
     if (proc_.state() != QProcess::NotRunning) {
         proc_.kill();
-        proc_.waitForFinished(5000);
+        proc_.waitForFinished(tsupport::SLOW_MS);
     }
 }
 
@@ -69,7 +69,7 @@ bool Peer::waitFor(const QString& line, int n, int timeoutMs)
 static bool sh(const QString& command)
 {
     int code = -1;
-    tsupport::run("sh", {"-c", command}, QProcessEnvironment::systemEnvironment(), 10000, &code);
+    tsupport::run("sh", {"-c", command}, QProcessEnvironment::systemEnvironment(), tsupport::SLOW_MS, &code);
     return code == 0;
 }
 
@@ -118,12 +118,13 @@ PeerNet::PeerNet(const QStringList& addresses)
     if (!isolatedNetwork())
         return;
     holder_.start("unshare", {"-n", "sleep", "100000"});
-    if (!holder_.waitForStarted(5000))
+    if (!holder_.waitForStarted(tsupport::SLOW_MS))
         return;
     const QString pid = QString::number(holder_.processId());
     // unshare execs sleep once the namespace exists; wait until it has.
     const QString own = netns("self");
-    for (int i = 0; i < 250 && netns(pid) == own; ++i)
+    QDeadlineTimer unshared(tsupport::SLOW_MS);
+    while (netns(pid) == own && !unshared.hasExpired())
         QThread::msleep(20);
     if (netns(pid) == own)
         return;
@@ -133,14 +134,12 @@ PeerNet::PeerNet(const QStringList& addresses)
               sh(in + "ip link set lo up") && sh(in + "ip link set tvpeer1 up");
     for (const QString& a : addresses)
         ok = ok && sh(in + "ip addr add " + a + "/24 dev tvpeer1");
-    // The link is usable once both ends report it up.
-    for (int i = 0; ok && i < 100; ++i) {
-        if (sh("ping -c1 -W1 " + addresses.value(0, localAddress()) + " >/dev/null 2>&1") ||
-            sh("ip link show tvpeer0 | grep -q 'state UP'"))
-            break;
+    // The link is usable once its end here reports it up.
+    bool up = false;
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (ok && !(up = sh("ip link show tvpeer0 | grep -q 'state UP'")) && !deadline.hasExpired())
         QThread::msleep(50);
-    }
-    ok_ = ok;
+    ok_ = ok && up;
 }
 
 PeerNet::~PeerNet()
@@ -148,7 +147,7 @@ PeerNet::~PeerNet()
     sh("ip link del tvpeer0 2>/dev/null");
     if (holder_.state() != QProcess::NotRunning) {
         holder_.kill();
-        holder_.waitForFinished(5000);
+        holder_.waitForFinished(tsupport::SLOW_MS);
     }
 }
 
@@ -186,6 +185,17 @@ bool near(QColor got, QColor want, int tol)
 {
     return std::abs(got.red() - want.red()) <= tol && std::abs(got.green() - want.green()) <= tol &&
            std::abs(got.blue() - want.blue()) <= tol;
+}
+
+bool waitForColour(const QProcessEnvironment& env, QColor want, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        if (coveredBy(tsupport::screenshot(env), want))
+            return true;
+        tsupport::pause(100);
+    } while (!deadline.hasExpired());
+    return false;
 }
 
 bool coveredBy(const QImage& img, QColor want, int tol)

@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -82,6 +83,9 @@ bool near(QColor got, QColor want, int tol = 40);
 // True when the image's centre and the four points near its corners are
 // all near want.
 bool coveredBy(const QImage& img, QColor want, int tol = 40);
+// Takes screenshots of the display in env until one is covered by want;
+// false once the deadline has passed.
+bool waitForColour(const QProcessEnvironment& env, QColor want, int timeoutMs);
 
 }  // namespace vsupport
 
