@@ -191,6 +191,18 @@ void QPullThread::run()
 
     try {
         Player p;
+        // Declared after the player, so it runs first on every way out: the
+        // address is emptied before the window goes. Whoever sees the window
+        // gone and names the same stream again then gets a new viewer, not
+        // this one on its way out.
+        struct ClearSrcFirst {
+            QPullThread* viewer;
+            ~ClearSrcFirst()
+            {
+                QMutexLocker lock(&viewer->srcMutex);
+                viewer->src = QString();
+            }
+        } clearSrcFirst{this};
         p.fmt = avformat_alloc_context();
         if (!p.fmt)
             fail("Could not open the stream");
@@ -282,6 +294,7 @@ void QPullThread::run()
     std::fflush(stdout);
 
     avformat_network_deinit();
+    // Also when the player was never made.
     QMutexLocker lock(&srcMutex);
     src = QString();
 }
