@@ -53,7 +53,8 @@ LiveServerMediaSubsession* LiveServerMediaSubsession::createNew(FFmpegH264Source
 }
 
 LiveServerMediaSubsession::LiveServerMediaSubsession(FFmpegH264Source* source)
-    : m_source(source),
+    : m_owner(std::make_shared<Owner>()),
+      m_source(source),
       m_factory(GST_RTSP_MEDIA_FACTORY(g_object_new(tavlo_media_factory_get_type(), nullptr)))
 {
     // Access units arrive whole, as an Annex B byte stream; the payloader
@@ -80,14 +81,45 @@ LiveServerMediaSubsession::LiveServerMediaSubsession(FFmpegH264Source* source)
     gst_rtsp_media_factory_set_address_pool(m_factory, pool);
     g_object_unref(pool);
 
-    g_signal_connect(m_factory, "media-configure", G_CALLBACK(&LiveServerMediaSubsession::mediaConfigure), this);
+    m_owner->sub = this;
+    connectGuarded(m_factory, "media-configure", G_CALLBACK(&LiveServerMediaSubsession::guardedConfigure));
 }
 
 LiveServerMediaSubsession::~LiveServerMediaSubsession()
 {
     release();
-    g_signal_handlers_disconnect_by_data(m_factory, this);
+    {
+        // Waits for a handler running in a client thread, then turns every
+        // later one into a no-op.
+        std::lock_guard<std::recursive_mutex> lock(m_owner->mutex);
+        m_owner->sub = nullptr;
+    }
     g_object_unref(m_factory);
+}
+
+void LiveServerMediaSubsession::connectGuarded(gpointer instance, const char* signal, GCallback handler)
+{
+    g_signal_connect_data(
+        instance, signal, handler, new std::shared_ptr<Owner>(m_owner),
+        [](gpointer owner, GClosure*) { delete static_cast<std::shared_ptr<Owner>*>(owner); }, GConnectFlags(0));
+}
+
+template <void (*Handler)(LiveServerMediaSubsession*, GstRTSPMedia*)>
+void LiveServerMediaSubsession::guarded(GstRTSPMedia* media, gpointer owner)
+{
+    Owner& o = **static_cast<std::shared_ptr<Owner>*>(owner);
+    std::lock_guard<std::recursive_mutex> lock(o.mutex);
+    if (o.sub)
+        Handler(o.sub, media);
+}
+
+void LiveServerMediaSubsession::guardedConfigure(GstRTSPMediaFactory* factory, GstRTSPMedia* media,
+                                                 gpointer owner)
+{
+    Owner& o = **static_cast<std::shared_ptr<Owner>*>(owner);
+    std::lock_guard<std::recursive_mutex> lock(o.mutex);
+    if (o.sub)
+        mediaConfigure(factory, media, o.sub);
 }
 
 void LiveServerMediaSubsession::release()
@@ -103,7 +135,6 @@ void LiveServerMediaSubsession::release()
     // Gives back the prepare held since the first client; with no client
     // left this stops the pipeline.
     gst_rtsp_media_unprepare(media);
-    g_signal_handlers_disconnect_by_data(media, this);
     g_object_unref(media);
 }
 
@@ -122,20 +153,26 @@ void LiveServerMediaSubsession::mediaConfigure(GstRTSPMediaFactory*, GstRTSPMedi
         gst_object_unref(pipeline);
     }
     gst_object_unref(bin);
-    g_signal_connect(media, "prepared", G_CALLBACK(&LiveServerMediaSubsession::mediaPrepared), self);
-    g_signal_connect(media, "unprepared", G_CALLBACK(&LiveServerMediaSubsession::mediaUnprepared), self);
+    sub->connectGuarded(media, "prepared", G_CALLBACK(&LiveServerMediaSubsession::guardedPrepared));
+    sub->connectGuarded(media, "unprepared", G_CALLBACK(&LiveServerMediaSubsession::guarded<onUnprepared>));
 }
 
 // Client thread: the pipeline runs. Holding one more prepare keeps it
-// running (and the source bound) when the last client leaves.
-void LiveServerMediaSubsession::mediaPrepared(GstRTSPMedia* media, gpointer self)
+// running (and the source bound) when the last client leaves. The media is
+// claimed under the owner's lock, but prepared outside it: the destructor's
+// release takes the media's own lock and then runs the guarded "unprepared"
+// handler, so holding both here could deadlock.
+void LiveServerMediaSubsession::guardedPrepared(GstRTSPMedia* media, gpointer owner)
 {
-    auto* sub = static_cast<LiveServerMediaSubsession*>(self);
+    Owner& o = **static_cast<std::shared_ptr<Owner>*>(owner);
     {
-        std::lock_guard<std::mutex> lock(sub->m_mutex);
-        if (sub->m_media)
+        std::lock_guard<std::recursive_mutex> lock(o.mutex);
+        if (!o.sub)
             return;
-        sub->m_media = GST_RTSP_MEDIA(g_object_ref(media));
+        std::lock_guard<std::mutex> mediaLock(o.sub->m_mutex);
+        if (o.sub->m_media)
+            return;
+        o.sub->m_media = GST_RTSP_MEDIA(g_object_ref(media));
     }
     // On a prepared media this only counts one more user; the thread object
     // it wants is let go at once, and its quit request is run off here.
@@ -149,9 +186,8 @@ void LiveServerMediaSubsession::mediaPrepared(GstRTSPMedia* media, gpointer self
 
 // A pipeline that went down (error, or the release at shutdown): the
 // source lets go of its appsrc; a later client builds a new pipeline.
-void LiveServerMediaSubsession::mediaUnprepared(GstRTSPMedia* media, gpointer self)
+void LiveServerMediaSubsession::onUnprepared(LiveServerMediaSubsession* sub, GstRTSPMedia* media)
 {
-    auto* sub = static_cast<LiveServerMediaSubsession*>(self);
     auto* src = static_cast<GstElement*>(g_object_get_data(G_OBJECT(media), "tavlo-appsrc"));
     if (src)
         sub->m_source->detach(GST_APP_SRC(src));

@@ -4,6 +4,7 @@
 #include "Classroom.h"
 
 #include <gst/rtsp-server/rtsp-server.h>
+#include <memory>
 #include <mutex>
 
 class FFmpegH264Source;
@@ -42,9 +43,23 @@ public:
 private:
     explicit LiveServerMediaSubsession(FFmpegH264Source* source);
     static void mediaConfigure(GstRTSPMediaFactory* factory, GstRTSPMedia* media, gpointer self);
-    static void mediaPrepared(GstRTSPMedia* media, gpointer self);
-    static void mediaUnprepared(GstRTSPMedia* media, gpointer self);
 
+    // What the signal handlers hold instead of a bare pointer: an RTSP
+    // client thread may still be closing (and unpreparing its media) while
+    // the subsession is destroyed, so every handler runs under the lock and
+    // finds a null owner once the destructor has passed.
+    struct Owner {
+        std::recursive_mutex mutex;
+        LiveServerMediaSubsession* sub;
+    };
+    template <void (*Handler)(LiveServerMediaSubsession*, GstRTSPMedia*)>
+    static void guarded(GstRTSPMedia* media, gpointer owner);
+    static void guardedConfigure(GstRTSPMediaFactory* factory, GstRTSPMedia* media, gpointer owner);
+    static void guardedPrepared(GstRTSPMedia* media, gpointer owner);
+    void connectGuarded(gpointer instance, const char* signal, GCallback handler);
+    static void onUnprepared(LiveServerMediaSubsession* sub, GstRTSPMedia* media);
+
+    std::shared_ptr<Owner> m_owner;
     FFmpegH264Source* m_source;
     GstRTSPMediaFactory* m_factory;
     std::mutex m_mutex;
