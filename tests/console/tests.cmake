@@ -6,3 +6,19 @@ add_executable(tavlo_console_tests ${CONSOLE_TEST_DIR}/GroupTableTest.cpp)
 target_link_libraries(tavlo_console_tests PRIVATE tavlo_console tavlo_testmain_core)
 tavlo_add_gtest(tavlo_console_tests TIMEOUT 120 LABELS console)
 
+add_library(tavlo_console_testsupport STATIC ${CONSOLE_TEST_DIR}/ConsoleSupport.cpp ${CONSOLE_TEST_DIR}/ConsoleSupport.h)
+target_include_directories(tavlo_console_testsupport PUBLIC ${CONSOLE_TEST_DIR})
+target_link_libraries(tavlo_console_testsupport PUBLIC tavlo_testsupport)
+
+# Console and terminals as processes, each terminal in a namespace of its own.
+if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
+  add_executable(tavlo_console_e2e_tests ${CONSOLE_TEST_DIR}/ConsoleEndToEndTest.cpp)
+  target_link_libraries(tavlo_console_e2e_tests PRIVATE tavlo_console_testsupport tavlo_viewer_testsupport
+                        tavlo_testmain_core)
+  add_dependencies(tavlo_console_e2e_tests tavlo tavlo-console tavlo-test-painter)
+  tavlo_add_gtest(tavlo_console_e2e_tests NETNS TIMEOUT 600 LABELS console)
+  if(TAVLO_SANITIZE)
+    set_tests_properties(tavlo_console_e2e_tests PROPERTIES ENVIRONMENT
+      "ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=1:detect_stack_use_after_return=0")
+  endif()
+endif()
