@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include "Classroom.h"
+
 #include <QStringList>
 #include <algorithm>
 #include <cstdio>
@@ -27,6 +29,7 @@ void Console::onAnnounced(int group, const QHostAddress& from, int livePort)
     if (table_.announce(group, from, livePort, now())) {
         std::printf("group %d at %s livePort %d: present\n", group, qPrintable(from.toString()), livePort);
         std::fflush(stdout);
+        syncPullers();
         Q_EMIT changed();
     }
 }
@@ -38,17 +41,17 @@ void Console::onTick()
     std::vector<QString> present;
     for (const GroupRow& r : table_.rows(t)) {
         if (!r.gone) {
-            present.push_back(QString("%1 %2").arg(r.group).arg(r.address.toString()));
+            present.push_back(key(r.group, r.address));
             continue;
         }
-        const QString key = QString("%1 %2").arg(r.group).arg(r.address.toString());
-        if (std::find(present_.begin(), present_.end(), key) != present_.end()) {
+        if (std::find(present_.begin(), present_.end(), key(r.group, r.address)) != present_.end()) {
             std::printf("group %d at %s: gone\n", r.group, qPrintable(r.address.toString()));
             std::fflush(stdout);
         }
     }
     present_ = present;
     table_.forgetOld(t);
+    syncPullers();
     Q_EMIT changed();
 }
 
@@ -93,4 +96,55 @@ QString Console::stop(int target)
 QString Console::stopAll()
 {
     return send(ClassroomCommands::stopAll(table_, now()), QString());
+}
+
+QString Console::key(int group, const QHostAddress& address)
+{
+    return QString("%1 %2").arg(group).arg(address.toString());
+}
+
+QString Console::streamUrl(const QHostAddress& address, int port)
+{
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address.toString() + "]"
+                                                                             : address.toString();
+    return QString("rtsp://%1:%2/%3").arg(host).arg(port).arg(Classroom::STREAM_NAME);
+}
+
+void Console::syncPullers()
+{
+    std::map<QString, QString> wanted;  // key -> url
+    for (const GroupRow& r : table_.rows(now()))
+        if (!r.gone)
+            wanted[key(r.group, r.address)] = streamUrl(r.address, r.livePort);
+    // Ask every puller that goes to stop before waiting for any of them.
+    std::vector<std::unique_ptr<ThumbnailPuller>> ending;
+    for (auto it = pullers_.begin(); it != pullers_.end();) {
+        const auto w = wanted.find(it->first);
+        if (w == wanted.end() || w->second != it->second->url()) {
+            it->second->requestStop();
+            ending.push_back(std::move(it->second));
+            it = pullers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    ending.clear();
+    for (const auto& [k, url] : wanted) {
+        if (pullers_.count(k))
+            continue;
+        auto puller = std::make_unique<ThumbnailPuller>(url, QSize(THUMB_W, THUMB_H));
+        puller->start();
+        pullers_.emplace(k, std::move(puller));
+    }
+}
+
+ThumbnailPuller::State Console::thumbnail(const QString& key) const
+{
+    const auto it = pullers_.find(key);
+    if (it == pullers_.end()) {
+        ThumbnailPuller::State none;
+        none.error = "no stream: the group is gone";
+        return none;
+    }
+    return it->second->state();
 }

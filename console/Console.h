@@ -4,11 +4,14 @@
 #include "ClassroomCommands.h"
 #include "ClassroomLink.h"
 #include "GroupTable.h"
+#include "ThumbnailPuller.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <map>
+#include <memory>
 #include <vector>
 
 // The classroom host's work without its widgets: the group table fed by the
@@ -35,6 +38,16 @@ public:
     QString stop(int target);
     QString stopAll();
 
+    // "group address": the key of a pair in the list.
+    static QString key(int group, const QHostAddress& address);
+    // The thumbnail of a pair, with the reason when there is none; a gone
+    // pair has none.
+    ThumbnailPuller::State thumbnail(const QString& key) const;
+    // The stream address of a group served at address:port.
+    static QString streamUrl(const QHostAddress& address, int port);
+    // Thumbnail size.
+    static constexpr int THUMB_W = 240, THUMB_H = 135;
+
 Q_SIGNALS:
     // The list changed: a group came, went, or was told something; also
     // once a second for the ages.
@@ -44,6 +57,8 @@ private:
     void onAnnounced(int group, const QHostAddress& from, int livePort);
     void onTick();
     QString send(const std::vector<Command>& commands, const QString& error);
+    // One puller per present pair; those of gone pairs end.
+    void syncPullers();
 
     GroupTable table_;
     ClassroomLink link_;
@@ -51,6 +66,7 @@ private:
     QTimer tick_;
     // Present pairs at the last tick, "group address", to report changes.
     std::vector<QString> present_;
+    std::map<QString, std::unique_ptr<ThumbnailPuller>> pullers_;
 };
 
 #endif

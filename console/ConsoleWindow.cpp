@@ -43,6 +43,23 @@ ConsoleWindow::ConsoleWindow(Console* console, QWidget* parent) : QMainWindow(pa
     connect(teacherAll, &QPushButton::clicked, this, [this] { report(console_->showToAll(0)); });
     connect(stopAll, &QPushButton::clicked, this, [this] { report(console_->stopAll()); });
     connect(console_, &Console::changed, this, &ConsoleWindow::refresh);
+    // Pictures come about once a second from each puller; a quarter-second
+    // look keeps the tiles within that.
+    connect(&thumbTimer_, &QTimer::timeout, this, &ConsoleWindow::refreshThumbnails);
+    thumbTimer_.start(250);
+}
+
+void ConsoleWindow::refreshThumbnails()
+{
+    for (auto it = tiles_.begin(); it != tiles_.end(); ++it) {
+        const ThumbnailPuller::State s = console_->thumbnail(it.key());
+        // -1: an error is shown; the count of the picture otherwise.
+        const qint64 shown = s.error.isEmpty() ? s.pictures : -1;
+        if (shownPictures_.value(it.key(), -2) == shown && shown >= 0)
+            continue;
+        it.value()->setThumbnail(s.picture, s.error);
+        shownPictures_[it.key()] = shown;
+    }
 }
 
 void ConsoleWindow::report(const QString& result)
@@ -66,7 +83,7 @@ void ConsoleWindow::refresh()
     std::set<QString> keep;
     int i = 0;
     for (const GroupRow& r : rows) {
-        const QString key = QString("%1 %2").arg(r.group).arg(r.address.toString());
+        const QString key = Console::key(r.group, r.address);
         keep.insert(key);
         GroupTile* t = tiles_.value(key, nullptr);
         if (!t) {
@@ -81,6 +98,7 @@ void ConsoleWindow::refresh()
     }
     for (auto it = tiles_.begin(); it != tiles_.end();) {
         if (keep.count(it.key()) == 0) {
+            shownPictures_.remove(it.key());
             delete it.value();
             it = tiles_.erase(it);
         } else {

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QMap>
 #include <QString>
+#include <QTimer>
 
 class Console;
 class GroupTile;
@@ -22,12 +23,16 @@ public:
 
 private:
     void refresh();
+    // Puts each pair's latest thumbnail (or why it has none) on its tile.
+    void refreshThumbnails();
     void report(const QString& result);
 
     Console* console_;
     QGridLayout* grid_;
     QLabel* status_;
     QMap<QString, GroupTile*> tiles_;
+    QMap<QString, qint64> shownPictures_;  // per tile, the picture count it shows
+    QTimer thumbTimer_;
 };
 
 #endif

@@ -14,7 +14,7 @@ GroupTile::GroupTile(Console* console, QWidget* parent) : QFrame(parent), consol
     setFrameShape(QFrame::StyledPanel);
     auto* v = new QVBoxLayout(this);
     thumb_ = new QLabel(this);
-    thumb_->setFixedSize(THUMB_W, THUMB_H);
+    thumb_->setFixedSize(Console::THUMB_W, Console::THUMB_H);
     thumb_->setAlignment(Qt::AlignCenter);
     thumb_->setWordWrap(true);
     thumb_->setStyleSheet("background: #202020; color: #c0c0c0;");

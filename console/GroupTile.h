@@ -15,8 +15,6 @@ class QLabel;
 class GroupTile : public QFrame {
     Q_OBJECT
 public:
-    static constexpr int THUMB_W = 240, THUMB_H = 135;
-
     GroupTile(Console* console, QWidget* parent = nullptr);
 
     // Shows row; groups lists the present group numbers for the "show" menu.

@@ -39,6 +39,26 @@ QString StdinControl::execute(const QString& line)
         out << "end";
         return out.join('\n');
     }
+    if (w.size() == 1 && w[0] == "pictures") {
+        QStringList out;
+        for (const GroupRow& r : console_->rows()) {
+            const ThumbnailPuller::State s = console_->thumbnail(Console::key(r.group, r.address));
+            out << QString("pictures %1 %2 %3 %4").arg(r.group).arg(r.address.toString()).arg(s.pictures).arg(s.error);
+        }
+        out << "end";
+        return out.join('\n');
+    }
+    if (w.size() == 3 && w[0] == "thumbnail" && number(w[1], &g)) {
+        const std::optional<GroupRow> r = console_->table().current(g, console_->now());
+        if (!r)
+            return QString("error: group %1 is not present").arg(g);
+        const ThumbnailPuller::State s = console_->thumbnail(Console::key(r->group, r->address));
+        if (s.picture.isNull())
+            return QString("error: group %1 has no thumbnail: %2").arg(g).arg(s.error);
+        if (!s.picture.save(w[2], "PNG"))
+            return "error: cannot write " + w[2];
+        return "saved " + w[2];
+    }
     if (w.size() == 4 && w[0] == "show" && number(w[1], &n) && w[2] == "to") {
         if (w[3] == "all")
             return console_->showToAll(n);
@@ -51,7 +71,7 @@ QString StdinControl::execute(const QString& line)
         if (number(w[1], &g))
             return console_->stop(g);
     }
-    return "error: unknown command '" + line + "' (list | show N to G|all | stop G|all)";
+    return "error: unknown command '" + line + "' (list | show N to G|all | stop G|all | pictures | thumbnail G FILE)";
 }
 
 void StdinControl::onReadable()

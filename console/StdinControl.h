@@ -14,6 +14,9 @@ class Console;
 //                         group, then "end"
 //   show N to G | to all  show group N's screen (0: the teacher's) on group G or on every other group
 //   stop G | stop all
+//   pictures              one "pictures G ADDR N [why there is none]" line per group (N: thumbnails
+//                         decoded so far), then "end"
+//   thumbnail G FILE      saves group G's thumbnail as FILE (PNG): "saved FILE"
 // The commands are the ones the window's buttons give. GUI thread.
 class StdinControl : public QObject {
     Q_OBJECT

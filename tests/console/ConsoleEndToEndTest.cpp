@@ -7,14 +7,18 @@
 #include "ViewerSupport.h"
 
 #include <QDeadlineTimer>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <functional>
 #include <memory>
 
 using namespace csupport;
 
 namespace {
 
-const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0);
+const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0), YELLOW(0xe0, 0xe0, 0x20);
 
 QString painterPath() { return tsupport::buildDir() + "/tavlo-test-painter"; }
 
@@ -108,6 +112,33 @@ protected:
         } while (!deadline.hasExpired());
         return false;
     }
+    // Polls the console's thumbnail of group until it is covered by colour.
+    static bool waitForThumbnail(int group, QColor colour, const std::function<void()>& meanwhile = {})
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("thumb.png");
+        QDeadlineTimer deadline(tsupport::SLOW_MS);
+        do {
+            if (meanwhile)
+                meanwhile();
+            const QStringList answer = console->ask(QString("thumbnail %1 %2").arg(group).arg(file), tsupport::SLOW_MS);
+            if (!answer.isEmpty() && answer.last() == "saved " + file) {
+                const QImage img(file);
+                if (img.width() == 240 && img.height() == 135 && vsupport::coveredBy(img, colour))
+                    return true;
+            }
+            tsupport::pause(200);
+        } while (!deadline.hasExpired());
+        return false;
+    }
+    // The "pictures" line of group, or empty.
+    static QString picturesLine(int group)
+    {
+        for (const QString& l : console->ask("pictures", tsupport::SLOW_MS))
+            if (l.startsWith(QString("pictures %1 ").arg(group)))
+                return l;
+        return QString();
+    }
     static bool shownWindow(const Group* g)
     {
         for (const auto& w : tsupport::windowsNamed(g->x->env(), "多屏"))
@@ -170,6 +201,45 @@ TEST_F(ConsoleEndToEnd, CommandsForAbsentGroupsAreRefused)
     EXPECT_EQ(answer.last(), "error: group 7 is not present");
     EXPECT_TRUE(console->ask("stop 9", tsupport::SLOW_MS).last().startsWith("error: group 9 is not present"));
     EXPECT_TRUE(console->ask("bogus", tsupport::SLOW_MS).last().startsWith("error: unknown command"));
+}
+
+TEST_F(ConsoleEndToEnd, ThumbnailsShowEachGroupsScreen)
+{
+    EXPECT_TRUE(waitForThumbnail(1, RED)) << picturesLine(1).toStdString();
+    EXPECT_TRUE(waitForThumbnail(2, BLUE)) << picturesLine(2).toStdString();
+    // Refreshed: more pictures keep coming.
+    const qint64 first = picturesLine(1).section(' ', 3, 3).toLongLong();
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (picturesLine(1).section(' ', 3, 3).toLongLong() <= first && !deadline.hasExpired())
+        tsupport::pause(200);
+    EXPECT_GT(picturesLine(1).section(' ', 3, 3).toLongLong(), first);
+}
+
+TEST_F(ConsoleEndToEnd, FailingStreamSaysWhyAndIsRetried)
+{
+    // Group 50 announces from 127.0.0.5 a live port where nothing listens yet.
+    tsupport::UdpPeer announcer(QHostAddress("127.0.0.5"), 0);
+    ASSERT_TRUE(announcer.ok());
+    QElapsedTimer sinceAnnounced;
+    auto announce = [&] {
+        if (sinceAnnounced.isValid() && sinceAnnounced.elapsed() < 1000)
+            return;
+        sinceAnnounced.start();
+        announcer.send(R"({ "messageId":0,"id":50, "livePort":5600,"systemType":1 })", QHostAddress::LocalHost, 55555);
+    };
+    QString line;
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    do {
+        announce();
+        line = picturesLine(50);
+        tsupport::pause(100);
+    } while (!line.contains("Connection refused, retrying") && !deadline.hasExpired());
+    EXPECT_TRUE(line.startsWith("pictures 50 127.0.0.5 0 cannot open: Connection refused, retrying")) << line.toStdString();
+
+    // The stream comes up: the next attempt gets its pictures.
+    vsupport::Peer peer({"--address", "127.0.0.5", "--port", "5600", "--color", "e0e020"});
+    ASSERT_TRUE(peer.ready());
+    EXPECT_TRUE(waitForThumbnail(50, YELLOW, announce)) << picturesLine(50).toStdString();
 }
 
 // Declared last (GoogleTest keeps the order): it ends group 2's terminal.

@@ -6,6 +6,15 @@ add_executable(tavlo_console_tests ${CONSOLE_TEST_DIR}/GroupTableTest.cpp)
 target_link_libraries(tavlo_console_tests PRIVATE tavlo_console tavlo_testmain_core)
 tavlo_add_gtest(tavlo_console_tests TIMEOUT 120 LABELS console)
 
+# The thumbnail puller against stand-in RTSP peers.
+if(TARGET tavlo_viewer_testsupport)
+  add_executable(tavlo_console_thumbnail_tests ${CONSOLE_TEST_DIR}/ThumbnailPullerTest.cpp)
+  target_link_libraries(tavlo_console_thumbnail_tests PRIVATE tavlo_console tavlo_viewer_testsupport
+                        tavlo_testmain_core)
+  add_dependencies(tavlo_console_thumbnail_tests tavlo-test-rtsp-peer)
+  tavlo_add_gtest(tavlo_console_thumbnail_tests NETNS TIMEOUT 300 LABELS console)
+endif()
+
 add_library(tavlo_console_testsupport STATIC ${CONSOLE_TEST_DIR}/ConsoleSupport.cpp ${CONSOLE_TEST_DIR}/ConsoleSupport.h)
 target_include_directories(tavlo_console_testsupport PUBLIC ${CONSOLE_TEST_DIR})
 target_link_libraries(tavlo_console_testsupport PUBLIC tavlo_testsupport)
@@ -15,7 +24,7 @@ if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
   add_executable(tavlo_console_e2e_tests ${CONSOLE_TEST_DIR}/ConsoleEndToEndTest.cpp)
   target_link_libraries(tavlo_console_e2e_tests PRIVATE tavlo_console_testsupport tavlo_viewer_testsupport
                         tavlo_testmain_core)
-  add_dependencies(tavlo_console_e2e_tests tavlo tavlo-console tavlo-test-painter)
+  add_dependencies(tavlo_console_e2e_tests tavlo tavlo-console tavlo-test-painter tavlo-test-rtsp-peer)
   tavlo_add_gtest(tavlo_console_e2e_tests NETNS TIMEOUT 600 LABELS console)
   if(TAVLO_SANITIZE)
     set_tests_properties(tavlo_console_e2e_tests PROPERTIES ENVIRONMENT
