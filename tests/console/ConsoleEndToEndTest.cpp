@@ -18,7 +18,7 @@ using namespace csupport;
 
 namespace {
 
-const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0), YELLOW(0xe0, 0xe0, 0x20);
+const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0), YELLOW(0xe0, 0xe0, 0x20), GREEN(0x20, 0xe0, 0x20);
 
 QString painterPath() { return tsupport::buildDir() + "/tavlo-test-painter"; }
 
@@ -74,11 +74,16 @@ protected:
         }
         console = new ConsoleProcess(consoleX->env());
         ASSERT_TRUE(console->started());
+        ASSERT_TRUE(console->waitForOutput("listening on", tsupport::SLOW_MS)) << console->err().constData();
     }
     static void TearDownTestSuite()
     {
         delete console;
         console = nullptr;
+        if (teacherPainter.state() != QProcess::NotRunning) {
+            teacherPainter.kill();
+            teacherPainter.waitForFinished(tsupport::SLOW_MS);
+        }
         for (Group*& g : groups) {
             delete g;
             g = nullptr;
@@ -150,11 +155,13 @@ protected:
     static tsupport::XServer* consoleX;
     static Group* groups[2];
     static ConsoleProcess* console;
+    static QProcess teacherPainter;
 };
 
 tsupport::XServer* ConsoleEndToEnd::consoleX = nullptr;
 Group* ConsoleEndToEnd::groups[2] = {nullptr, nullptr};
 ConsoleProcess* ConsoleEndToEnd::console = nullptr;
+QProcess ConsoleEndToEnd::teacherPainter;
 
 TEST_F(ConsoleEndToEnd, ListsTheGroupsThatAnnounceThemselves)
 {
@@ -240,6 +247,32 @@ TEST_F(ConsoleEndToEnd, FailingStreamSaysWhyAndIsRetried)
     vsupport::Peer peer({"--address", "127.0.0.5", "--port", "5600", "--color", "e0e020"});
     ASSERT_TRUE(peer.ready());
     EXPECT_TRUE(waitForThumbnail(50, YELLOW, announce)) << picturesLine(50).toStdString();
+}
+
+TEST_F(ConsoleEndToEnd, TeachersScreenToAllIsTheConsolesOwnScreen)
+{
+    ASSERT_TRUE(console->waitForOutput("serving the teacher's screen on port 5000", tsupport::SLOW_MS))
+        << console->err().constData();
+    teacherPainter.setProcessEnvironment(consoleX->env());
+    teacherPainter.start(painterPath(), {"color", GREEN.name().mid(1)});
+    ASSERT_TRUE(teacherPainter.waitForStarted(tsupport::SLOW_MS));
+    ASSERT_TRUE(teacherPainter.waitForReadyRead(tsupport::SLOW_MS));
+
+    const QStringList answer = console->ask("show 0 to all", tsupport::SLOW_MS);
+    ASSERT_FALSE(answer.isEmpty());
+    EXPECT_TRUE(answer.last().contains(R"(group 1 at 10.214.1.2: {"groupId":0,"messageId":2})")) << answer.last().toStdString();
+    EXPECT_TRUE(answer.last().contains(R"(group 2 at 10.214.2.2: {"groupId":0,"messageId":2})")) << answer.last().toStdString();
+    // Each terminal pulls the teacher's screen from its own "roomIp", the
+    // console's address on its link.
+    for (const Group* g : groups)
+        EXPECT_TRUE(vsupport::waitForColour(g->x->env(), GREEN, tsupport::SLOW_MS))
+            << g->terminal->out().right(2000).constData();
+    EXPECT_TRUE(waitForRow("row 1 ", " present shows the teacher"));
+    EXPECT_TRUE(waitForRow("row 2 ", " present shows the teacher"));
+
+    ASSERT_FALSE(console->ask("stop all", tsupport::SLOW_MS).isEmpty());
+    for (const Group* g : groups)
+        EXPECT_TRUE(tsupport::waitForNoWindow(g->x->env(), "多屏", tsupport::SLOW_MS));
 }
 
 // Declared last (GoogleTest keeps the order): it ends group 2's terminal.
