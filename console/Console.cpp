@@ -57,8 +57,11 @@ void Console::onTick()
 
 QString Console::send(const std::vector<Command>& commands, const QString& error)
 {
-    if (commands.empty())
-        return "error: " + (error.isEmpty() ? QString("no group is present") : error);
+    if (commands.empty()) {
+        const QString result = "error: " + (error.isEmpty() ? QString("no group is present") : error);
+        Q_EMIT commandDone(result);
+        return result;
+    }
     QStringList sent;
     for (const Command& c : commands) {
         if (!link_.send(c.to, c.payload)) {
@@ -68,8 +71,10 @@ QString Console::send(const std::vector<Command>& commands, const QString& error
         table_.setShowing(c.group, c.showing);
         sent << QString("group %1 at %2: %3").arg(c.group).arg(c.to.toString()).arg(QString::fromUtf8(c.payload));
     }
+    const QString result = "sent " + sent.join("; ");
+    Q_EMIT commandDone(result);
     Q_EMIT changed();
-    return "sent " + sent.join("; ");
+    return result;
 }
 
 QString Console::showTo(int target, int source)

@@ -52,6 +52,8 @@ Q_SIGNALS:
     // The list changed: a group came, went, or was told something; also
     // once a second for the ages.
     void changed();
+    // A command was given (by whatever means): its result line.
+    void commandDone(const QString& result);
 
 private:
     void onAnnounced(int group, const QHostAddress& from, int livePort);

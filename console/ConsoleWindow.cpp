@@ -12,9 +12,8 @@
 #include <cstdio>
 #include <set>
 
-namespace {
-const int COLUMNS = 5;
-}
+#include <QResizeEvent>
+#include <algorithm>
 
 ConsoleWindow::ConsoleWindow(Console* console, QWidget* parent) : QMainWindow(parent), console_(console)
 {
@@ -25,24 +24,31 @@ ConsoleWindow::ConsoleWindow(Console* console, QWidget* parent) : QMainWindow(pa
     auto* teacherAll = new QPushButton("Teacher to all", central);
     auto* stopAll = new QPushButton("Stop all", central);
     status_ = new QLabel("Waiting for groups to announce themselves", central);
+    // A long result is cut at the window's edge (whole in the tooltip)
+    // rather than widening the window.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bar->addWidget(teacherAll);
     bar->addWidget(stopAll);
     bar->addWidget(status_, 1);
     v->addLayout(bar);
 
-    auto* scroll = new QScrollArea(central);
-    scroll->setWidgetResizable(true);
-    auto* holder = new QWidget(scroll);
+    scroll_ = new QScrollArea(central);
+    scroll_->setWidgetResizable(true);
+    auto* holder = new QWidget(scroll_);
     grid_ = new QGridLayout(holder);
     grid_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    scroll->setWidget(holder);
-    v->addWidget(scroll, 1);
+    scroll_->setWidget(holder);
+    v->addWidget(scroll_, 1);
     setCentralWidget(central);
-    resize(1320, 760);
+    resize(1240, 760);
 
     connect(teacherAll, &QPushButton::clicked, this, [this] { report(console_->showToAll(0)); });
     connect(stopAll, &QPushButton::clicked, this, [this] { report(console_->stopAll()); });
     connect(console_, &Console::changed, this, &ConsoleWindow::refresh);
+    connect(console_, &Console::commandDone, this, [this](const QString& result) {
+        status_->setText(result);
+        status_->setToolTip(result);
+    });
     // Pictures come about once a second from each puller; a quarter-second
     // look keeps the tiles within that.
     connect(&thumbTimer_, &QTimer::timeout, this, &ConsoleWindow::refreshThumbnails);
@@ -62,9 +68,16 @@ void ConsoleWindow::refreshThumbnails()
     }
 }
 
+void ConsoleWindow::resizeEvent(QResizeEvent* e)
+{
+    QMainWindow::resizeEvent(e);
+    refresh();
+}
+
+// A button's command: its result (already in the status line) as a
+// diagnostic line.
 void ConsoleWindow::report(const QString& result)
 {
-    status_->setText(result);
     std::printf("%s\n", qPrintable(result));
     std::fflush(stdout);
 }
@@ -77,9 +90,15 @@ void ConsoleWindow::refresh()
         if (!r.gone && (groups.empty() || groups.back() != r.group))
             groups.push_back(r.group);
 
+    // As many tiles a row as the width takes.
+    const int tileWidth = (tiles_.isEmpty() ? Console::THUMB_W + 40 : tiles_.first()->sizeHint().width()) +
+                          std::max(0, grid_->horizontalSpacing());
+    const int margins = grid_->contentsMargins().left() + grid_->contentsMargins().right();
+    const int columns = std::max(1, (scroll_->viewport()->width() - margins) / tileWidth);
+
     // Tiles in the table's order; the tiles of forgotten pairs go.
     while (grid_->count() > 0)
-        grid_->takeAt(0);
+        delete grid_->takeAt(0);
     std::set<QString> keep;
     int i = 0;
     for (const GroupRow& r : rows) {
@@ -92,7 +111,7 @@ void ConsoleWindow::refresh()
             tiles_.insert(key, t);
         }
         t->setRow(r, groups);
-        grid_->addWidget(t, i / COLUMNS, i % COLUMNS);
+        grid_->addWidget(t, i / columns, i % columns);
         t->show();
         ++i;
     }
