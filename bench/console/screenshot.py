@@ -36,18 +36,10 @@ def main():
     work = tempfile.mkdtemp()
     media = os.path.join(work, "1080p.mp4")
     thumbs.encode(media, 60)
-    display = thumbs.free_display()
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1260x780x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    env = dict(os.environ, DISPLAY=display, LIBGL_ALWAYS_SOFTWARE="1")
+    xvfb, env = thumbs.start_xvfb("1260x780")
     procs = [xvfb]
     stop = threading.Event()
     try:
-        for _ in range(100):
-            if subprocess.run(["xdpyinfo"], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode == 0:
-                break
-            time.sleep(0.1)
         server = subprocess.Popen([os.path.join(build, "tavlo-bench-rtsp-files"), media, "127.0.0.1",
                                    str(thumbs.FIRST_PORT), str(GROUPS)], stdout=subprocess.PIPE, text=True)
         procs.append(server)

@@ -39,11 +39,21 @@ def encode(path, seconds):
                     "-sc_threshold", "0", "-bf", "0", path], check=True)
 
 
-def free_display():
+def start_xvfb(size):
+    """Xvfb of size "WxH" on a free display: (process, environment for its clients)."""
     n = 120
     while os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
         n += 1
-    return f":{n}"
+    display = f":{n}"
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", f"{size}x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    env = dict(os.environ, DISPLAY=display, LIBGL_ALWAYS_SOFTWARE="1")
+    for _ in range(100):
+        if subprocess.run(["xdpyinfo"], env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0:
+            break
+        time.sleep(0.1)
+    return xvfb, env
 
 
 class Console:
@@ -136,16 +146,8 @@ def main():
     media = os.path.join(work, "1080p.mp4")
     # Long enough for the set-up and the measurement of the largest count.
     encode(media, seconds + 60)
-    display = free_display()
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    env = dict(os.environ, DISPLAY=display, LIBGL_ALWAYS_SOFTWARE="1")
+    xvfb, env = start_xvfb("1920x1080")
     try:
-        for _ in range(100):
-            if subprocess.run(["xdpyinfo"], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode == 0:
-                break
-            time.sleep(0.1)
         print(f"load average before: {open('/proc/loadavg').read().split()[:3]}, {os.cpu_count()} cores", flush=True)
         for n in counts:
             measure(build, media, n, seconds, env)
