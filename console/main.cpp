@@ -10,6 +10,7 @@
 // "roomIp" of their team.bin. --no-share leaves it out; --stdin also takes
 // commands from standard input (see StdinControl.h). Exit status 1 when the
 // port cannot be bound, 2 for bad arguments.
+#include "Classroom.h"
 #include "Console.h"
 #include "ConsoleWindow.h"
 #include "QServerThread.h"
@@ -48,18 +49,18 @@ int main(int argc, char* argv[])
     Console console;
     QString error;
     if (!console.start(bind, &error)) {
-        std::fprintf(stderr, "tavlo-console: cannot listen on %s port 55555: %s\n", qPrintable(bind.toString()),
-                     qPrintable(error));
+        std::fprintf(stderr, "tavlo-console: cannot listen on %s port %u: %s\n", qPrintable(bind.toString()),
+                     Classroom::CLASSROOM_PORT, qPrintable(error));
         return 1;
     }
-    std::printf("listening on %s:55555\n", qPrintable(bind.toString()));
+    std::printf("listening on %s:%u\n", qPrintable(bind.toString()), Classroom::CLASSROOM_PORT);
     if (share) {
         // The teacher's screen; a failure (port 5000 taken by a terminal on
         // this computer, no X shared memory) is reported on stderr and the
         // console goes on without it.
         QServerThread::Start(nullptr);
         if (QServerThread::GetStatus())
-            std::printf("serving the teacher's screen on port 5000\n");
+            std::printf("serving the teacher's screen on port %u\n", Classroom::LIVE_PORT);
     }
     int code = 0;
     {

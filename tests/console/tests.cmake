@@ -31,3 +31,9 @@ if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
       "ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=1:detect_stack_use_after_return=0")
   endif()
 endif()
+
+# The widgets offscreen.
+add_executable(tavlo_console_widget_tests ${CONSOLE_TEST_DIR}/ConsoleWidgetsTest.cpp)
+target_link_libraries(tavlo_console_widget_tests PRIVATE tavlo_console tavlo_testmain)
+tavlo_add_gtest(tavlo_console_widget_tests TIMEOUT 120 LABELS console)
+set_tests_properties(tavlo_console_widget_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
