@@ -15,3 +15,8 @@ target_link_libraries(tavlo_shell PUBLIC tavlo_config tavlo_utils tavlo_sharing 
 
 add_executable(tavlo main.cpp)
 target_link_libraries(tavlo PRIVATE tavlo_shell tavlo_res_icons tavlo_res_i18n)
+
+# The tray icon's "screen is being watched" state, from a count source.
+add_library(tavlo_tray STATIC TrayIndicator.cpp TrayIndicator.h)
+target_include_directories(tavlo_tray PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tavlo_tray PUBLIC Qt5::Widgets)

@@ -19,4 +19,8 @@ grep -qx "Path=$workdir" "$entry"
 if [ -x "$build/tavlo-host" ]; then
     [ -x "$dest$bindir/tavlo-host" ] || { echo "tavlo-host not installed"; exit 1; }
 fi
+# So does the classroom console.
+if [ -x "$build/tavlo-console" ]; then
+    [ -x "$dest$bindir/tavlo-console" ] || { echo "tavlo-console not installed"; exit 1; }
+fi
 echo "installed: $bindir/tavlo, $entry (Path=$workdir)"

@@ -1,0 +1,47 @@
+#ifndef TAVLO_TRAYINDICATOR_H
+#define TAVLO_TRAYINDICATOR_H
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+class QSystemTrayIcon;
+
+// Tells the student when the terminal's screen is being watched: while the
+// count source gives more than 0 (the clients playing this terminal's
+// stream), the tray icon carries a red dot and its tooltip says so; within
+// a second of the count falling to 0 both are back. The count is polled every
+// POLL_MS on the GUI thread, so the source must be cheap and thread-safe.
+class TrayIndicator : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int POLL_MS = 250;
+
+    // tray is not owned and must outlive this object; its icon and tooltip
+    // at this moment are the ones shown while nobody watches.
+    TrayIndicator(QSystemTrayIcon* tray, std::function<int()> count, QObject* parent = nullptr);
+
+    // Starts polling (and polls once at once).
+    void start();
+    // GUI thread: reads the count and updates the icon and tooltip.
+    void poll();
+    bool watched() const { return watched_; }
+
+    // The tooltip while n clients watch.
+    static QString watchedToolTip(int n);
+    // base with a red dot in its lower right corner.
+    static QIcon watchedIcon(const QIcon& base);
+
+private:
+    QSystemTrayIcon* tray_;
+    std::function<int()> count_;
+    QIcon normalIcon_, watchedIcon_;
+    QString normalToolTip_;
+    QTimer timer_;
+    bool watched_ = false;
+    int shownCount_ = 0;
+};
+
+#endif

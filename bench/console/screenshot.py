@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""A screenshot of the console from a real run on Xvfb.
+
+    bench/console/screenshot.py <build dir> <output.png>
+
+Eight groups announce themselves on loopback with streams of a pre-encoded
+test picture (tavlo-bench-rtsp-files); group 3 is announced from a second
+address too, where no stream is served (a duplicate number and a failing
+stream); groups 1 to 7 except 2 are told to show group 2. Once every served
+group has a thumbnail, the console's window is captured (ImageMagick import).
+Runs in a private network namespace (only loopback) when started as root.
+"""
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import thumbs  # noqa: E402
+
+GROUPS = 8
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    build, out = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    if os.getuid() == 0 and not os.environ.get("TAVLO_BENCH_NS"):
+        os.environ["TAVLO_BENCH_NS"] = "1"
+        os.execvp("unshare", ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$@"', "shot",
+                              sys.executable, os.path.abspath(__file__), build, out])
+    work = tempfile.mkdtemp()
+    media = os.path.join(work, "1080p.mp4")
+    thumbs.encode(media, 60)
+    xvfb, env = thumbs.start_xvfb("1260x780")
+    procs = [xvfb]
+    stop = threading.Event()
+    try:
+        server = subprocess.Popen([os.path.join(build, "tavlo-bench-rtsp-files"), media, "127.0.0.1",
+                                   str(thumbs.FIRST_PORT), str(GROUPS)], stdout=subprocess.PIPE, text=True)
+        procs.append(server)
+        assert server.stdout.readline().strip() == "ready"
+        console = thumbs.Console(build, env)
+        procs.append(console.proc)
+
+        def announce():
+            s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            s.bind(("127.0.0.2", 0))
+            d = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            while not stop.is_set():
+                for g in range(1, GROUPS + 1):
+                    msg = '{ "messageId":0,"id":%d, "livePort":%d,"systemType":1 }' % (g, thumbs.FIRST_PORT + g - 1)
+                    d.sendto(msg.encode(), ("127.0.0.1", 55555))
+                s.sendto(b'{ "messageId":0,"id":3, "livePort":5999,"systemType":1 }', ("127.0.0.1", 55555))
+                stop.wait(1.0)
+
+        threading.Thread(target=announce, daemon=True).start()
+        deadline = time.monotonic() + 120
+        while True:
+            # One line per group and address: the duplicate's has none.
+            counts = [int(l.split(" ", 4)[3]) for l in console.ask("pictures")]
+            if sum(1 for c in counts if c > 0) >= GROUPS:
+                break
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"not every group has a thumbnail: {counts}")
+            time.sleep(0.5)
+        console.proc.stdin.write("show 2 to all\n")
+        console.proc.stdin.flush()
+        time.sleep(2)
+        subprocess.run(["import", "-window", "root", out], env=env, check=True)
+        print(f"wrote {out}")
+    finally:
+        stop.set()
+        for p in reversed(procs):
+            p.kill()
+            p.wait()
+        subprocess.run(["rm", "-rf", work])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

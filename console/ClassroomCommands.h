@@ -1,0 +1,46 @@
+#ifndef TAVLO_CLASSROOMCOMMANDS_H
+#define TAVLO_CLASSROOMCOMMANDS_H
+
+#include "GroupTable.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <optional>
+#include <vector>
+
+// One command for one terminal: the datagram, where it goes (port 55555 of
+// to), and what the group shows once it has obeyed.
+struct Command {
+    int group = 0;
+    QHostAddress to;
+    QByteArray payload;
+    std::optional<int> showing;
+};
+
+// The console's commands, worked out from the group table and sent by the
+// caller. Only present groups are addressed; a group number announced from
+// two addresses is told at both. Pure functions, any thread.
+class ClassroomCommands {
+public:
+    // {"messageId":2,"groupId":0}
+    static QByteArray showTeacherPayload();
+    // {"messageId":2,"groupId":N,"ip":"A"}
+    static QByteArray showGroupPayload(int group, const QHostAddress& ip);
+    // {"messageId":1}
+    static QByteArray stopPayload();
+
+    // Tells target to show source's screen (0: the teacher's). A terminal
+    // told to show its own group stops showing. Empty with a reason in
+    // *error when target is not present, or source is neither 0 nor present
+    // with an IPv4 address (the terminal writes the address into a URL).
+    static std::vector<Command> show(const GroupTable& table, int target, int source, qint64 nowMs,
+                                     QString* error = nullptr);
+    // Tells every present group but source itself to show source's screen.
+    static std::vector<Command> showToAll(const GroupTable& table, int source, qint64 nowMs,
+                                          QString* error = nullptr);
+    static std::vector<Command> stop(const GroupTable& table, int target, qint64 nowMs, QString* error = nullptr);
+    static std::vector<Command> stopAll(const GroupTable& table, qint64 nowMs);
+};
+
+#endif

@@ -1,0 +1,155 @@
+#include "Console.h"
+
+#include "Classroom.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cstdio>
+
+Console::Console(QObject* parent) : QObject(parent)
+{
+    clock_.start();
+    connect(&link_, &ClassroomLink::announced, this, &Console::onAnnounced);
+    connect(&tick_, &QTimer::timeout, this, &Console::onTick);
+}
+
+bool Console::start(const QHostAddress& address, QString* error)
+{
+    if (!link_.listen(address)) {
+        if (error)
+            *error = link_.errorString();
+        return false;
+    }
+    tick_.start(1000);
+    return true;
+}
+
+void Console::onAnnounced(int group, const QHostAddress& from, int livePort)
+{
+    if (table_.announce(group, from, livePort, now())) {
+        std::printf("group %d at %s livePort %d: present\n", group, qPrintable(from.toString()), livePort);
+        std::fflush(stdout);
+        syncPullers();
+        Q_EMIT changed();
+    }
+}
+
+void Console::onTick()
+{
+    const qint64 t = now();
+    // Report the pairs that have fallen silent since the last tick.
+    std::vector<QString> present;
+    for (const GroupRow& r : table_.rows(t)) {
+        if (!r.gone) {
+            present.push_back(key(r.group, r.address));
+            continue;
+        }
+        if (std::find(present_.begin(), present_.end(), key(r.group, r.address)) != present_.end()) {
+            std::printf("group %d at %s: gone\n", r.group, qPrintable(r.address.toString()));
+            std::fflush(stdout);
+        }
+    }
+    present_ = present;
+    table_.forgetOld(t);
+    syncPullers();
+    Q_EMIT changed();
+}
+
+QString Console::send(const std::vector<Command>& commands, const QString& error)
+{
+    if (commands.empty()) {
+        const QString result = "error: " + (error.isEmpty() ? QString("no group is present") : error);
+        Q_EMIT commandDone(result);
+        return result;
+    }
+    QStringList sent;
+    for (const Command& c : commands) {
+        if (!link_.send(c.to, c.payload)) {
+            sent << QString("group %1 at %2: send failed").arg(c.group).arg(c.to.toString());
+            continue;
+        }
+        table_.setShowing(c.group, c.showing);
+        sent << QString("group %1 at %2: %3").arg(c.group).arg(c.to.toString()).arg(QString::fromUtf8(c.payload));
+    }
+    const QString result = "sent " + sent.join("; ");
+    Q_EMIT commandDone(result);
+    Q_EMIT changed();
+    return result;
+}
+
+QString Console::showTo(int target, int source)
+{
+    QString error;
+    const auto commands = ClassroomCommands::show(table_, target, source, now(), &error);
+    return send(commands, error);
+}
+
+QString Console::showToAll(int source)
+{
+    QString error;
+    const auto commands = ClassroomCommands::showToAll(table_, source, now(), &error);
+    return send(commands, error);
+}
+
+QString Console::stop(int target)
+{
+    QString error;
+    const auto commands = ClassroomCommands::stop(table_, target, now(), &error);
+    return send(commands, error);
+}
+
+QString Console::stopAll()
+{
+    return send(ClassroomCommands::stopAll(table_, now()), QString());
+}
+
+QString Console::key(int group, const QHostAddress& address)
+{
+    return QString("%1 %2").arg(group).arg(address.toString());
+}
+
+QString Console::streamUrl(const QHostAddress& address, int port)
+{
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address.toString() + "]"
+                                                                             : address.toString();
+    return QString("rtsp://%1:%2/%3").arg(host).arg(port).arg(Classroom::STREAM_NAME);
+}
+
+void Console::syncPullers()
+{
+    std::map<QString, QString> wanted;  // key -> url
+    for (const GroupRow& r : table_.rows(now()))
+        if (!r.gone)
+            wanted[key(r.group, r.address)] = streamUrl(r.address, r.livePort);
+    // Ask every puller that goes to stop before waiting for any of them.
+    std::vector<std::unique_ptr<ThumbnailPuller>> ending;
+    for (auto it = pullers_.begin(); it != pullers_.end();) {
+        const auto w = wanted.find(it->first);
+        if (w == wanted.end() || w->second != it->second->url()) {
+            it->second->requestStop();
+            ending.push_back(std::move(it->second));
+            it = pullers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    ending.clear();
+    for (const auto& [k, url] : wanted) {
+        if (pullers_.count(k))
+            continue;
+        auto puller = std::make_unique<ThumbnailPuller>(url, QSize(THUMB_W, THUMB_H));
+        puller->start();
+        pullers_.emplace(k, std::move(puller));
+    }
+}
+
+ThumbnailPuller::State Console::thumbnail(const QString& key) const
+{
+    const auto it = pullers_.find(key);
+    if (it == pullers_.end()) {
+        ThumbnailPuller::State none;
+        none.error = "no stream: the group is gone";
+        return none;
+    }
+    return it->second->state();
+}

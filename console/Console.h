@@ -1,0 +1,74 @@
+#ifndef TAVLO_CONSOLE_H
+#define TAVLO_CONSOLE_H
+
+#include "ClassroomCommands.h"
+#include "ClassroomLink.h"
+#include "GroupTable.h"
+#include "ThumbnailPuller.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <vector>
+
+// The classroom host's work without its widgets: the group table fed by the
+// announcements, its ageing, and the commands. The window and the stdin
+// control both act through it. GUI thread.
+class Console : public QObject {
+    Q_OBJECT
+public:
+    explicit Console(QObject* parent = nullptr);
+
+    // Listens for announcements on address port 55555. False (with the
+    // reason in *error) when the port cannot be bound.
+    bool start(const QHostAddress& address, QString* error);
+
+    // Milliseconds since the console started (the table's clock).
+    qint64 now() const { return clock_.elapsed(); }
+    std::vector<GroupRow> rows() const { return table_.rows(now()); }
+    const GroupTable& table() const { return table_; }
+
+    // The commands; each returns a line that says what was sent, or why
+    // nothing was ("error: ..."). source 0 is the teacher's screen.
+    QString showTo(int target, int source);
+    QString showToAll(int source);
+    QString stop(int target);
+    QString stopAll();
+
+    // "group address": the key of a pair in the list.
+    static QString key(int group, const QHostAddress& address);
+    // The thumbnail of a pair, with the reason when there is none; a gone
+    // pair has none.
+    ThumbnailPuller::State thumbnail(const QString& key) const;
+    // The stream address of a group served at address:port.
+    static QString streamUrl(const QHostAddress& address, int port);
+    // Thumbnail size.
+    static constexpr int THUMB_W = 240, THUMB_H = 135;
+
+Q_SIGNALS:
+    // The list changed: a group came, went, or was told something; also
+    // once a second for the ages.
+    void changed();
+    // A command was given (by whatever means): its result line.
+    void commandDone(const QString& result);
+
+private:
+    void onAnnounced(int group, const QHostAddress& from, int livePort);
+    void onTick();
+    QString send(const std::vector<Command>& commands, const QString& error);
+    // One puller per present pair; those of gone pairs end.
+    void syncPullers();
+
+    GroupTable table_;
+    ClassroomLink link_;
+    QElapsedTimer clock_;
+    QTimer tick_;
+    // Present pairs at the last tick, "group address", to report changes.
+    std::vector<QString> present_;
+    std::map<QString, std::unique_ptr<ThumbnailPuller>> pullers_;
+};
+
+#endif

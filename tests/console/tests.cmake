@@ -1,0 +1,39 @@
+# Classroom console: its logic without a network, and the whole classroom
+# (console and terminals in network namespaces) end to end.
+set(CONSOLE_TEST_DIR ${CMAKE_CURRENT_SOURCE_DIR}/console)
+
+add_executable(tavlo_console_tests ${CONSOLE_TEST_DIR}/GroupTableTest.cpp)
+target_link_libraries(tavlo_console_tests PRIVATE tavlo_console tavlo_testmain_core)
+tavlo_add_gtest(tavlo_console_tests TIMEOUT 120 LABELS console)
+
+# The thumbnail puller against stand-in RTSP peers.
+if(TARGET tavlo_viewer_testsupport)
+  add_executable(tavlo_console_thumbnail_tests ${CONSOLE_TEST_DIR}/ThumbnailPullerTest.cpp)
+  target_link_libraries(tavlo_console_thumbnail_tests PRIVATE tavlo_console tavlo_viewer_testsupport
+                        tavlo_testmain_core)
+  add_dependencies(tavlo_console_thumbnail_tests tavlo-test-rtsp-peer)
+  tavlo_add_gtest(tavlo_console_thumbnail_tests NETNS TIMEOUT 300 LABELS console)
+endif()
+
+add_library(tavlo_console_testsupport STATIC ${CONSOLE_TEST_DIR}/ConsoleSupport.cpp ${CONSOLE_TEST_DIR}/ConsoleSupport.h)
+target_include_directories(tavlo_console_testsupport PUBLIC ${CONSOLE_TEST_DIR})
+target_link_libraries(tavlo_console_testsupport PUBLIC tavlo_testsupport)
+
+# Console and terminals as processes, each terminal in a namespace of its own.
+if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
+  add_executable(tavlo_console_e2e_tests ${CONSOLE_TEST_DIR}/ConsoleEndToEndTest.cpp)
+  target_link_libraries(tavlo_console_e2e_tests PRIVATE tavlo_console_testsupport tavlo_viewer_testsupport
+                        tavlo_testmain_core)
+  add_dependencies(tavlo_console_e2e_tests tavlo tavlo-console tavlo-test-painter tavlo-test-rtsp-peer)
+  tavlo_add_gtest(tavlo_console_e2e_tests NETNS TIMEOUT 600 LABELS console)
+  if(TAVLO_SANITIZE)
+    set_tests_properties(tavlo_console_e2e_tests PROPERTIES ENVIRONMENT
+      "ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=1:detect_stack_use_after_return=0")
+  endif()
+endif()
+
+# The widgets offscreen.
+add_executable(tavlo_console_widget_tests ${CONSOLE_TEST_DIR}/ConsoleWidgetsTest.cpp)
+target_link_libraries(tavlo_console_widget_tests PRIVATE tavlo_console tavlo_testmain)
+tavlo_add_gtest(tavlo_console_widget_tests TIMEOUT 120 LABELS console)
+set_tests_properties(tavlo_console_widget_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
