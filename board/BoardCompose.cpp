@@ -170,7 +170,9 @@ QPixmap* BoardWidget::savePageToPixmap(int idx)
     QPixmap* out = nullptr;
     int bw = 0, bh = 0;
 
-    if (!pg->bkgFile.isEmpty()) {
+    // A page whose type was changed to a colour keeps its file but exports
+    // as a colour page.
+    if (pg->bkgType == BT_IMG && !pg->bkgFile.isEmpty()) {
         QImage img(pg->bkgFile);
         if (!img.isNull()) {
             bw = img.width();

@@ -6,12 +6,11 @@
 #include <QCoreApplication>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QThread>
-#include <QThreadPool>
+#include <QTimer>
 #include <QTouchEvent>
 #include <algorithm>
 #include <cmath>
-#include <functional>
+#include <memory>
 
 // ---------------------------------------------------------------------------
 // Gestures and the elastic view
@@ -88,11 +87,54 @@ void setEraserRect(const QRectF& view)
     eraserRect = new QRectF(view);
 }
 
-// Runs f on the GUI thread (from any thread), after the events already queued.
-void onGuiThread(QCoreApplication* app, std::function<void()> f)
+// Points of a touch event that stay down after it (pressed, moved or
+// stationary).
+int pointsDown(const QList<QTouchEvent::TouchPoint>& pts)
 {
-    if (app != nullptr)
-        QMetaObject::invokeMethod(app, std::move(f), Qt::QueuedConnection);
+    int down = 0;
+    for (const QTouchEvent::TouchPoint& p : pts)
+        down += p.state() != Qt::TouchPointReleased;
+    return down;
+}
+
+// Anchors a pan at the page point under the mean of the points that stay
+// down, so that a finger landing or lifting moves nothing: only later
+// movement of the fingers does.
+void anchorPan(const QList<QTouchEvent::TouchPoint>& pts)
+{
+    double sx = 0, sy = 0;
+    int down = 0;
+    for (const QTouchEvent::TouchPoint& p : pts) {
+        if (p.state() == Qt::TouchPointReleased)
+            continue;
+        sx += p.pos().x();
+        sy += p.pos().y();
+        ++down;
+    }
+    if (down == 0)
+        return;
+    const float cx = static_cast<float>(sx / down);
+    const float cy = static_cast<float>(sy / down);
+    zoomCenter1 = QPointF(xLeft + cx / xRate, xTop + cy / xRate);
+}
+
+// One repaint of a spring-back; the next follows RESET_PAUSE_MS later on the
+// GUI thread's timers (GUI thread).
+struct SpringBack {
+    QPointer<BoardWidget> widget;
+    int pass;
+};
+
+void springBackPass(std::shared_ptr<SpringBack> task)
+{
+    if (task->widget)
+        task->widget->update();
+    if (++task->pass >= RESET_PASSES) {
+        --springBacks;
+        return;
+    }
+    QTimer::singleShot(static_cast<int>(RESET_PAUSE_MS), QCoreApplication::instance(),
+                       [task]() { springBackPass(task); });
 }
 
 }  // namespace
@@ -143,7 +185,7 @@ bool BoardWidget::event(QEvent* e)
                     finishPenStroke();
             }
             touchModel = IDEL;
-            if (viewMoved())
+            if (viewMoved() && !dragReset())
                 drawWin();
             break;
         case Qt::TouchPointMoved:
@@ -185,7 +227,10 @@ bool BoardWidget::event(QEvent* e)
             }
             // A second finger right after the stroke began: it was the start
             // of a gesture, not a stroke.
-            const bool drawn = last->segments.size() > 1;  // split pieces are on the layer
+            // Split pieces of a pen stroke are on the layer already, and a
+            // rectangle eraser has cleared its square: the layer shows them
+            // until it is rendered without the stroke.
+            const bool drawn = last->segments.size() > 1 || last->type == TT_E_RECT;
             page->strokes.pop_back();
             delete last;
             if (drawn)
@@ -207,6 +252,8 @@ bool BoardWidget::event(QEvent* e)
         } else if (n == 3) {
             if (touchModel == IDEL || touchModel == PEN || touchModel == SCALE)
                 touchModel = DRAG;
+            if (touchModel == DRAG)
+                anchorPan(pts);
         } else {
             touchModel = ERASER;
             const QRectF box = touchBox(pts);
@@ -216,8 +263,10 @@ bool BoardWidget::event(QEvent* e)
             clearOnStrokeLayer(st->segments.back()->getLastPoint());
         }
     } else if (kind == RELEASE) {
-        if (((touchModel == IDEL || touchModel == PEN || touchModel == SCALE || touchModel == DRAG) && n <= 2) ||
-            (touchModel == ERASER && n <= 4)) {
+        // Several fingers may lift in one event: what counts is how many stay.
+        const int down = pointsDown(pts);
+        if (((touchModel == IDEL || touchModel == PEN || touchModel == SCALE || touchModel == DRAG) && down <= 1) ||
+            (touchModel == ERASER && down <= 3)) {
             // A pen stroke that outlived the grace time stays on the page:
             // put it on the stroke layer as a pen-up would.
             if (touchModel == PEN && eraserStatus == ES_PEN)
@@ -232,12 +281,17 @@ bool BoardWidget::event(QEvent* e)
             // uncovered strip stays on screen.
             if (viewMoved())
                 drawWin();
+        } else if (touchModel == DRAG) {
+            anchorPan(pts);
         }
     } else {
         switch (touchModel) {
         case SCALE: {
             const QPointF p0 = pts[0].pos(), p1 = pts[1].pos();
-            xRate = static_cast<float>(zoomRate1 * QLineF(p0, p1).length() / zoomDistance1);
+            // Fingers on one point count as a pixel apart: the rate stays
+            // above 0 and the view finite.
+            const double dist = std::max(QLineF(p0, p1).length(), 1.0);
+            xRate = static_cast<float>(zoomRate1 * dist / zoomDistance1);
             float minRate, maxRate;
             rateLimits(minRate, maxRate);
             if (xRate < minRate)
@@ -286,17 +340,22 @@ bool BoardWidget::event(QEvent* e)
 // GUI thread.
 void BoardWidget::cancelTouch()
 {
+    endStroke();
+    touchModel = IDEL;
+    if (page != nullptr && viewMoved() && !dragReset())
+        drawWin();
+    update();
+}
+
+void BoardWidget::endStroke()
+{
     if (touchModel == PEN && page != nullptr && page->getLastStork() != nullptr) {
         if (eraserStatus == ES_PEN)
             finishPenStroke();
         else if (eraserStatus == ES_ERASER_TRAP)
             drawWin();  // the area outlined so far is cleared
     }
-    dropEraserRect();
-    touchModel = IDEL;
-    if (page != nullptr && viewMoved() && !dragReset())
-        drawWin();
-    update();
+    endGesture();
 }
 
 void BoardWidget::endGesture()
@@ -339,7 +398,10 @@ void BoardWidget::mouseMoveEvent(QMouseEvent* e)
     const float X = static_cast<float>(e->localPos().x());
     const float Y = static_cast<float>(e->localPos().y());
     if (e->buttons() & Qt::LeftButton) {
-        penMove(X, Y, boardClock());
+        // Only a stroke this button started grows: Ctrl+Z, a page change or
+        // a tool switch ended it.
+        if (touchModel == PEN)
+            penMove(X, Y, boardClock());
         update();
     } else if (e->buttons() & Qt::RightButton) {
         xLeft = static_cast<float>(zoomCenter1.x() - X / xRate);
@@ -443,53 +505,25 @@ bool BoardWidget::dragReset()
         XLimit = target(xLeft, static_cast<float>(bkgBmp->width()), vw);
         YLimit = target(xTop, static_cast<float>(bkgBmp->height()), vh);
     }
-    if (TagRate == xRate && XLimit == xLeft && YLimit == xTop)
+    // The centre-keeping arithmetic does not give xLeft back exactly in
+    // float: within the comparison tolerance the view is where it belongs.
+    if (TagRate == xRate && Utils::isEquals(XLimit, xLeft) && Utils::isEquals(YLimit, xTop))
         return false;
     doReset(TagRate, XLimit, YLimit);
     return true;
 }
 
-// Called on the GUI thread. The pool worker only sleeps between the passes;
-// every pass is handed back to the GUI thread, which owns the transforms,
-// the layers and the widget. The worker touches none of them (not even the
-// widget's guard): it only passes the task record along.
+// GUI thread. The target is applied and rendered at once; the repaints that
+// follow are timed by the GUI thread's timers, so no worker of the shared
+// thread pool waits for them. Only drawWin sets the window transform: a
+// re-render in between (another pan, a page operation, a resize) leaves the
+// layers shown where they were rendered.
 void BoardWidget::doReset(float TagRate, float XLimit, float YLimit)
 {
-    struct SpringBack {
-        QPointer<BoardWidget> widget;  // used on the GUI thread only
-        float rate, left, top;
-    };
-    SpringBack* task = new SpringBack{QPointer<BoardWidget>(this), TagRate, XLimit, YLimit};
-    QCoreApplication* app = QCoreApplication::instance();
     ++springBacks;
-    QThreadPool::globalInstance()->start([task, app]() {
-        // Pool worker thread.
-        onGuiThread(app, [task]() {
-            winRate = xRate;
-            winLeft = xLeft;
-            winTop = xTop;
-            xRate = task->rate;
-            xLeft = task->left;
-            xTop = task->top;
-            if (task->widget)
-                task->widget->drawWin();
-        });
-        for (int pass = 0; pass < RESET_PASSES; ++pass) {
-            const bool last = pass == RESET_PASSES - 1;
-            onGuiThread(app, [task, last]() {
-                if (last) {
-                    winRate = task->rate;
-                    winLeft = task->left;
-                    winTop = task->top;
-                }
-                if (task->widget)
-                    task->widget->update();
-                if (last) {
-                    delete task;
-                    --springBacks;
-                }
-            });
-            QThread::msleep(RESET_PAUSE_MS);
-        }
-    });
+    xRate = TagRate;
+    xLeft = XLimit;
+    xTop = YLimit;
+    drawWin();
+    springBackPass(std::make_shared<SpringBack>(SpringBack{QPointer<BoardWidget>(this), 0}));
 }

@@ -22,11 +22,14 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
     } else if (plain && key >= Qt::Key_7 && key <= Qt::Key_9) {
         setPaintThickness(key - Qt::Key_7);
     } else if (plain && key == Qt::Key_P) {
+        endStroke();  // a stroke of one tool never goes on with another
         eraserStatus = ES_PEN;
         dropEraserRect();
     } else if (plain && key == Qt::Key_E) {
+        endStroke();
         eraserStatus = ES_ERASER_RECT;
     } else if (plain && key == Qt::Key_T) {
+        endStroke();
         eraserStatus = ES_ERASER_TRAP;
         dropEraserRect();
     } else if (plain && key == Qt::Key_S) {

@@ -132,13 +132,21 @@ void BoardWidget::nextPage()
         loadPage(static_cast<unsigned int>(pageIdx + 1));
 }
 
-// GUI thread. The type for new pages too; an image already loaded stays
-// until the next page load.
+// GUI thread. The type for new pages too. A colour type shows at once: an
+// image loaded for the page is dropped (the page keeps its file), and a white
+// pen on a white page turns red.
 void BoardWidget::setBkgType(BkgType type)
 {
     if (page != nullptr)
         page->setBkgType(type);
     bkgType = type;
+    if (type != BT_IMG && bkgBmp != nullptr) {
+        delete bkgBmp;
+        bkgBmp = nullptr;
+        fitPending = false;
+    }
+    if (colourType(page) == BT_WHITE && bkgBmp == nullptr && penColorIdx == 5)
+        penColorIdx = 0;
     drawWin();
     update();
 }

@@ -102,9 +102,8 @@ public:
     void dragLimit();
     // Starts the spring-back when the view is outside its limits; true if it did.
     bool dragReset();
-    // Spring-back to the given transform: a pool worker times five repaints
-    // 67 ms apart; the transform, the re-render and the repaints themselves
-    // run on the GUI thread.
+    // Spring-back to the given transform: applied and rendered at once, then
+    // five repaints 67 ms apart timed on the GUI thread.
     void doReset(float TagRate, float XLimit, float YLimit);
 
     // Page operations on the current page (GUI thread).
@@ -125,6 +124,9 @@ private:
     void cancelTouch();
     // Ends a running pen stroke or gesture before a page changes under it.
     void endGesture();
+    // Ends a running stroke as its pen-up would show it (pen stroke onto the
+    // stroke layer, free-form eraser applied), then the gesture.
+    void endStroke();
     // Clears one rectangle-eraser sample on the stroke layer at once.
     void clearOnStrokeLayer(StrokePoint* sp);
 };
