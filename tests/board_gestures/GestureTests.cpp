@@ -387,3 +387,55 @@ TEST_F(Gestures, LeftButtonDraws)
 }
 
 }  // namespace
+
+namespace {
+
+// 11520 x 540 in a 1920 x 1080 view: the zoom runs from 1920 / 11520 (the
+// whole width) to 11520 / 1920 = 6, above the board's own 5.
+TEST_F(Gestures, ImagePageRateLimitsAndSpringBackTargets)
+{
+    QTemporaryDir dir;
+    QImage img(11520, 540, QImage::Format_RGB32);
+    img.fill(qRgb(10, 20, 30));
+    ASSERT_TRUE(img.save(dir.filePath("wide.png")));
+    board->newPage(dir.filePath("wide.png"), true);
+    ASSERT_NE(bkgBmp, nullptr);
+    ASSERT_NEAR(xRate, 1920.0 / 11520, 1e-6);
+    EXPECT_NEAR(xTop, (540 - 1080 * 6.0) / 2, 1e-2);  // centred: the image is lower than the view
+
+    // Zoomed in past 6: damped about 6, back to 6 and into the image.
+    xRate = 1;
+    xLeft = 0;
+    xTop = 0;
+    board->drawWin();
+    touch(board, {pressed(0, QPointF(860, 540)), pressed(1, QPointF(1060, 540))});
+    ASSERT_EQ(touchModel, SCALE);
+    touch(board, {moved(0, QPointF(160, 540)), moved(1, QPointF(1760, 540))});  // 8 unlimited
+    EXPECT_NEAR(xRate, std::sqrt(6.0 * 8.0), 1e-4);
+    touch(board, {released(0, QPointF(160, 540)), released(1, QPointF(1760, 540))});
+    ASSERT_TRUE(waitForSpringBacks());
+    EXPECT_FLOAT_EQ(xRate, 6);
+    EXPECT_GE(xLeft, 0);
+    EXPECT_GE(xTop, 0);
+    EXPECT_LE(xTop, 540 - 1080 / 6.0);
+
+    // Beyond the right and bottom edges at rate 6: held at the edges.
+    xLeft = 11300;
+    xTop = 400;
+    ASSERT_TRUE(board->dragReset());
+    EXPECT_FLOAT_EQ(xRate, 6);
+    EXPECT_NEAR(xLeft, 11520 - 1920 / 6.0, 1e-2);
+    EXPECT_NEAR(xTop, 540 - 1080 / 6.0, 1e-2);
+    ASSERT_TRUE(waitForSpringBacks());
+
+    // Zoomed out below the whole width: the whole width, centred vertically.
+    xRate = 0.1f;
+    xLeft = 5;
+    xTop = 0;
+    ASSERT_TRUE(board->dragReset());
+    EXPECT_NEAR(xRate, 1920.0 / 11520, 1e-6);
+    EXPECT_NEAR(xLeft, 0, 1e-2);
+    EXPECT_NEAR(xTop, (540 - 1080 * 6.0) / 2, 1e-1);
+}
+
+}  // namespace
