@@ -88,19 +88,27 @@ void BoardWidget::drawWin()
 void BoardWidget::paintEvent(QPaintEvent* event)
 {
     QPainter canvas(this);
-    paint(&canvas);
+    paint(&canvas, event->rect());
     canvas.end();
 }
 
 void BoardWidget::paint(QPainter* canvas)
+{
+    paint(canvas, rect());
+}
+
+// Only the area is composed from the layers; the live feedback is drawn
+// whole and left to the canvas's clip.
+void BoardWidget::paint(QPainter* canvas, const QRect& area)
 {
     if (strokeBmp == nullptr || winBmp == nullptr) {
         canvas->fillRect(rect(), QColor::fromRgba(BKG_COLORS[colourType(page)]));
         return;
     }
     if (Utils::isEquals(winRate, xRate) && Utils::isEquals(winLeft, xLeft) && Utils::isEquals(winTop, xTop)) {
-        canvas->drawPixmap(0, 0, *winBmp);
-        canvas->drawPixmap(0, 0, *strokeBmp);
+        const QRect part = area & strokeBmp->rect();
+        canvas->drawPixmap(part, *winBmp, part);
+        canvas->drawPixmap(part, *strokeBmp, part);
     } else {
         // A drag or zoom in progress: the cached layers moved and scaled into
         // place, plain background where they do not reach.
@@ -158,6 +166,54 @@ void BoardWidget::paint(QPainter* canvas)
         if (touchModel == PEN && st != nullptr)
             drawStroke(canvas, st, xLeft, xTop, xRate, true);
     }
+}
+
+namespace {
+
+// Grows r to take in the view point of page point p at the view transform.
+void takeIn(QRectF& r, const QPointF& p, bool& first)
+{
+    const QPointF v((p.x() - xLeft) * xRate, (p.y() - xTop) * xRate);
+    if (first) {
+        r = QRectF(v, v);
+        first = false;
+        return;
+    }
+    r.setLeft(std::min(r.left(), v.x()));
+    r.setTop(std::min(r.top(), v.y()));
+    r.setRight(std::max(r.right(), v.x()));
+    r.setBottom(std::max(r.bottom(), v.y()));
+}
+
+}  // namespace
+
+QRect BoardWidget::liveRect()
+{
+    QRectF r;
+    bool first = true;
+    float margin = 3;
+    Stroke* st = page != nullptr ? page->getLastStork() : nullptr;
+    if (touchModel == PEN && eraserStatus == ES_PEN && st != nullptr && !st->segments.empty()) {
+        // The last segment, with room for the widest dot (2 pen widths, at
+        // most 20, scaled by the view) or the hard pen's pixel width.
+        for (const StrokePoint* sp : st->segments.back()->points)
+            takeIn(r, *sp->point, first);
+        const float w = static_cast<float>(st->width);
+        margin += std::max(std::min(2 * w, 20.0f) * xRate, w * std::max(xRate, 1.0f)) / 2 + 1;
+    } else if (eraserStatus == ES_ERASER_RECT) {
+        if (eraserRect != nullptr) {
+            r = *eraserRect;
+            first = false;
+        }
+    } else if (eraserStatus == ES_ERASER_TRAP && touchModel == PEN && st != nullptr) {
+        for (const Segment* seg : st->segments)
+            for (const StrokePoint* sp : seg->points)
+                takeIn(r, *sp->point, first);
+    }
+    if (first)
+        return QRect();
+    const QRectF grown = r.adjusted(-margin, -margin, margin, margin);
+    return grown.toAlignedRect() & rect();
 }
 
 QPixmap* BoardWidget::savePageToPixmap(int idx)

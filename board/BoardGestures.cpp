@@ -193,8 +193,8 @@ bool BoardWidget::event(QEvent* e)
             // finger left over from a gesture must not add eraser rectangles
             // to whatever stroke is last.
             if (touchModel == PEN)
-                penMove(x, y, time);
-            break;
+                penMoveAndRepaint(x, y, time);
+            return true;
         default:
             break;
         }
@@ -401,8 +401,7 @@ void BoardWidget::mouseMoveEvent(QMouseEvent* e)
         // Only a stroke this button started grows: Ctrl+Z, a page change or
         // a tool switch ended it.
         if (touchModel == PEN)
-            penMove(X, Y, boardClock());
-        update();
+            penMoveAndRepaint(X, Y, boardClock());
     } else if (e->buttons() & Qt::RightButton) {
         xLeft = static_cast<float>(zoomCenter1.x() - X / xRate);
         xTop = static_cast<float>(zoomCenter1.y() - Y / xRate);

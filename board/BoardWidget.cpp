@@ -2,6 +2,8 @@
 
 #include "BoardPrivate.h"
 
+#include "Utils.h"
+
 #include <QResizeEvent>
 #include <algorithm>
 #include <cmath>
@@ -141,6 +143,21 @@ void BoardWidget::penMove(float X, float Y, long time)
                     xRate);
         strokeCvs->end();
     }
+}
+
+void BoardWidget::penMoveAndRepaint(float X, float Y, long time)
+{
+    const QRect before = liveRect();
+    penMove(X, Y, time);
+    // Everything a move changes lies in the feedback before and after it: a
+    // soft-pen split draws the completed piece where the feedback showed
+    // it, and the rectangle eraser clears what its square covers.
+    const bool sameTransform =
+        Utils::isEquals(winRate, xRate) && Utils::isEquals(winLeft, xLeft) && Utils::isEquals(winTop, xTop);
+    if (sameTransform)
+        update(before | liveRect());
+    else
+        update();
 }
 
 void BoardWidget::penUp(float X, float Y, long time)

@@ -36,6 +36,10 @@ public:
     void penDown(float x, float y, long time);
     void penMove(float X, float Y, long time);
     void penUp(float X, float Y, long time);
+    // penMove followed by a repaint of only what the move changed on screen:
+    // the live feedback before and after it (the whole widget while the view
+    // differs from the window transform).
+    void penMoveAndRepaint(float X, float Y, long time);
     // Draws the page's last (pen) stroke once onto the stroke layer; called
     // when a pen stroke ends.
     void finishPenStroke();
@@ -68,6 +72,12 @@ public:
     // transform differs from the window transform) and draws the live
     // feedback of the running gesture.
     void paint(QPainter* canvas);
+    // The same for the area of the widget given (a repaint of part of it);
+    // the caller clips the canvas to it.
+    void paint(QPainter* canvas, const QRect& area);
+    // The view rectangle that the live feedback of the running stroke or
+    // eraser covers in paint, empty when there is none.
+    QRect liveRect();
     // Renders page idx into a new bitmap owned by the caller; null for an
     // index outside the page list.
     QPixmap* savePageToPixmap(int idx);

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QRunnable>
+#include <QScreen>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -330,6 +331,77 @@ TEST_F(View, ExportAndScreenFollowABackgroundChangeOfAnImagePage)
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->toImage().pixel(out->width() - 1, out->height() - 1), 0xFF274143u);
     delete out;
+}
+
+}  // namespace
+
+namespace {
+
+// Records the rectangles of the paint events a widget gets.
+class PaintSpy : public QObject {
+public:
+    explicit PaintSpy(QWidget* w) { w->installEventFilter(this); }
+    std::vector<QRect> rects;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            rects.push_back(static_cast<QPaintEvent*>(e)->rect());
+        return false;
+    }
+};
+
+class Repaint : public StrokeEnds {
+protected:
+    // What the screen shows now, and what a full repaint would show.
+    QImage onScreen() { return board->screen()->grabWindow(board->winId()).toImage(); }
+    QImage full() { return board->grab().toImage(); }
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+};
+
+TEST_F(Repaint, PenMovesRepaintOnlyTheirInkAndTheScreenStaysWhole)
+{
+    settle();
+    PaintSpy spy(board);
+    for (int model : {0, 1}) {  // soft pen, then hard pen
+        SCOPED_TRACE(model);
+        penModelIdx = model;
+        const QPointF start(400 + 600 * model, 300);
+        leftPress(start);
+        settle();
+        spy.rects.clear();
+        for (int i = 1; i <= 30; ++i) {
+            // A wavy line with corners, so that the soft pen splits.
+            leftMove(start + QPointF(8 * i, (i / 5) % 2 == 0 ? 3 * (i % 5) : 15 - 3 * (i % 5)));
+            settle();
+        }
+        ASSERT_FALSE(spy.rects.empty());
+        for (const QRect& r : spy.rects)
+            EXPECT_LT(r.width() * r.height(), 400 * 200) << r.x() << "," << r.y() << " " << r.width() << "x"
+                                                         << r.height();
+        // Partial repaints leave the screen as a full repaint draws it.
+        EXPECT_EQ(onScreen(), full());
+        leftRelease(start + QPointF(240, 0));
+        settle();
+        EXPECT_EQ(onScreen(), full());
+    }
+    // The rectangle eraser's square moves with the pointer, its trail cleared.
+    key(Qt::Key_E);
+    leftPress(QPointF(500, 310));
+    settle();
+    for (int i = 1; i <= 10; ++i) {
+        leftMove(QPointF(500 + 20 * i, 310));
+        settle();
+    }
+    EXPECT_EQ(onScreen(), full());
+    leftRelease(QPointF(700, 310));
+    settle();
+    EXPECT_EQ(onScreen(), full());
 }
 
 }  // namespace
