@@ -16,21 +16,24 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
     const bool plain = mods == Qt::NoModifier;
     const bool ctrl = mods == Qt::ControlModifier;
     const int key = e->key();
+    // A stroke of one tool never goes on with another: a switch ends it.
+    auto switchTool = [this](EraserStatus tool) {
+        if (tool != eraserStatus)
+            endStroke();
+        eraserStatus = tool;
+    };
 
     if (plain && key >= Qt::Key_1 && key <= Qt::Key_6) {
         penColorIdx = key - Qt::Key_1;
     } else if (plain && key >= Qt::Key_7 && key <= Qt::Key_9) {
         setPaintThickness(key - Qt::Key_7);
     } else if (plain && key == Qt::Key_P) {
-        endStroke();  // a stroke of one tool never goes on with another
-        eraserStatus = ES_PEN;
+        switchTool(ES_PEN);
         dropEraserRect();
     } else if (plain && key == Qt::Key_E) {
-        endStroke();
-        eraserStatus = ES_ERASER_RECT;
+        switchTool(ES_ERASER_RECT);
     } else if (plain && key == Qt::Key_T) {
-        endStroke();
-        eraserStatus = ES_ERASER_TRAP;
+        switchTool(ES_ERASER_TRAP);
         dropEraserRect();
     } else if (plain && key == Qt::Key_S) {
         penModelIdx = 0;

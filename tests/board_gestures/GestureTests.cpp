@@ -395,11 +395,7 @@ namespace {
 TEST_F(Gestures, ImagePageRateLimitsAndSpringBackTargets)
 {
     QTemporaryDir dir;
-    QImage img(11520, 540, QImage::Format_RGB32);
-    img.fill(qRgb(10, 20, 30));
-    ASSERT_TRUE(img.save(dir.filePath("wide.png")));
-    board->newPage(dir.filePath("wide.png"), true);
-    ASSERT_NE(bkgBmp, nullptr);
+    ASSERT_TRUE(newImagePage(board, dir, 11520, 540, qRgb(10, 20, 30)));
     ASSERT_NEAR(xRate, 1920.0 / 11520, 1e-6);
     EXPECT_NEAR(xTop, (540 - 1080 * 6.0) / 2, 1e-2);  // centred: the image is lower than the view
 

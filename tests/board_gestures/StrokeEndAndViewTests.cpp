@@ -317,11 +317,7 @@ TEST_F(View, BackgroundChangesKeepThePenVisible)
 TEST_F(View, ExportAndScreenFollowABackgroundChangeOfAnImagePage)
 {
     QTemporaryDir dir;
-    QImage img(960, 540, QImage::Format_RGB32);
-    img.fill(qRgb(200, 100, 50));
-    ASSERT_TRUE(img.save(dir.filePath("bkg.png")));
-    board->newPage(dir.filePath("bkg.png"), true);
-    ASSERT_NE(bkgBmp, nullptr);
+    ASSERT_TRUE(newImagePage(board, dir, 960, 540, qRgb(200, 100, 50)));
     fingerStroke(QPointF(100, 100), QPointF(300, 100));
     board->setGridType(0);
     key(Qt::Key_B);  // an image page turns green
