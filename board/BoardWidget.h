@@ -1,6 +1,7 @@
 #ifndef TAVLO_BOARDWIDGET_H
 #define TAVLO_BOARDWIDGET_H
 
+#include "BoardState.h"
 #include "Page.h"
 #include "Segment.h"
 #include "Stroke.h"
@@ -21,71 +22,6 @@
 class QPaintEvent;
 class QResizeEvent;
 
-// The running gesture of the board.
-enum TouchModel { IDEL = 0, PEN = 1, SCALE = 2, DRAG = 3, ERASER = 4 };
-
-// The tool of single-pointer input.
-enum EraserStatus { ES_PEN = 0, ES_ERASER_RECT = 1, ES_ERASER_TRAP = 2 };
-
-// ---------------------------------------------------------------------------
-// Board state. There is one board per process: every BoardWidget works on
-// these module-level variables (defined in BoardWidget.cpp). All of it is used
-// on the GUI thread.
-// ---------------------------------------------------------------------------
-
-// Constants and tables.
-extern const uint32_t COLORS[6];      // pen palette, 0xAARRGGBB: red, blue, green, yellow, magenta, white
-extern const unsigned SIZES[3];       // pen widths 2, 4, 8
-extern const uint32_t BKG_COLORS[3];  // BT_GREEN, BT_BLACK, BT_WHITE fills
-extern const int ERASER_WIDTH;        // half the side of the rectangle eraser's square (page units)
-extern QPen ERASER_PAINT;             // outline of the eraser rectangle on screen
-extern QBrush TRANS_PAINT;            // clears eraser areas to full transparency
-extern const int MAX_WIDTH;           // largest exported page image
-extern const int MAX_HEIGHT;
-extern const float VIEW_RATE;         // extra scale of the grid tiles
-extern const float RATE_MAX;          // zoom limits without a background image
-extern const float RATE_MIN;
-extern QPixmap* fieldGridBmps[3];     // grid tiles by size: small, medium, large
-extern QPixmap* lineGridBmps[3];
-extern QPixmap* dots[6][61];          // dot stamps: row = colour index, column = size index - 1
-
-// Pages.
-extern std::vector<Page*> pages;  // creation order, owned
-extern int pageIdx;               // current page, -1 while there is none
-extern Page* page;                // pages[pageIdx]
-extern BkgType bkgType;           // background type given to new pages
-extern QPixmap* bkgBmp;           // background image of the current page, or null
-extern int gridTypeIdx;           // 0 none, 1 field grid, other positive line grid
-extern int gridSizeIdx;           // 0 small, 1 medium, 2 large
-extern bool pageable;
-
-// Layers and view.
-extern int VIEW_WIDTH;            // widget size in pixels
-extern int VIEW_HEIGHT;
-extern QPixmap* strokeBmp;        // finished strokes at the window transform, transparent elsewhere
-extern QPainter* strokeCvs;       // its painter, opened only while drawing
-extern QPixmap* winBmp;           // background and grid at the window transform
-extern QPainter* winCvs;
-extern float xRate, xLeft, xTop;        // view transform: pixels per page unit, page point at the top-left
-extern float winRate, winLeft, winTop;  // the view transform at which the layers were last rendered
-
-// Tools and gestures.
-extern EraserStatus eraserStatus;
-extern int penModelIdx;           // 0 soft pen, other hard pen
-extern int penColorIdx;
-extern int penSizeIdx;
-extern TouchModel touchModel;
-extern float zoomRate1;
-extern float zoomDistance1;
-extern QPointF zoomCenter1;
-extern QRectF* eraserRect;        // view rectangle of the eraser in use, or null
-extern float priorWidth;          // running values of the soft pen
-extern int lastIdx;
-extern StrokePoint lastPoint;
-
-// Scratch rectangles of the on-screen composition.
-extern QRectF drawSrcRect, drawDtsRect, drawFrgRect, drawViewRect, drawInterRect;
-
 // The whiteboard's drawing surface: turns pen input into strokes on the
 // current page, renders pages into two view-sized layers (window layer with
 // background and grid, stroke layer with the ink) and composes them on screen.
@@ -100,6 +36,10 @@ public:
     void penDown(float x, float y, long time);
     void penMove(float X, float Y, long time);
     void penUp(float X, float Y, long time);
+    // penMove followed by a repaint of only what the move changed on screen:
+    // the live feedback before and after it (the whole widget while the view
+    // differs from the window transform).
+    void penMoveAndRepaint(float X, float Y, long time);
     // Draws the page's last (pen) stroke once onto the stroke layer; called
     // when a pen stroke ends.
     void finishPenStroke();
@@ -132,6 +72,12 @@ public:
     // transform differs from the window transform) and draws the live
     // feedback of the running gesture.
     void paint(QPainter* canvas);
+    // The same for the area of the widget given (a repaint of part of it);
+    // the caller clips the canvas to it.
+    void paint(QPainter* canvas, const QRect& area);
+    // The view rectangle that the live feedback of the running stroke or
+    // eraser covers in paint, empty when there is none.
+    QRect liveRect();
     // Renders page idx into a new bitmap owned by the caller; null for an
     // index outside the page list.
     QPixmap* savePageToPixmap(int idx);
@@ -166,9 +112,8 @@ public:
     void dragLimit();
     // Starts the spring-back when the view is outside its limits; true if it did.
     bool dragReset();
-    // Spring-back to the given transform: a pool worker times five repaints
-    // 67 ms apart; the transform, the re-render and the repaints themselves
-    // run on the GUI thread.
+    // Spring-back to the given transform: applied and rendered at once, then
+    // five repaints 67 ms apart timed on the GUI thread.
     void doReset(float TagRate, float XLimit, float YLimit);
 
     // Page operations on the current page (GUI thread).
@@ -189,12 +134,13 @@ private:
     void cancelTouch();
     // Ends a running pen stroke or gesture before a page changes under it.
     void endGesture();
+    // Ends a running stroke as its pen-up would show it (pen stroke onto the
+    // stroke layer, free-form eraser applied), then the gesture.
+    void endStroke();
     // Clears one rectangle-eraser sample on the stroke layer at once.
     void clearOnStrokeLayer(StrokePoint* sp);
 };
 
-// Milliseconds of input events (Utils::clocktime(ms) unless replaced).
-extern long (*boardClock)();
 // Spring-back tasks started and not yet through their last repaint.
 int runningSpringBacks();
 

@@ -374,3 +374,112 @@ TEST_F(PenRenderTest, SoftPenTapersAFallingLastSegment)
     EXPECT_TRUE(log.stamps.empty());
     EXPECT_EQ(prior, 0.0f);
 }
+
+namespace {
+
+// A horizontal soft segment from (10, 10) through points dx apart in x, at
+// the given times. Its pieces head right: direction factor
+// ((cos(-45°) + 3) / 3) × ((sin 0 + 3) / 3) = 1.2357.
+std::unique_ptr<Segment> horizontal(const std::vector<std::pair<long, double>>& steps)
+{
+    double x = 10;
+    std::unique_ptr<Segment> seg(new Segment(steps[0].first, QPointF(x, 10)));
+    for (size_t i = 1; i < steps.size(); ++i) {
+        x += steps[i].second;
+        seg->append(new StrokePoint(steps[i].first, x, 10));
+    }
+    return seg;
+}
+
+}  // namespace
+
+// The soft pen's width arithmetic with pen width 8, widths read back from the
+// stamps at scale 10 (side = width × 10, made odd).
+TEST_F(PenRenderTest, SoftPenWidthFollowsTheSpeedRatioToThePowerOf0Point3)
+{
+    BoardWidget* w = makeBoard(400, 300);
+    // 40 units in 40 ms, 40 in 160 ms, 40 in 40 ms: the segment's speed is
+    // 0.5 units/ms. First piece: 8 × 0.5^0.3 × 1.2357 = 8.03; second, at a
+    // quarter of the first piece's speed: 8 × 2^0.3 × 1.2357 = 12.17 (12.6 with
+    // an exponent of 0.35, 11.76 with 0.25); the last piece keeps it.
+    auto seg = horizontal({{0, 0}, {40, 40}, {200, 40}, {240, 40}});
+    float prior = 0;
+    const std::vector<int> sides = pieceIndices(w, seg.get(), 8, false, prior);
+    ASSERT_EQ(sides.size(), 3u);
+    EXPECT_EQ(sides[0], stampSide(80));
+    EXPECT_EQ(sides[1], stampSide(122));
+    EXPECT_EQ(sides[2], stampSide(122));
+    EXPECT_NEAR(prior, 12.17, 0.01);
+}
+
+TEST_F(PenRenderTest, SoftPenWidthChangesByAtMostHalfTheStepLength)
+{
+    BoardWidget* w = makeBoard(400, 300);
+    // Segment speed 84 / 120 = 0.7. First piece 8 × 0.7^0.3 × 1.2357 = 8.88.
+    // The second piece, 4 units slow, would be 17.7 wide: it may grow by
+    // 4 / 2 only, to 10.88.
+    auto grow = horizontal({{0, 0}, {40, 40}, {80, 4}, {120, 40}});
+    float prior = 0;
+    std::vector<int> sides = pieceIndices(w, grow.get(), 8, false, prior);
+    ASSERT_EQ(sides.size(), 3u);
+    EXPECT_EQ(sides[0], stampSide(89));
+    EXPECT_EQ(sides[1], stampSide(109));
+    EXPECT_NEAR(prior, 10.88, 0.01);
+
+    // Shrinking likewise: 40 slow units, then 6 fast ones that would be
+    // thinner than 1; the step may take off 6 / 2 only.
+    auto shrink = horizontal({{0, 0}, {400, 40}, {401, 6}, {441, 40}});
+    prior = 0;
+    sides = pieceIndices(w, shrink.get(), 8, false, prior);
+    ASSERT_EQ(sides.size(), 3u);
+    // First piece: speed ratio (86 / 441) / 0.1 = 1.95: 8 × 1.95^0.3 × 1.2357
+    // = 12.1, held at ceil(1.5 × 8) = 12.
+    EXPECT_EQ(sides[0], stampSide(120));
+    EXPECT_EQ(sides[1], stampSide(90));  // 12 - 3
+}
+
+TEST_F(PenRenderTest, SoftPenStartsAtThePenWidthOnlyOnSegmentsShorterThan10)
+{
+    BoardWidget* w = makeBoard(400, 300);
+    // 9 units long, the first piece slow: pen width 8, not the 13.7 that its
+    // speed would give (held at 12).
+    auto shortSeg = horizontal({{0, 0}, {100, 3}, {101, 3}, {102, 3}});
+    float prior = 0;
+    std::vector<int> sides = pieceIndices(w, shortSeg.get(), 8, false, prior);
+    ASSERT_EQ(sides.size(), 3u);
+    EXPECT_EQ(sides[0], stampSide(80));
+    // 10 units long at an even speed: the speed rule, 8 × 1.2357 = 9.89.
+    auto tenLong = horizontal({{0, 0}, {40, 4}, {70, 3}, {100, 3}});
+    prior = 0;
+    sides = pieceIndices(w, tenLong.get(), 8, false, prior);
+    ASSERT_EQ(sides.size(), 3u);
+    EXPECT_EQ(sides[0], stampSide(99));
+}
+
+TEST_F(PenRenderTest, SoftPenTapersDownRightEndsOnlyBetween20And60Degrees)
+{
+    BoardWidget* w = makeBoard(400, 300);
+    // Final segments 200 units long whose middle bows below the chord, in
+    // four directions (0° right, 90° down).
+    for (const double deg : {15.0, 25.0, 55.0, 65.0}) {
+        SCOPED_TRACE(deg);
+        const double a = deg * M_PI / 180;
+        std::vector<std::pair<long, QPointF>> pts;
+        for (int i = 0; i <= 12; ++i) {
+            const double t = i / 12.0;
+            const double bow = 30 * std::sin(t * M_PI);
+            pts.push_back({i * 20L, QPointF(std::round(100 + 200 * t * std::cos(a) - bow * std::sin(a)),
+                                            std::round(100 + 200 * t * std::sin(a) + bow * std::cos(a)))});
+        }
+        auto seg = segmentOf(pts);
+        float prior = 0;
+        const std::vector<int> plain = pieceIndices(w, seg.get(), 8, false, prior);
+        prior = 0;
+        const std::vector<int> last = pieceIndices(w, seg.get(), 8, true, prior);
+        ASSERT_EQ(plain.size(), last.size());
+        if (deg > 20 && deg < 60)
+            EXPECT_LT(last.back(), plain.back());
+        else
+            EXPECT_EQ(last, plain);
+    }
+}

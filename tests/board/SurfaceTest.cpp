@@ -592,3 +592,57 @@ TEST_F(SurfaceTest, ImagePageExportsAtTheImageSize)
     EXPECT_EQ(img.pixel(20, 20), 0xFF203040u);
     EXPECT_EQ(rgbOnly(img.pixel(400, 160)), rgbOnly(COLORS[0]));  // ink at page coordinates
 }
+
+// ---- grid tiling and export limits ------------------------------------
+
+TEST_F(SurfaceTest, GridStaysAnchoredToThePageAfterAPanAndAZoom)
+{
+    BoardWidget* w = makeBoard(1920, 1080);
+    ASSERT_EQ(gridTypeIdx, 1);  // the large field grid: 108-unit tiles
+    ASSERT_EQ(gridSizeIdx, 2);
+    xRate = 2;
+    xLeft = 1000.25f;
+    xTop = -333;
+    w->drawWin();
+    const QImage win = toImage(*winBmp);
+    // Page x 1080 (ten tiles) lands at view x (1080 - 1000.25) x 2 = 159.5,
+    // drawn from 160; tiles are 216 pixels wide. Page y -324 (minus three
+    // tiles) lands at (-324 + 333) x 2 = 18.
+    const int row = 18 + 2 * 24;  // a row of the tile where only frame and cross are inked
+    EXPECT_NE(win.pixel(160, row), GREEN);        // frame
+    EXPECT_EQ(win.pixel(163, row), GREEN);        // inside the tile
+    EXPECT_NE(win.pixel(160 + 108, row), GREEN);  // the cross through the middle
+    EXPECT_EQ(win.pixel(160 + 150, row), GREEN);
+    EXPECT_NE(win.pixel(160 + 216, row), GREEN);  // the next frame
+    EXPECT_EQ(win.pixel(160 + 216 + 3, row), GREEN);
+    EXPECT_NE(win.pixel(200, 18), GREEN);  // top frame of the tile row
+    EXPECT_EQ(win.pixel(200, 21), GREEN);
+    EXPECT_NE(win.pixel(200, 18 + 216), GREEN);
+    // A pan by less than a tile moves the grid with the page.
+    xLeft += 10;
+    w->drawWin();
+    const QImage panned = toImage(*winBmp);
+    EXPECT_NE(panned.pixel(140, row), GREEN);
+    EXPECT_EQ(panned.pixel(160, row), GREEN);
+}
+
+TEST_F(SurfaceTest, ViewLargerThanTheExportLimitIsShrunkIntoIt)
+{
+    // A 6400 x 800 view: the export takes in the whole view, scaled by
+    // min(5760 / 6400, 3240 / 800) = 0.9.
+    BoardWidget* w = makeBoard(6400, 800);
+    hardLine(w, QPointF(1000, 400), QPointF(3000, 400));
+    std::unique_ptr<QPixmap> out(w->savePageToPixmap(0));
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->size(), QSize(5760, 720));
+    const QImage img = toImage(*out);
+    const QRgb ink = rgbOnly(COLORS[penColorIdx]);
+    EXPECT_EQ(rgbOnly(img.pixel(1800, 360)), ink);  // page (2000, 400) at 0.9
+    EXPECT_EQ(rgbOnly(img.pixel(2650, 360)), ink);
+    EXPECT_NE(rgbOnly(img.pixel(2800, 360)), ink);  // past the scaled end (2700)
+    EXPECT_NE(rgbOnly(img.pixel(1800, 400)), ink);  // not at the unscaled place
+    // The grid shrinks with it: 108-unit tiles every 97 pixels.
+    EXPECT_NE(img.pixel(97, 40), GREEN);
+    EXPECT_EQ(img.pixel(117, 40), GREEN);
+    EXPECT_NE(img.pixel(194, 40), GREEN);
+}

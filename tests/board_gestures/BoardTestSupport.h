@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTouchEvent>
 #include <gtest/gtest.h>
@@ -124,6 +125,19 @@ inline int inkPixels(const QRect& rect)
         for (int x = rect.left(); x <= rect.right(); ++x)
             count += qAlpha(img.pixel(x, y)) != 0;
     return count;
+}
+
+// Opens a new page with a plain w x h background image of colour rgb,
+// written into dir; false when the image could not be written or loaded.
+inline bool newImagePage(BoardWidget* board, const QTemporaryDir& dir, int w, int h, QRgb rgb)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(rgb);
+    const QString path = dir.filePath(QString("bkg-%1x%2.png").arg(w).arg(h));
+    if (!img.save(path))
+        return false;
+    board->newPage(path, true);
+    return bkgBmp != nullptr;
 }
 
 // A shown board widget of w x h on a fresh board with its first page.

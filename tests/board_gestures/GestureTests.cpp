@@ -130,7 +130,7 @@ TEST_F(Gestures, TwoFingersExactlyATwelfthApartPan)
     EXPECT_EQ(touchModel, SCALE);
 }
 
-TEST_F(Gestures, ThreeFingersDuringAZoomPanWithTheTwoFingerAnchor)
+TEST_F(Gestures, ThreeFingersDuringAZoomPanFromWhereTheViewIs)
 {
     touch(board, {pressed(0, QPointF(100, 500)), pressed(1, QPointF(900, 500))});
     ASSERT_EQ(touchModel, SCALE);
@@ -138,14 +138,16 @@ TEST_F(Gestures, ThreeFingersDuringAZoomPanWithTheTwoFingerAnchor)
     touch(board, {moved(0, QPointF(50, 500)), moved(1, QPointF(950, 500))});
     EXPECT_FLOAT_EQ(xRate, 1.125f);
     EXPECT_NEAR(xLeft, 500 - 500 / 1.125, 1e-3);
-    // A third finger: the zoom becomes a pan about the same anchor.
+    // A third finger: the zoom becomes a pan anchored at the page point
+    // under the mean of the three, (500, 600) on screen.
     touch(board, {still(0, QPointF(50, 500)), still(1, QPointF(950, 500)), pressed(2, QPointF(500, 800))});
     EXPECT_EQ(touchModel, DRAG);
-    EXPECT_EQ(zoomCenter1, QPointF(500, 500));
+    EXPECT_NEAR(zoomCenter1.x(), 500, 1e-3);
+    EXPECT_NEAR(zoomCenter1.y(), 500 + 100 / 1.125, 1e-3);
     touch(board, {moved(0, QPointF(150, 500)), moved(1, QPointF(1050, 500)), moved(2, QPointF(600, 800))});
     EXPECT_FLOAT_EQ(xRate, 1.125f);
     EXPECT_NEAR(xLeft, 500 - 600 / 1.125, 1e-3);  // the mean of the three is (600, 600)
-    EXPECT_NEAR(xTop, 500 - 600 / 1.125, 1e-3);
+    EXPECT_NEAR(xTop, 500 - 500 / 1.125, 1e-3);   // no vertical movement, no vertical jump
     // Lifting one of three changes nothing.
     touch(board, {still(0, QPointF(150, 500)), still(1, QPointF(1050, 500)), released(2, QPointF(600, 800))});
     EXPECT_EQ(touchModel, DRAG);
@@ -382,6 +384,54 @@ TEST_F(Gestures, LeftButtonDraws)
     // A stray release adds nothing to the finished stroke.
     mouse(board, QEvent::MouseButtonRelease, QPointF(50, 50), Qt::LeftButton, Qt::NoButton);
     EXPECT_EQ(page->strokes[0]->segments.back()->points.size(), n);
+}
+
+}  // namespace
+
+namespace {
+
+// 11520 x 540 in a 1920 x 1080 view: the zoom runs from 1920 / 11520 (the
+// whole width) to 11520 / 1920 = 6, above the board's own 5.
+TEST_F(Gestures, ImagePageRateLimitsAndSpringBackTargets)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(newImagePage(board, dir, 11520, 540, qRgb(10, 20, 30)));
+    ASSERT_NEAR(xRate, 1920.0 / 11520, 1e-6);
+    EXPECT_NEAR(xTop, (540 - 1080 * 6.0) / 2, 1e-2);  // centred: the image is lower than the view
+
+    // Zoomed in past 6: damped about 6, back to 6 and into the image.
+    xRate = 1;
+    xLeft = 0;
+    xTop = 0;
+    board->drawWin();
+    touch(board, {pressed(0, QPointF(860, 540)), pressed(1, QPointF(1060, 540))});
+    ASSERT_EQ(touchModel, SCALE);
+    touch(board, {moved(0, QPointF(160, 540)), moved(1, QPointF(1760, 540))});  // 8 unlimited
+    EXPECT_NEAR(xRate, std::sqrt(6.0 * 8.0), 1e-4);
+    touch(board, {released(0, QPointF(160, 540)), released(1, QPointF(1760, 540))});
+    ASSERT_TRUE(waitForSpringBacks());
+    EXPECT_FLOAT_EQ(xRate, 6);
+    EXPECT_GE(xLeft, 0);
+    EXPECT_GE(xTop, 0);
+    EXPECT_LE(xTop, 540 - 1080 / 6.0);
+
+    // Beyond the right and bottom edges at rate 6: held at the edges.
+    xLeft = 11300;
+    xTop = 400;
+    ASSERT_TRUE(board->dragReset());
+    EXPECT_FLOAT_EQ(xRate, 6);
+    EXPECT_NEAR(xLeft, 11520 - 1920 / 6.0, 1e-2);
+    EXPECT_NEAR(xTop, 540 - 1080 / 6.0, 1e-2);
+    ASSERT_TRUE(waitForSpringBacks());
+
+    // Zoomed out below the whole width: the whole width, centred vertically.
+    xRate = 0.1f;
+    xLeft = 5;
+    xTop = 0;
+    ASSERT_TRUE(board->dragReset());
+    EXPECT_NEAR(xRate, 1920.0 / 11520, 1e-6);
+    EXPECT_NEAR(xLeft, 0, 1e-2);
+    EXPECT_NEAR(xTop, (540 - 1080 * 6.0) / 2, 1e-1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@ add_executable(board_gestures_tests
   ${CMAKE_CURRENT_LIST_DIR}/BoardTestSupport.h
   ${CMAKE_CURRENT_LIST_DIR}/GestureTests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PageTests.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StrokeEndAndViewTests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FormShortcutTests.cpp)
 target_link_libraries(board_gestures_tests PRIVATE tavlo_board tavlo_testmain Qt5::Test)
 target_include_directories(board_gestures_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../board)
