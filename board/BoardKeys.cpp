@@ -9,7 +9,7 @@
 // ---------------------------------------------------------------------------
 
 // GUI thread. Letters and digits act without modifiers; Ctrl+Z, Ctrl+N and
-// Ctrl+S as named; Shift+G steps the grid size.
+// Ctrl+S as named; Shift+G steps the grid size; F11 toggles full screen.
 void BoardWidget::keyPressEvent(QKeyEvent* e)
 {
     const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
@@ -63,6 +63,14 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
         nextPage();
     } else if (ctrl && key == Qt::Key_S) {
         savePage();
+    } else if (plain && key == Qt::Key_F11) {
+        // The board window between its own size and the whole screen; the
+        // board follows with a resize and keeps its pages and view.
+        QWidget* w = window();
+        if (w->isFullScreen())
+            w->showNormal();
+        else
+            w->showFullScreen();
     } else {
         QWidget::keyPressEvent(e);
         return;
