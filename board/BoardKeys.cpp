@@ -3,10 +3,35 @@
 #include "BoardPrivate.h"
 
 #include <QKeyEvent>
+#include <QScreen>
 
 // ---------------------------------------------------------------------------
 // Keyboard shortcuts
 // ---------------------------------------------------------------------------
+
+// The board window between its own size and the whole screen; the board
+// follows with a resize and keeps its pages and view. The window state asks
+// the window manager; the geometry is set as well, so that the window fills
+// the screen, and comes back, also where no window manager acts on the state
+// (which then reads as normal again: a window covering its screen counts as
+// full screen). The window's own geometry waits in a property meanwhile.
+static void toggleFullScreen(QWidget* w)
+{
+    static const char* const normalKey = "boardNormalGeometry";
+    QScreen* screen = w->screen();
+    const bool full = w->isFullScreen() || (screen != nullptr && w->geometry() == screen->geometry());
+    if (full) {
+        const QRect normal = w->property(normalKey).toRect();
+        w->showNormal();
+        if (normal.isValid())
+            w->setGeometry(normal);
+    } else {
+        w->setProperty(normalKey, w->geometry());
+        w->showFullScreen();
+        if (screen != nullptr)
+            w->setGeometry(screen->geometry());
+    }
+}
 
 // GUI thread. Letters and digits act without modifiers; Ctrl+Z, Ctrl+N and
 // Ctrl+S as named; Shift+G steps the grid size; F11 toggles full screen.
@@ -64,13 +89,7 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
     } else if (ctrl && key == Qt::Key_S) {
         savePage();
     } else if (plain && key == Qt::Key_F11) {
-        // The board window between its own size and the whole screen; the
-        // board follows with a resize and keeps its pages and view.
-        QWidget* w = window();
-        if (w->isFullScreen())
-            w->showNormal();
-        else
-            w->showFullScreen();
+        toggleFullScreen(window());
     } else {
         QWidget::keyPressEvent(e);
         return;
