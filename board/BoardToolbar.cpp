@@ -60,7 +60,7 @@ BoardToolbar::BoardToolbar(BoardWidget* board, QWidget* parent) : QWidget(parent
     label->setWordWrap(true);
     label->setStyleSheet("QLabel { color: white; background: rgba(29, 42, 48, 225); border-radius: 10px;"
                          " font-size: 15px; font-weight: bold; }");
-    items.push_back({"page", label, {}, {nullptr, nullptr, nullptr}});
+    items.push_back({"page", label, {}, nullptr});
     addButton("page_next", {{Qt::Key_PageDown, plain}});
     addButton("background", {{Qt::Key_B, plain}});
     addButton("grid", {{Qt::Key_G, plain}});
@@ -88,16 +88,18 @@ BoardToolbar::~BoardToolbar()
     for (Item& item : items) {
         delete item.widget;
         item.widget = nullptr;
-        for (QPixmap*& p : item.pictures) {
-            delete p;
-            p = nullptr;
+        if (item.pictures != nullptr) {
+            for (int state = 0; state < 3; ++state)
+                delete item.pictures[state];
+            delete[] item.pictures;
+            item.pictures = nullptr;
         }
     }
 }
 
 void BoardToolbar::addButton(const QString& name, std::vector<Key> keys)
 {
-    Item item{name, nullptr, std::move(keys), {nullptr, nullptr, nullptr}};
+    Item item{name, nullptr, std::move(keys), new QPixmap*[3]};
     for (int state = 0; state < 3; ++state)
         item.pictures[state] = new QPixmap(QString(":/toolbar/%1_%2.png").arg(name).arg(state));
     auto* btn = new QImgBtn(this, item.pictures);

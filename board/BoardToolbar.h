@@ -65,7 +65,9 @@ private:
         QString name;
         QWidget* widget;  // a QImgBtn, or the page label
         std::vector<Key> keys;
-        QPixmap* pictures[3];
+        // Normal, hover and pressed picture, a row the button keeps a pointer
+        // to: allocated on its own so that it stays where it is. Owned.
+        QPixmap** pictures;
     };
 
     void addButton(const QString& name, std::vector<Key> keys);

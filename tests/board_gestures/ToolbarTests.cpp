@@ -214,6 +214,11 @@ TEST_F(Toolbar, PicturesAreSeventyPixelsThreeStatesAndAllDifferent)
         EXPECT_EQ(b->size(), QSize(70, 70));
         EXPECT_EQ(b->iconSize(), QSize(70, 70));
         EXPECT_FALSE(b->isWindow()) << name.toStdString();
+        // The row of pictures the button points to lives as long as it does.
+        for (int s = 0; s < 3; ++s)
+            EXPECT_EQ(b->pixmap[s]->toImage().convertToFormat(QImage::Format_ARGB32),
+                      pic[s].convertToFormat(QImage::Format_ARGB32))
+                << name.toStdString() << " " << s;
     }
     EXPECT_EQ(normals.size(), bar->buttonNames().size());
 }
