@@ -5,10 +5,6 @@
 #include <QKeyEvent>
 #include <QScreen>
 
-// ---------------------------------------------------------------------------
-// Keyboard shortcuts
-// ---------------------------------------------------------------------------
-
 // The board window between its own size and the whole screen; the board
 // follows with a resize and keeps its pages and view. The window state asks
 // the window manager; the geometry is set as well, so that the window fills
@@ -33,8 +29,12 @@ static void toggleFullScreen(QWidget* w)
     }
 }
 
+// ---------------------------------------------------------------------------
+// Keyboard shortcuts
+// ---------------------------------------------------------------------------
+
 // GUI thread. Letters and digits act without modifiers; Ctrl+Z, Ctrl+N and
-// Ctrl+S as named; Shift+G steps the grid size; F11 toggles full screen.
+// Ctrl+S as named; Shift+G steps the grid size.
 void BoardWidget::keyPressEvent(QKeyEvent* e)
 {
     const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
@@ -67,6 +67,8 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
     } else if (plain && key == Qt::Key_B) {
         const BkgType cur = page != nullptr ? page->getBkgType() : bkgType;
         setBkgType(cur == BT_GREEN ? BT_BLACK : cur == BT_BLACK ? BT_WHITE : BT_GREEN);
+    } else if (plain && key == Qt::Key_F11) {
+        toggleFullScreen(window());
     } else if (plain && key == Qt::Key_G) {
         setGridType(gridTypeIdx == 0 ? 1 : gridTypeIdx == 1 ? 2 : 0);
     } else if (mods == Qt::ShiftModifier && key == Qt::Key_G) {
@@ -88,8 +90,6 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
         nextPage();
     } else if (ctrl && key == Qt::Key_S) {
         savePage();
-    } else if (plain && key == Qt::Key_F11) {
-        toggleFullScreen(window());
     } else {
         QWidget::keyPressEvent(e);
         return;
