@@ -1,5 +1,6 @@
 #include "BoardForm.h"
 
+#include "BoardToolbar.h"
 #include "BoardWidget.h"
 #include "ui_BoardForm.h"
 
@@ -20,6 +21,9 @@ BoardForm::BoardForm(QWidget* parent) : QWidget(parent), ui(new Ui::BoardForm)
     setFocusProxy(boardWidget);
     boardWidget->newPage(QString(), true);
     ui->verticalLayout->addWidget(boardWidget);
+    // The toolbar floats over the board, outside the layout: the board keeps
+    // the whole window.
+    new BoardToolbar(boardWidget, this);
 }
 
 BoardForm::~BoardForm()

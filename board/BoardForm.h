@@ -12,8 +12,8 @@ class BoardForm;
 }
 QT_END_NAMESPACE
 
-// The whiteboard's top-level window: one board widget filling it, no controls
-// of its own. Closing it only hides it; the application keeps running and the
+// The whiteboard's top-level window: one board widget filling it, and the
+// board's toolbar (BoardToolbar) floating over it. Closing it only hides it; the application keeps running and the
 // board keeps its pages. GUI thread.
 class BoardForm : public QWidget {
     Q_OBJECT

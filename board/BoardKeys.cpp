@@ -3,6 +3,31 @@
 #include "BoardPrivate.h"
 
 #include <QKeyEvent>
+#include <QScreen>
+
+// The board window between its own size and the whole screen; the board
+// follows with a resize and keeps its pages and view. The window state asks
+// the window manager; the geometry is set as well, so that the window fills
+// the screen, and comes back, also where no window manager acts on the state
+// (which then reads as normal again: a window covering its screen counts as
+// full screen). The window's own geometry waits in a property meanwhile.
+static void toggleFullScreen(QWidget* w)
+{
+    static const char* const normalKey = "boardNormalGeometry";
+    QScreen* screen = w->screen();
+    const bool full = w->isFullScreen() || (screen != nullptr && w->geometry() == screen->geometry());
+    if (full) {
+        const QRect normal = w->property(normalKey).toRect();
+        w->showNormal();
+        if (normal.isValid())
+            w->setGeometry(normal);
+    } else {
+        w->setProperty(normalKey, w->geometry());
+        w->showFullScreen();
+        if (screen != nullptr)
+            w->setGeometry(screen->geometry());
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Keyboard shortcuts
@@ -42,6 +67,8 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
     } else if (plain && key == Qt::Key_B) {
         const BkgType cur = page != nullptr ? page->getBkgType() : bkgType;
         setBkgType(cur == BT_GREEN ? BT_BLACK : cur == BT_BLACK ? BT_WHITE : BT_GREEN);
+    } else if (plain && key == Qt::Key_F11) {
+        toggleFullScreen(window());
     } else if (plain && key == Qt::Key_G) {
         setGridType(gridTypeIdx == 0 ? 1 : gridTypeIdx == 1 ? 2 : 0);
     } else if (mods == Qt::ShiftModifier && key == Qt::Key_G) {

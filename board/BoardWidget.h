@@ -104,7 +104,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     // Keyboard shortcuts of the board (tools, pen, colours, sizes, pages,
-    // background, grid, undo, clear, save).
+    // background, grid, undo, clear, save, full screen).
     void keyPressEvent(QKeyEvent* event) override;
 
 public:

@@ -1,5 +1,6 @@
 // Draws the whiteboard's compiled-in pictures and writes the group's .qrc
-// file. Run at build time: tavlo-mkboard board <output-dir>.
+// file. Run at build time: tavlo-mkboard board|toolbar <output-dir>; the
+// toolbar's button pictures are drawn in ToolbarPictures.cpp.
 //
 //   assert/网格线_田字_{小,中,大}.png  field-grid tiles, 54, 81 and 108 px
 //   assert/网格线_线条_{小,中,大}.png  line-grid tiles, same sizes
@@ -9,6 +10,7 @@
 // The stamps are white; their form lives only in the alpha channel (colour 0
 // with alpha 0 outside), so that the board can tint them with a bitwise AND.
 #include "ResourceFiles.h"
+#include "ToolbarPictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -135,11 +137,12 @@ bool makeBoard(const QString& dir)
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    if (argc != 3 || QString::fromLocal8Bit(argv[1]) != "board") {
-        std::fprintf(stderr, "usage: tavlo-mkboard board OUTPUT-DIR\n");
+    const QString group = argc == 3 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (group != "board" && group != "toolbar") {
+        std::fprintf(stderr, "usage: tavlo-mkboard board|toolbar OUTPUT-DIR\n");
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(dir);
-    return makeBoard(dir) ? 0 : 1;
+    return (group == "board" ? makeBoard(dir) : makeToolbar(dir)) ? 0 : 1;
 }

@@ -138,4 +138,75 @@ TEST(BoardWindow, NoWhiteboardWithoutTheOption)
     EXPECT_TRUE(t.quitViaTray());
 }
 
+
+// Whether the window shows the white stroke drawn below at (550, 450).
+bool inkShown(const QProcessEnvironment& env, const QString& id)
+{
+    const QImage shot = screenshot(env, id);
+    if (shot.isNull() || shot.width() <= 550 || shot.height() <= 450)
+        return false;
+    const QRgb p = shot.pixel(550, 450);
+    return qRed(p) > 220 && qGreen(p) > 220 && qBlue(p) > 220;
+}
+
+// Polls until the window named "Form" has the given size.
+bool waitForSize(const QProcessEnvironment& env, int width, int height, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        const QList<WindowInfo> wins = windowsNamed(env, "Form");
+        if (wins.size() == 1 && wins[0].width == width && wins[0].height == height)
+            return true;
+        pause(100);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+// The toolbar's full-screen button on a real X server without a window
+// manager: the window fills the screen and comes back, with its ink.
+TEST(BoardWindow, FullScreenFromTheToolbarKeepsTheInk)
+{
+    XServer xs(1920, 1080);
+    ASSERT_TRUE(xs.ok());
+    TeamDir dir("127.0.0.2", 2);
+    Terminal t(dir.path(), xs.env(), {"--whiteboard"});
+    ASSERT_TRUE(t.started());
+    auto win = waitForWindow(xs.env(), "Form", SLOW_MS);
+    ASSERT_TRUE(win.has_value()) << t.err().toStdString();
+    const QString id = win->id;
+
+    // A stroke with the left button, until it shows (a press that comes
+    // before the window is ready is lost, so the stroke is drawn again).
+    QDeadlineTimer drawn(SLOW_MS);
+    do {
+        run("xdotool", {"mousemove", "--window", id, "300", "450", "mousedown", "1"}, xs.env());
+        for (int x = 320; x <= 800; x += 20)
+            run("xdotool", {"mousemove", "--window", id, QString::number(x), "450"}, xs.env());
+        run("xdotool", {"mouseup", "1"}, xs.env());
+        pause(200);
+    } while (!inkShown(xs.env(), id) && !drawn.hasExpired());
+    ASSERT_TRUE(inkShown(xs.env(), id));
+
+    // The full-screen button: the last of two rows of 14 along the top edge,
+    // centred in the 1109 pixel wide window.
+    run("xdotool", {"mousemove", "--window", id, "1022", "111", "click", "1"}, xs.env());
+    EXPECT_TRUE(waitForSize(xs.env(), 1920, 1080, SLOW_MS));
+    QDeadlineTimer repainted(SLOW_MS);
+    while (!inkShown(xs.env(), id) && !repainted.hasExpired())
+        pause(100);
+    EXPECT_TRUE(inkShown(xs.env(), id));
+
+    // Again, now in the middle of the screen's width: the window comes back
+    // (the same toggle as F11, which the in-process tests press).
+    run("xdotool", {"mousemove", "--window", id, "1428", "111", "click", "1"}, xs.env());
+    EXPECT_TRUE(waitForSize(xs.env(), 1109, 641, SLOW_MS));
+    QDeadlineTimer repainted2(SLOW_MS);
+    while (!inkShown(xs.env(), id) && !repainted2.hasExpired())
+        pause(100);
+    EXPECT_TRUE(inkShown(xs.env(), id));
+
+    EXPECT_TRUE(t.quitViaTray());
+    EXPECT_FALSE(t.crashed());
+}
+
 }  // namespace
