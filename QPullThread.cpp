@@ -230,7 +230,9 @@ void QPullThread::run()
             fail("Could not find a video stream");
 
         const AVCodecParameters* par = p.fmt->streams[video_stream_index]->codecpar;
-        const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+        // Every classroom stream is H.264: another codec finds no decoder here,
+        // whatever FFmpeg could decode.
+        const AVCodec* decoder = par->codec_id == AV_CODEC_ID_H264 ? avcodec_find_decoder(par->codec_id) : nullptr;
         if (!decoder)
             fail("Could not find a decoder");
         p.codec = avcodec_alloc_context3(decoder);

@@ -2,11 +2,13 @@
 //
 //   tavlo-test-rtsp-peer --address A [--port 5000] [--mode video|audio|hang]
 //                        [--color RRGGBB | --moving] [--size WxH]
+//                        [--codec h264|jpeg]
 //                        [--silent-after MS]
 //                        [--resize-after MS --resize WxH [--resize-color RRGGBB]]
 //
 // It serves "/cam_passby_chn0". video: H.264 of a solid colour or a moving
-// test picture; audio: an audio-only stream; hang: a TCP listener that
+// test picture (--codec jpeg: Motion JPEG instead); audio: an audio-only
+// stream; hang: a TCP listener that
 // accepts connections and never answers. --silent-after stops the flow of
 // pictures that many milliseconds after a client's stream was set up (the
 // connection stays open); --resize-after changes the picture size (and with
@@ -33,6 +35,7 @@ struct Options {
     std::string address = "127.0.0.1";
     int port = 5000;
     std::string mode = "video";
+    std::string codec = "h264";
     std::string color = "ff0000";
     bool moving = false;
     int width = 640, height = 360;
@@ -150,6 +153,8 @@ int main(int argc, char* argv[])
             opt.address = v;
         } else if (a == "--port") {
             opt.port = std::atoi(v);
+        } else if (a == "--codec") {
+            opt.codec = v;
         } else if (a == "--mode") {
             opt.mode = v;
         } else if (a == "--color") {
@@ -186,9 +191,11 @@ int main(int argc, char* argv[])
                        : "pattern=solid-color foreground-color=0xff" + opt.color;
         launch = "( videotestsrc name=vts is-live=true " + pattern + " ! capsfilter name=cf caps=\"" +
                  caps(opt.width, opt.height) +
-                 "\" ! valve name=v ! videoconvert ! video/x-raw,format=I420 ! "
-                 "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 bitrate=3000 sliced-threads=false threads=1 ! "
-                 "rtph264pay name=pay0 pt=96 config-interval=-1 )";
+                 "\" ! valve name=v ! videoconvert ! video/x-raw,format=I420 ! " +
+                 (opt.codec == "jpeg"
+                      ? std::string("jpegenc ! rtpjpegpay name=pay0 pt=26 )")
+                      : std::string("x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 bitrate=3000 "
+                                    "sliced-threads=false threads=1 ! rtph264pay name=pay0 pt=96 config-interval=-1 )"));
     }
 
     GstRTSPServer* server = gst_rtsp_server_new();

@@ -200,6 +200,22 @@ TEST_F(ViewerTest, StreamWithoutVideoEndsWithItsFailureLines)
     EXPECT_TRUE(tsupport::windowsNamed(x->env(), "多屏").isEmpty());
 }
 
+// The viewer decodes H.264 only: a stream of another codec (here Motion JPEG,
+// which FFmpeg could decode) is refused before any window is made.
+TEST_F(ViewerTest, StreamOfAnotherCodecEndsWithItsFailureLinesAndShowsNothing)
+{
+    Peer peer({"--address", "127.0.0.5", "--codec", "jpeg", "--color", "e02020"});
+    ASSERT_TRUE(peer.ready());
+    StdoutCapture out;
+    start("127.0.0.5");
+    ASSERT_TRUE(ends(tsupport::SLOW_MS));
+    EXPECT_TRUE(out.text().contains("Could not find a decoder\nruntime error\n")) << out.text().constData();
+    EXPECT_EQ(viewer->currentSrc(), QString());
+    EXPECT_TRUE(tsupport::windowsNamed(x->env(), "多屏").isEmpty());
+    EXPECT_FALSE(coveredBy(tsupport::screenshot(x->env()), QColor(0xe0, 0x20, 0x20)));
+    EXPECT_TRUE(peer.waitFor("closed", 1, tsupport::SLOW_MS));
+}
+
 TEST_F(ViewerTest, RefusedConnectionEndsWithCouldNotOpen)
 {
     StdoutCapture out;
