@@ -67,11 +67,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainW
 
 // GUI thread: ends the running viewer, if any (flag, wait, delete). The
 // viewer's interrupt callback sees the flag, so the wait ends within about
-// a second even while the viewer is still opening its stream.
-static void stopViewer()
+// a second even while the viewer is still opening its stream. With
+// keepWindow (a switch to another stream) the full-screen window stays for
+// the next viewer.
+static void stopViewer(bool keepWindow = false)
 {
     if (!pullThread)
         return;
+    pullThread->keepWindow = keepWindow;
     pullThread->shouldTerminate = true;
     pullThread->wait();
     if (pullThread->isFinished()) {
@@ -118,7 +121,7 @@ void MainWindow::onSendTimer()
 static void showStream(QObject* owner, const QString& url)
 {
     if (pullThread && pullThread->currentSrc() != url)
-        stopViewer();
+        stopViewer(true);
     if (!pullThread) {
         pullThread = new QPullThread(owner, url);
         pullThread->start(QThread::InheritPriority);

@@ -36,6 +36,12 @@ public:
     // Set by the owner to ask the thread to end; polled between packets and
     // by the interrupt callback during every blocking network operation.
     std::atomic<bool> shouldTerminate{false};
+    // Set by the owner before shouldTerminate when another viewer follows at
+    // once: the full-screen window (with its last picture) stays for it
+    // rather than closing. A viewer that gets no window from its predecessor
+    // makes its own; one that ends without using the window it was left
+    // closes it.
+    std::atomic<bool> keepWindow{false};
 
 protected:
     void run() override;

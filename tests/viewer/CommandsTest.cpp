@@ -241,6 +241,8 @@ TEST_F(CommandsTest, SameAddressTwiceKeepsOneViewer)
 TEST_F(CommandsTest, AnotherAddressReplacesTheViewer)
 {
     viewX();
+    const auto before = tsupport::waitForWindow(x->env(), "多屏", tsupport::SLOW_MS);
+    ASSERT_TRUE(before.has_value());
     const int closed = px->count("closed");
     const int yPlays = py->count("play");
     send(show(3, Y_ADDR));
@@ -249,6 +251,35 @@ TEST_F(CommandsTest, AnotherAddressReplacesTheViewer)
     EXPECT_TRUE(colourShown(BLUE));
     // Exactly one viewer: X is not pulled any more.
     EXPECT_EQ(px->count("connected"), px->count("closed"));
+    // The same full-screen window, never closed in between: no flash of the
+    // desktop between the two streams. Title, place and size stay.
+    const QList<tsupport::WindowInfo> after = tsupport::windowsNamed(x->env(), "多屏");
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_EQ(after[0].id, before->id);
+    EXPECT_TRUE(after[0].viewable);
+    EXPECT_EQ(after[0].width, 1280);
+    EXPECT_EQ(after[0].height, 720);
+    // And back: the window still follows, and a stop closes it.
+    send(show(2, X_ADDR));
+    EXPECT_TRUE(colourShown(RED));
+    EXPECT_EQ(tsupport::windowsNamed(x->env(), "多屏").value(0).id, before->id);
+    send(R"({"messageId":1})");
+    EXPECT_TRUE(noWindow());
+}
+
+// A switch to a stream that fails (nothing serves that address) closes the
+// window the previous stream left: the desktop is back, nothing stays.
+TEST_F(CommandsTest, SwitchToAFailingStreamClosesTheWindow)
+{
+    viewX();
+    const int closed = px->count("closed");
+    send(show(6, "10.213.0.77"));
+    EXPECT_TRUE(px->waitFor("closed", closed + 1, tsupport::SLOW_MS));
+    EXPECT_TRUE(terminal->waitForCount("Could not open the stream\n", terminal->countOutput("Could not open the stream\n") + 1,
+                                       tsupport::SLOW_MS));
+    EXPECT_TRUE(noWindow());
+    // The next show makes a window of its own.
+    viewX();
 }
 
 TEST_F(CommandsTest, SeveralQueuedDatagramsAreHandledInOrder)

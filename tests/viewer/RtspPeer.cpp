@@ -2,7 +2,7 @@
 //
 //   tavlo-test-rtsp-peer --address A [--port 5000] [--mode video|audio|hang]
 //                        [--color RRGGBB | --moving] [--size WxH]
-//                        [--codec h264|jpeg]
+//                        [--codec h264|jpeg] [--key-interval FRAMES]
 //                        [--silent-after MS]
 //                        [--resize-after MS --resize WxH [--resize-color RRGGBB]]
 //
@@ -36,6 +36,7 @@ struct Options {
     int port = 5000;
     std::string mode = "video";
     std::string codec = "h264";
+    int keyInterval = 15;
     std::string color = "ff0000";
     bool moving = false;
     int width = 640, height = 360;
@@ -153,6 +154,8 @@ int main(int argc, char* argv[])
             opt.address = v;
         } else if (a == "--port") {
             opt.port = std::atoi(v);
+        } else if (a == "--key-interval") {
+            opt.keyInterval = std::atoi(v);
         } else if (a == "--codec") {
             opt.codec = v;
         } else if (a == "--mode") {
@@ -192,10 +195,11 @@ int main(int argc, char* argv[])
         launch = "( videotestsrc name=vts is-live=true " + pattern + " ! capsfilter name=cf caps=\"" +
                  caps(opt.width, opt.height) +
                  "\" ! valve name=v ! videoconvert ! video/x-raw,format=I420 ! " +
-                 (opt.codec == "jpeg"
-                      ? std::string("jpegenc ! rtpjpegpay name=pay0 pt=26 )")
-                      : std::string("x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 bitrate=3000 "
-                                    "sliced-threads=false threads=1 ! rtph264pay name=pay0 pt=96 config-interval=-1 )"));
+                 (opt.codec == "jpeg" ? std::string("jpegenc ! rtpjpegpay name=pay0 pt=26 )")
+                                      : "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=" +
+                                            std::to_string(opt.keyInterval) +
+                                            " bitrate=3000 sliced-threads=false threads=1 ! "
+                                            "rtph264pay name=pay0 pt=96 config-interval=-1 )");
     }
 
     GstRTSPServer* server = gst_rtsp_server_new();
