@@ -1,5 +1,7 @@
 #include "QPullThread.h"
 
+#include "LiveGate.h"
+
 #include <QMutexLocker>
 #include <cstdio>
 #include <mutex>
@@ -10,6 +12,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/time.h>
 #include <libswscale/swscale.h>
 }
 
@@ -364,20 +367,30 @@ void QPullThread::run()
             throw std::runtime_error("out of memory\n");
         p.makeConversion();
 
-        // Pictures before the first keyframe cannot be decoded: they are
-        // not given to the decoder at all.
-        bool keyframeSeen = false;
+        // Live first: what arrives late is dropped, not queued (LiveGate).
+        // Pictures before the first keyframe cannot be decoded and are not
+        // given to the decoder at all.
+        LiveGate gate;
+        const AVRational timeBase = p.fmt->streams[video_stream_index]->time_base;
+        const auto toUs = [timeBase](int64_t ts, int64_t otherwise) {
+            return ts == AV_NOPTS_VALUE ? otherwise : av_rescale_q(ts, timeBase, AVRational{1, 1000000});
+        };
         while (!shouldTerminate.load()) {
             drainEvents();
             read_begin_time = getNow();
             if (av_read_frame(p.fmt, p.packet) < 0)
                 break;  // end of stream, network error, a stall or a stop
-            if (p.packet->stream_index == video_stream_index)
-                keyframeSeen = keyframeSeen || isKeyframe(p.packet);
-            if (keyframeSeen && p.packet->stream_index == video_stream_index &&
-                avcodec_send_packet(p.codec, p.packet) == 0) {
-                while (avcodec_receive_frame(p.codec, p.pFrame) == 0)
-                    p.show();
+            if (p.packet->stream_index == video_stream_index) {
+                const int64_t readUs = av_gettime_relative();
+                // Without a timestamp a packet counts as on time.
+                if (gate.admit(readUs, toUs(p.packet->pts, readUs), isKeyframe(p.packet)) &&
+                    avcodec_send_packet(p.codec, p.packet) == 0) {
+                    while (avcodec_receive_frame(p.codec, p.pFrame) == 0) {
+                        const int64_t nowUs = av_gettime_relative();
+                        if (p.pFrame->pts == AV_NOPTS_VALUE || gate.show(nowUs, toUs(p.pFrame->pts, nowUs)))
+                            p.show();
+                    }
+                }
             }
             av_packet_unref(p.packet);
         }

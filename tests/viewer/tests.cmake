@@ -16,6 +16,11 @@ add_executable(tavlo_streamaddress_tests ${VIEWER_TEST_DIR}/StreamAddressTest.cp
 target_link_libraries(tavlo_streamaddress_tests PRIVATE tavlo_streamaddress GTest::gtest_main)
 tavlo_add_gtest(tavlo_streamaddress_tests LABELS viewer)
 
+# Which late packets and pictures the viewer drops.
+add_executable(tavlo_livegate_tests ${VIEWER_TEST_DIR}/LiveGateTest.cpp)
+target_link_libraries(tavlo_livegate_tests PRIVATE tavlo_viewer GTest::gtest_main)
+tavlo_add_gtest(tavlo_livegate_tests LABELS viewer)
+
 # The viewer thread in this process against stand-in peers.
 add_executable(tavlo_viewer_tests ${VIEWER_TEST_DIR}/ViewerTest.cpp)
 target_link_libraries(tavlo_viewer_tests PRIVATE tavlo_viewer tavlo_viewer_testsupport tavlo_testmain_core
