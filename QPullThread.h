@@ -8,8 +8,9 @@
 #include <cstdint>
 
 // The stream viewer: pulls one RTSP stream (RTP over the RTSP TCP
-// connection), decodes its video and shows every picture the moment it is
-// decoded in a borderless SDL window "多屏" that covers the desktop.
+// connection), decodes its H.264 video and shows each picture the moment it
+// is decoded in a borderless SDL window "多屏" that covers the desktop. It
+// stays live: pictures that arrive late are dropped, not queued (LiveGate).
 //
 // The GUI thread creates, starts, stops (shouldTerminate, then wait) and
 // deletes it; everything in run() happens in the viewer thread. The thread
