@@ -28,6 +28,7 @@ public:
     Peer& operator=(const Peer&) = delete;
 
     bool ready() const { return ready_; }
+    qint64 pid() const { return proc_.processId(); }
     // Number of lines equal to line ("connected", "play", "closed", "accepted").
     int count(const QString& line);
     // Waits until count(line) >= n.

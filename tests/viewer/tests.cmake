@@ -23,8 +23,9 @@ tavlo_add_gtest(tavlo_livegate_tests LABELS viewer)
 
 # The viewer thread in this process against stand-in peers.
 add_executable(tavlo_viewer_tests ${VIEWER_TEST_DIR}/ViewerTest.cpp)
+target_include_directories(tavlo_viewer_tests PRIVATE ${X11_INCLUDE_DIR})
 target_link_libraries(tavlo_viewer_tests PRIVATE tavlo_viewer tavlo_viewer_testsupport tavlo_testmain_core
-                      PkgConfig::FFMPEG ${CMAKE_DL_LIBS})
+                      PkgConfig::FFMPEG ${X11_LIBRARIES} ${CMAKE_DL_LIBS})
 add_dependencies(tavlo_viewer_tests tavlo-test-rtsp-peer)
 tavlo_add_gtest(tavlo_viewer_tests NETNS TIMEOUT 300 LABELS viewer)
 
