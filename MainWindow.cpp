@@ -5,6 +5,7 @@
 #include "QPullThread.h"
 #include "QServerThread.h"
 #include "QSysConfig.h"
+#include "StreamAddress.h"
 #include "Utils.h"
 #include "ui_MainWindow.h"
 
@@ -66,11 +67,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainW
 
 // GUI thread: ends the running viewer, if any (flag, wait, delete). The
 // viewer's interrupt callback sees the flag, so the wait ends within about
-// a second even while the viewer is still opening its stream.
-static void stopViewer()
+// a second even while the viewer is still opening its stream. With
+// keepWindow (a switch to another stream) the full-screen window stays for
+// the next viewer.
+static void stopViewer(bool keepWindow = false)
 {
     if (!pullThread)
         return;
+    pullThread->keepWindow = keepWindow;
     pullThread->shouldTerminate = true;
     pullThread->wait();
     if (pullThread->isFinished()) {
@@ -105,9 +109,11 @@ void MainWindow::onSendTimer()
     std::printf("SendTo: %s\n", SysConfig->RoomIp.toUtf8().constData());
     std::fflush(stdout);
     // A literal address only: QHostAddress does no name lookup. A failed send
-    // is silent; the next tick sends again.
-    const QHostAddress host(SysConfig->RoomIp);
-    udpSocket->writeDatagram(text, static_cast<qint64>(std::strlen(text)), host, Classroom::CLASSROOM_PORT);
+    // is silent; the next tick sends again. An address that is no literal is
+    // not sent to at all: Qt would send to 0.0.0.0, that is to this terminal,
+    // whose own announcement then stops its viewer every second.
+    if (const auto host = StreamAddress::parse(SysConfig->RoomIp))
+        udpSocket->writeDatagram(text, static_cast<qint64>(std::strlen(text)), *host, Classroom::CLASSROOM_PORT);
 }
 
 // GUI thread: shows the stream at url, replacing a viewer that pulls another
@@ -115,7 +121,7 @@ void MainWindow::onSendTimer()
 static void showStream(QObject* owner, const QString& url)
 {
     if (pullThread && pullThread->currentSrc() != url)
-        stopViewer();
+        stopViewer(true);
     if (!pullThread) {
         pullThread = new QPullThread(owner, url);
         pullThread->start(QThread::InheritPriority);
@@ -144,8 +150,23 @@ void MainWindow::onUdpReceived()
 
         if (messageId == Classroom::MSG_SHOW && static_cast<quint32>(groupId) != SysConfig->TeamNum) {
             const QJsonValue ip = msg.value("ip");
-            const QString address = groupId == 0 ? SysConfig->RoomIp : (ip.isString() ? ip.toString() : QString());
-            showStream(this, QString("rtsp://%1:%2/%3").arg(address).arg(Classroom::LIVE_PORT).arg(Classroom::STREAM_NAME));
+            // Only a literal address reaches the viewer; anything else ends
+            // what is shown, as a failing show does, and says why.
+            const char* key = groupId == 0 ? "roomIp" : "ip";
+            const QString text = groupId == 0 ? SysConfig->RoomIp : ip.toString();
+            QString why;
+            const auto address = groupId != 0 && !ip.isString() ? std::nullopt : StreamAddress::parse(text, &why);
+            if (address) {
+                showStream(this, StreamAddress::url(*address));
+            } else {
+                if (groupId != 0 && !ip.isString())
+                    std::printf("Show refused: \"ip\" is missing or not a string\n");
+                else
+                    std::printf("Show refused: \"%s\" %s %s\n", key, StreamAddress::quoted(text).toUtf8().constData(),
+                                why.toUtf8().constData());
+                std::fflush(stdout);
+                stopViewer();
+            }
         } else {
             stopViewer();
         }

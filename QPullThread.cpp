@@ -1,7 +1,10 @@
 #include "QPullThread.h"
 
+#include "LiveGate.h"
+
 #include <QMutexLocker>
 #include <cstdio>
+#include <mutex>
 #include <stdexcept>
 #include <sys/time.h>
 
@@ -9,6 +12,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/time.h>
 #include <libswscale/swscale.h>
 }
 
@@ -25,6 +29,61 @@ const int64_t STALL_LIMIT_MS = 10000;
 // SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR
 const Uint32 WINDOW_FLAGS = 0x11017;
 
+// The full-screen window with its renderer and texture, as one viewer hands
+// it to the next on a switch: the screen keeps the old picture instead of
+// flashing the desktop, and the next viewer skips making a window and a GL
+// context. Only one viewer runs at a time; the lock covers the hand-over.
+struct Screen {
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    int w = 0, h = 0;
+    AVPixelFormat fmtIn = AV_PIX_FMT_NONE;
+};
+std::mutex keptScreenMutex;
+Screen keptScreen;
+
+// Takes the screen a previous viewer left, if any (viewer thread).
+Screen takeKeptScreen()
+{
+    std::lock_guard<std::mutex> lock(keptScreenMutex);
+    Screen s = keptScreen;
+    keptScreen = Screen();
+    return s;
+}
+
+// Destroys a screen; its GL context becomes current in the calling thread.
+void destroyScreen(Screen& s)
+{
+    if (s.texture)
+        SDL_DestroyTexture(s.texture);
+    if (s.renderer)
+        SDL_DestroyRenderer(s.renderer);
+    if (s.window)
+        SDL_DestroyWindow(s.window);
+    s = Screen();
+}
+
+// SDL's video subsystem and the GL library, loaded by the first viewer and
+// kept until the process ends: later viewers find them ready. Any viewer
+// thread; the viewers run one after another.
+bool sdlReady()
+{
+    static std::once_flag once;
+    static bool ok = false;
+    std::call_once(once, [] {
+        // SDL must leave the process's signals alone: the terminal is ended
+        // through its tray, or by a signal that should really end it.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        ok = SDL_Init(SDL_INIT_VIDEO) == 0;
+        // Held once more than any window holds it, so that closing the last
+        // window does not unload (and the next one reload) Mesa.
+        if (ok)
+            SDL_GL_LoadLibrary(nullptr);
+    });
+    return ok;
+}
+
 // Prints the failure line and raises the error that ends the viewer.
 [[noreturn]] void fail(const char* line, bool print = true)
 {
@@ -38,7 +97,8 @@ const Uint32 WINDOW_FLAGS = 0x11017;
 struct Player {
     AVFormatContext* fmt = nullptr;
     AVCodecContext* codec = nullptr;
-    bool sdlUp = false;
+    // Set when the screen is to be left to the next viewer instead of closed.
+    bool keepScreen = false;
     SDL_Window* window = nullptr;
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
@@ -60,14 +120,20 @@ struct Player {
         avcodec_free_context(&codec);
         if (fmt)
             avformat_close_input(&fmt);
-        if (texture)
-            SDL_DestroyTexture(texture);
-        if (renderer)
-            SDL_DestroyRenderer(renderer);
-        if (window)
-            SDL_DestroyWindow(window);
-        if (sdlUp)
-            SDL_Quit();
+        Screen mine{window, renderer, texture, w, h, fmtIn};
+        if (keepScreen && window && renderer) {
+            // The GL context is made current by the next viewer's thread; it
+            // can be current in one thread only.
+            SDL_GL_MakeCurrent(window, nullptr);
+            std::lock_guard<std::mutex> lock(keptScreenMutex);
+            keptScreen = mine;
+        } else {
+            destroyScreen(mine);
+            // A screen left for this viewer that it never took (it failed or
+            // was stopped while opening) goes too.
+            Screen left = takeKeptScreen();
+            destroyScreen(left);
+        }
     }
 
     void freeDisplayFrame()
@@ -142,6 +208,19 @@ struct Player {
     }
 };
 
+// True for an access unit that starts a picture the decoder can begin with:
+// flagged as a keyframe by FFmpeg's parser, or holding an IDR slice.
+bool isKeyframe(const AVPacket* pkt)
+{
+    if (pkt->flags & AV_PKT_FLAG_KEY)
+        return true;
+    const uint8_t* d = pkt->data;
+    for (int i = 0; i + 3 < pkt->size; ++i)
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && (d[i + 3] & 0x1f) == 5)
+            return true;
+    return false;
+}
+
 // Takes whatever SDL has queued for the window (exposures, focus, close
 // requests) and drops it: the window is closed only by its owner.
 void drainEvents()
@@ -215,9 +294,10 @@ void QPullThread::run()
         read_begin_time = getNow();
         if (avformat_open_input(&p.fmt, url.constData(), nullptr, &opts) != 0)
             fail("Could not open the stream");  // the context is freed by FFmpeg
-        read_begin_time = getNow();
-        if (avformat_find_stream_info(p.fmt, nullptr) < 0)
-            fail("Could not find stream information");
+        // No probing of the stream: the session description names the codec,
+        // and the decoder learns the picture's size from the parameter sets
+        // that come with every keyframe. Probing cost a second, and with
+        // "nobuffer" it threw away the keyframe it had waited for.
 
         int video_stream_index = -1;
         for (unsigned i = 0; i < p.fmt->nb_streams; ++i) {
@@ -230,7 +310,9 @@ void QPullThread::run()
             fail("Could not find a video stream");
 
         const AVCodecParameters* par = p.fmt->streams[video_stream_index]->codecpar;
-        const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+        // Every classroom stream is H.264: another codec finds no decoder here,
+        // whatever FFmpeg could decode.
+        const AVCodec* decoder = par->codec_id == AV_CODEC_ID_H264 ? avcodec_find_decoder(par->codec_id) : nullptr;
         if (!decoder)
             fail("Could not find a decoder");
         p.codec = avcodec_alloc_context3(decoder);
@@ -249,26 +331,35 @@ void QPullThread::run()
         p.h = p.codec->height;
         p.fmtIn = p.codec->pix_fmt;
 
-        // SDL must leave the process's signals alone: the terminal is ended
-        // through its tray, or by a signal that should really end it.
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_Init(SDL_INIT_VIDEO) < 0)
+        if (!sdlReady())
             fail("Could not initialize SDL", false);
-        p.sdlUp = true;
-        // Desktop full-screen needs a window manager to grow the window; made
-        // at the desktop's size, it covers the desktop without one as well.
-        int winW = p.w, winH = p.h;
-        SDL_DisplayMode desktop;
-        if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w > 0 && desktop.h > 0) {
-            winW = desktop.w;
-            winH = desktop.h;
+        Screen kept = takeKeptScreen();
+        if (kept.window) {
+            // The previous viewer's window, still showing its last picture.
+            p.window = kept.window;
+            p.renderer = kept.renderer;
+            p.texture = kept.texture;
+            p.w = kept.w;
+            p.h = kept.h;
+            p.fmtIn = kept.fmtIn;
+        } else {
+            // Desktop full-screen needs a window manager to grow the window;
+            // made at the desktop's size, it covers the desktop without one
+            // as well.
+            int winW = p.w > 0 ? p.w : 1, winH = p.h > 0 ? p.h : 1;
+            SDL_DisplayMode desktop;
+            if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w > 0 && desktop.h > 0) {
+                winW = desktop.w;
+                winH = desktop.h;
+            }
+            p.window =
+                SDL_CreateWindow("多屏", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, winW, winH, WINDOW_FLAGS);
+            if (!p.window)
+                fail("Could not create SDL window", false);
+            p.renderer = SDL_CreateRenderer(p.window, -1, 0);
+            if (p.w > 0 && p.h > 0)
+                p.texture = SDL_CreateTexture(p.renderer, SDL_PIXELFORMAT_YV12, SDL_TEXTUREACCESS_STREAMING, p.w, p.h);
         }
-        p.window = SDL_CreateWindow("多屏", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, winW, winH, WINDOW_FLAGS);
-        if (!p.window)
-            fail("Could not create SDL window", false);
-        p.renderer = SDL_CreateRenderer(p.window, -1, 0);
-        if (p.w > 0 && p.h > 0)
-            p.texture = SDL_CreateTexture(p.renderer, SDL_PIXELFORMAT_YV12, SDL_TEXTUREACCESS_STREAMING, p.w, p.h);
 
         p.pFrame = av_frame_alloc();
         p.packet = av_packet_alloc();
@@ -276,17 +367,35 @@ void QPullThread::run()
             throw std::runtime_error("out of memory\n");
         p.makeConversion();
 
+        // Live first: what arrives late is dropped, not queued (LiveGate).
+        // Pictures before the first keyframe cannot be decoded and are not
+        // given to the decoder at all.
+        LiveGate gate;
+        const AVRational timeBase = p.fmt->streams[video_stream_index]->time_base;
+        const auto toUs = [timeBase](int64_t ts, int64_t otherwise) {
+            return ts == AV_NOPTS_VALUE ? otherwise : av_rescale_q(ts, timeBase, AVRational{1, 1000000});
+        };
         while (!shouldTerminate.load()) {
             drainEvents();
             read_begin_time = getNow();
             if (av_read_frame(p.fmt, p.packet) < 0)
                 break;  // end of stream, network error, a stall or a stop
-            if (p.packet->stream_index == video_stream_index && avcodec_send_packet(p.codec, p.packet) == 0) {
-                while (avcodec_receive_frame(p.codec, p.pFrame) == 0)
-                    p.show();
+            if (p.packet->stream_index == video_stream_index) {
+                const int64_t readUs = av_gettime_relative();
+                // Without a timestamp a packet counts as on time.
+                if (gate.admit(readUs, toUs(p.packet->pts, readUs), isKeyframe(p.packet)) &&
+                    avcodec_send_packet(p.codec, p.packet) == 0) {
+                    while (avcodec_receive_frame(p.codec, p.pFrame) == 0) {
+                        const int64_t nowUs = av_gettime_relative();
+                        if (p.pFrame->pts == AV_NOPTS_VALUE || gate.show(nowUs, toUs(p.pFrame->pts, nowUs)))
+                            p.show();
+                    }
+                }
             }
             av_packet_unref(p.packet);
         }
+        // Left to the next viewer only when the owner replaces this one.
+        p.keepScreen = keepWindow.load() && shouldTerminate.load();
     } catch (const std::runtime_error&) {
         std::printf("runtime error\n");
     }

@@ -8,8 +8,9 @@
 #include <cstdint>
 
 // The stream viewer: pulls one RTSP stream (RTP over the RTSP TCP
-// connection), decodes its video and shows every picture the moment it is
-// decoded in a borderless SDL window "多屏" that covers the desktop.
+// connection), decodes its H.264 video and shows each picture the moment it
+// is decoded in a borderless SDL window "多屏" that covers the desktop. It
+// stays live: pictures that arrive late are dropped, not queued (LiveGate).
 //
 // The GUI thread creates, starts, stops (shouldTerminate, then wait) and
 // deletes it; everything in run() happens in the viewer thread. The thread
@@ -36,6 +37,12 @@ public:
     // Set by the owner to ask the thread to end; polled between packets and
     // by the interrupt callback during every blocking network operation.
     std::atomic<bool> shouldTerminate{false};
+    // Set by the owner before shouldTerminate when another viewer follows at
+    // once: the full-screen window (with its last picture) stays for it
+    // rather than closing. A viewer that gets no window from its predecessor
+    // makes its own; one that ends without using the window it was left
+    // closes it.
+    std::atomic<bool> keepWindow{false};
 
 protected:
     void run() override;

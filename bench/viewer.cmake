@@ -17,3 +17,13 @@ add_custom_target(bench_viewer
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/viewer/latency.sh ${CMAKE_BINARY_DIR}
   DEPENDS tavlo tavlo-test-painter tavlo-bench-pull tavlo-bench-clockgrab
   USES_TERMINAL)
+
+# bench/viewer/firstpicture.sh: show -> first picture and switch times against
+# a GStreamer source and a Tavlo terminal's screen:
+#   cmake --build <build> --target tavlo tavlo-test-rtsp-peer tavlo-bench-firstpicture
+#   bench/viewer/firstpicture.sh <build> [tries]
+add_executable(tavlo-bench-firstpicture ${CMAKE_CURRENT_SOURCE_DIR}/viewer/FirstPicture.cpp)
+target_include_directories(tavlo-bench-firstpicture PRIVATE ${X11_INCLUDE_DIR})
+target_link_libraries(tavlo-bench-firstpicture PRIVATE ${X11_LIBRARIES})
+set_target_properties(tavlo-bench-firstpicture PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+                      AUTOMOC OFF AUTOUIC OFF)

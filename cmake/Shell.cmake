@@ -10,7 +10,7 @@ target_link_libraries(tavlo_imgbtn PUBLIC Qt5::Widgets)
 
 add_library(tavlo_shell STATIC MainWindow.cpp MainWindow.h MainWindow.ui)
 target_include_directories(tavlo_shell PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tavlo_shell PUBLIC tavlo_config tavlo_utils tavlo_sharing tavlo_viewer tavlo_board
+target_link_libraries(tavlo_shell PUBLIC tavlo_config tavlo_utils tavlo_streamaddress tavlo_sharing tavlo_viewer tavlo_board
                       Qt5::Widgets Qt5::Network)
 
 add_executable(tavlo main.cpp)

@@ -7,7 +7,8 @@
 #   bench/viewer/latency.sh <build dir> [seconds per viewer]
 #
 # Runs in a network namespace of its own (needs root); displays :64 and :65
-# unless TAVLO_BENCH_DISPLAYS="N M" says otherwise.
+# unless TAVLO_BENCH_DISPLAYS="N M" says otherwise. TAVLO_BENCH_BUSY=1 keeps
+# one core busy with a shell loop (another process) while the viewers run.
 set -eu
 if [ -z "${TAVLO_BENCH_INNER:-}" ]; then
     exec env TAVLO_BENCH_INNER=1 unshare -n sh "$0" "$@"
@@ -46,6 +47,10 @@ printf '{"roomIp":"127.0.0.2","teamNum":1}' > "$WORK/team.bin"
 ( cd "$WORK" && DISPLAY=$D1 exec "$B/tavlo" > /dev/null 2>&1 ) & PIDS="$PIDS $!"
 sleep 5
 
+if [ "${TAVLO_BENCH_BUSY:-0}" = 1 ]; then
+    sh -c 'while :; do :; done' & PIDS="$PIDS $!"
+    echo "one core kept busy by pid $!"
+fi
 echo "load before: $(cat /proc/loadavg) on $(nproc) cores"
 export DISPLAY=$D2 LIBGL_ALWAYS_SOFTWARE=1
 

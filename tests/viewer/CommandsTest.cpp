@@ -18,7 +18,8 @@ namespace {
 const QString X_ADDR = "10.213.0.2";  // red
 const QString Y_ADDR = "10.213.0.3";  // blue
 const QString S_ADDR = "10.213.0.4";  // green, goes silent
-const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0), GREEN(0x20, 0xe0, 0x20);
+const QString V6_ADDR = "fd00:213::2";  // cyan
+const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0), GREEN(0x20, 0xe0, 0x20), CYAN(0x20, 0xe0, 0xe0);
 
 QByteArray show(int group, const QString& ip)
 {
@@ -33,7 +34,7 @@ protected:
             GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
         x = new tsupport::XServer(1280, 720, true);
         ASSERT_TRUE(x->ok());
-        net = new PeerNet({X_ADDR, Y_ADDR, S_ADDR});
+        net = new PeerNet({X_ADDR, Y_ADDR, S_ADDR, V6_ADDR});
         ASSERT_TRUE(net->ok());
         const qint64 ns = net->pid();
         px = new Peer({"--address", X_ADDR, "--color", "e02020"}, ns);
@@ -42,8 +43,10 @@ protected:
         // slow viewer to show its first picture, which stays on the screen
         // until the viewer gives up.
         ps = new Peer({"--address", S_ADDR, "--color", "20e020", "--silent-after", "4000"}, ns);
+        p6 = new Peer({"--address", V6_ADDR, "--color", "20e0e0"}, ns);
         ASSERT_TRUE(px->ready());
         ASSERT_TRUE(py->ready());
+        ASSERT_TRUE(p6->ready());
         ASSERT_TRUE(ps->ready());
         // 127.0.0.2 is one of this namespace's own addresses, and a host
         // socket cannot share port 55555 with the terminal's: without this
@@ -73,13 +76,14 @@ protected:
         delete dir;
         delete hostPeer;
         delete ps;
+        delete p6;
         delete py;
         delete px;
         delete net;
         delete x;
         commander = nullptr;
         terminal = nullptr;
-        hostPeer = ps = py = px = nullptr;
+        hostPeer = ps = p6 = py = px = nullptr;
     }
     void SetUp() override
     {
@@ -125,7 +129,7 @@ protected:
 
     static tsupport::XServer* x;
     static PeerNet* net;
-    static Peer *px, *py, *ps, *hostPeer;
+    static Peer *px, *py, *ps, *p6, *hostPeer;
     static tsupport::TeamDir* dir;
     static tsupport::Terminal* terminal;
     static tsupport::UdpPeer* commander;
@@ -136,6 +140,7 @@ PeerNet* CommandsTest::net = nullptr;
 Peer* CommandsTest::px = nullptr;
 Peer* CommandsTest::py = nullptr;
 Peer* CommandsTest::ps = nullptr;
+Peer* CommandsTest::p6 = nullptr;
 Peer* CommandsTest::hostPeer = nullptr;
 tsupport::TeamDir* CommandsTest::dir = nullptr;
 tsupport::Terminal* CommandsTest::terminal = nullptr;
@@ -236,6 +241,8 @@ TEST_F(CommandsTest, SameAddressTwiceKeepsOneViewer)
 TEST_F(CommandsTest, AnotherAddressReplacesTheViewer)
 {
     viewX();
+    const auto before = tsupport::waitForWindow(x->env(), "多屏", tsupport::SLOW_MS);
+    ASSERT_TRUE(before.has_value());
     const int closed = px->count("closed");
     const int yPlays = py->count("play");
     send(show(3, Y_ADDR));
@@ -244,6 +251,35 @@ TEST_F(CommandsTest, AnotherAddressReplacesTheViewer)
     EXPECT_TRUE(colourShown(BLUE));
     // Exactly one viewer: X is not pulled any more.
     EXPECT_EQ(px->count("connected"), px->count("closed"));
+    // The same full-screen window, never closed in between: no flash of the
+    // desktop between the two streams. Title, place and size stay.
+    const QList<tsupport::WindowInfo> after = tsupport::windowsNamed(x->env(), "多屏");
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_EQ(after[0].id, before->id);
+    EXPECT_TRUE(after[0].viewable);
+    EXPECT_EQ(after[0].width, 1280);
+    EXPECT_EQ(after[0].height, 720);
+    // And back: the window still follows, and a stop closes it.
+    send(show(2, X_ADDR));
+    EXPECT_TRUE(colourShown(RED));
+    EXPECT_EQ(tsupport::windowsNamed(x->env(), "多屏").value(0).id, before->id);
+    send(R"({"messageId":1})");
+    EXPECT_TRUE(noWindow());
+}
+
+// A switch to a stream that fails (nothing serves that address) closes the
+// window the previous stream left: the desktop is back, nothing stays.
+TEST_F(CommandsTest, SwitchToAFailingStreamClosesTheWindow)
+{
+    viewX();
+    const int closed = px->count("closed");
+    send(show(6, "10.213.0.77"));
+    EXPECT_TRUE(px->waitFor("closed", closed + 1, tsupport::SLOW_MS));
+    EXPECT_TRUE(terminal->waitForCount("Could not open the stream\n", terminal->countOutput("Could not open the stream\n") + 1,
+                                       tsupport::SLOW_MS));
+    EXPECT_TRUE(noWindow());
+    // The next show makes a window of its own.
+    viewX();
 }
 
 TEST_F(CommandsTest, SeveralQueuedDatagramsAreHandledInOrder)
@@ -259,6 +295,72 @@ TEST_F(CommandsTest, SeveralQueuedDatagramsAreHandledInOrder)
     tsupport::pause(1500);
     EXPECT_EQ(py->count("play"), yPlays + 1);
     EXPECT_TRUE(px->waitFor("closed", px->count("connected"), tsupport::SLOW_MS));
+}
+
+// Every "ip" that is not a literal address: the running viewer stops,
+// nothing is shown, one line says why, and nothing is connected to, neither
+// the address inside the text nor a port it names.
+TEST_F(CommandsTest, UnsoundAddressesStopTheViewerAndConnectNowhere)
+{
+    QTcpServer portListener;  // what "ADDRESS:2222" would reach
+    ASSERT_TRUE(portListener.listen(QHostAddress("127.0.0.1"), 2222));
+    const QByteArray cases[] = {
+        show(2, "127.0.0.1:2222"),                                       // a port
+        show(2, "127.0.0.1:2222/x"),                                     // a port and a path
+        show(2, X_ADDR + "/x"),                                          // a path
+        R"({"messageId":2,"groupId":2,"ip":"10.213.0.2\r\nX-Extra: 1"})",  // CR/LF
+        R"({"messageId":2,"groupId":2,"ip":"10.213.0.2\n"})",            // white space QHostAddress would trim
+        show(2, "localhost"),                                            // a host name
+        show(2, "u:p@" + X_ADDR),                                        // user info
+        show(2, "[" + V6_ADDR + "]"),                                    // brackets belong to the URL
+        show(2, "10.213.2"),                                             // a short form
+        show(2, "0.0.0.0"),                                              // this terminal itself
+        show(2, ""),                                                     // empty
+        R"({"messageId":2,"groupId":2})",                                // missing
+        R"({"messageId":2,"groupId":2,"ip":167968002})",                 // not a string
+    };
+    int refusals = terminal->countOutput("Show refused: ");
+    const int failures = terminal->countOutput("runtime error");
+    for (const QByteArray& bad : cases) {
+        viewX();
+        const int connected = px->count("connected");
+        const int closed = px->count("closed");
+        send(bad);
+        EXPECT_TRUE(terminal->waitForCount("Show refused: ", ++refusals, tsupport::SLOW_MS)) << bad.constData();
+        EXPECT_TRUE(px->waitFor("closed", closed + 1, tsupport::SLOW_MS)) << bad.constData();
+        EXPECT_TRUE(noWindow()) << bad.constData();
+        EXPECT_EQ(px->count("connected"), connected) << bad.constData();
+    }
+    // Time for a connection that should not be made to show up.
+    tsupport::pause(2000);
+    EXPECT_FALSE(portListener.hasPendingConnections());
+    EXPECT_FALSE(portListener.waitForNewConnection(0));
+    EXPECT_EQ(px->count("connected"), px->count("closed"));
+    EXPECT_EQ(p6->count("connected"), 0);
+    EXPECT_TRUE(tsupport::waitForNoWindow(x->env(), "多屏", 1000));
+    EXPECT_EQ(terminal->countOutput("Show refused: "), refusals);
+    // One line each, with the reason, and the text escaped onto that line.
+    const QByteArray out = terminal->out();
+    EXPECT_TRUE(out.contains("Show refused: \"ip\" \"\" is empty\n")) << out.right(2000).constData();
+    EXPECT_TRUE(out.contains("Show refused: \"ip\" is missing or not a string\n"));
+    EXPECT_TRUE(out.contains("Show refused: \"ip\" \"10.213.0.2\\r\\nX-Extra: 1\" is not a literal IPv4 or IPv6 address\n"));
+    EXPECT_TRUE(out.contains("Show refused: \"ip\" \"0.0.0.0\" is the unspecified address\n"));
+    EXPECT_EQ(terminal->countOutput("runtime error"), failures);  // no viewer was even started
+}
+
+TEST_F(CommandsTest, AnIPv6LiteralIsShown)
+{
+    viewX();
+    const int plays = p6->count("play");
+    send(show(3, V6_ADDR));
+    EXPECT_TRUE(p6->waitFor("play", plays + 1, tsupport::SLOW_MS));
+    EXPECT_TRUE(colourShown(CYAN));
+    EXPECT_TRUE(px->waitFor("closed", px->count("connected"), tsupport::SLOW_MS));
+    // The same address written another way is the same stream.
+    send(show(3, "FD00:0213:0:0::2"));
+    tsupport::pause(1500);
+    EXPECT_EQ(p6->count("play"), plays + 1);
+    EXPECT_EQ(p6->count("closed"), p6->count("connected") - 1);
 }
 
 TEST_F(CommandsTest, BrokenStreamIsReplacedBySameAddress)
@@ -331,6 +433,38 @@ TEST(OwnAnnouncementTest, LoopingBackStopsTheViewer)
         EXPECT_TRUE(px.waitFor("closed", round, tsupport::SLOW_MS));
     }
     EXPECT_TRUE(tsupport::waitForNoWindow(x.env(), "多屏", tsupport::SLOW_MS));
+    EXPECT_TRUE(terminal.running());
+}
+
+// The configured host address obeys the same rule for group 0. Such an
+// address gets no announcements either: sent to the null address they would
+// reach this terminal itself and stop its viewer every second.
+TEST(RoomIpTest, AnUnsoundHostAddressShowsNothing)
+{
+    if (!isolatedNetwork())
+        GTEST_SKIP();
+    tsupport::XServer x(1280, 720, true);
+    ASSERT_TRUE(x.ok());
+    PeerNet net({X_ADDR});
+    ASSERT_TRUE(net.ok());
+    Peer px({"--address", X_ADDR, "--color", "e02020"}, net.pid());
+    ASSERT_TRUE(px.ready());
+    tsupport::TeamDir dir(QByteArray(R"({"roomIp": "10.213.0.2:5000/cam_passby_chn0#", "teamNum": 1})"));
+    tsupport::Terminal terminal(dir.path(), x.env());
+    // The third tick hides the splash, which would cover the picture.
+    ASSERT_TRUE(terminal.waitForCount("SendTo: 10.213.0.2:5000", 3, tsupport::SLOW_MS));
+    tsupport::UdpPeer commander(QHostAddress::LocalHost, 0);
+    ASSERT_TRUE(commander.send(show(2, X_ADDR), QHostAddress::LocalHost, 55555));
+    ASSERT_TRUE(px.waitFor("play", 1, tsupport::SLOW_MS));
+    ASSERT_TRUE(waitForColour(x.env(), RED, tsupport::SLOW_MS));
+    ASSERT_TRUE(commander.send(show(0, X_ADDR), QHostAddress::LocalHost, 55555));
+    EXPECT_TRUE(terminal.waitForOutput("Show refused: \"roomIp\" \"10.213.0.2:5000/cam_passby_chn0#\" is not a literal "
+                                       "IPv4 or IPv6 address\n",
+                                       tsupport::SLOW_MS));
+    EXPECT_TRUE(px.waitFor("closed", 1, tsupport::SLOW_MS));
+    EXPECT_TRUE(tsupport::waitForNoWindow(x.env(), "多屏", tsupport::SLOW_MS));
+    tsupport::pause(2000);
+    EXPECT_EQ(px.count("connected"), 1);
     EXPECT_TRUE(terminal.running());
 }
 

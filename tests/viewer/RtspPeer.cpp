@@ -2,20 +2,30 @@
 //
 //   tavlo-test-rtsp-peer --address A [--port 5000] [--mode video|audio|hang]
 //                        [--color RRGGBB | --moving] [--size WxH]
+//                        [--codec h264|jpeg] [--key-interval FRAMES]
+//                        [--hold-color RRGGBB --after-color RRGGBB]
 //                        [--silent-after MS]
 //                        [--resize-after MS --resize WxH [--resize-color RRGGBB]]
 //
 // It serves "/cam_passby_chn0". video: H.264 of a solid colour or a moving
-// test picture; audio: an audio-only stream; hang: a TCP listener that
+// test picture (--codec jpeg: Motion JPEG instead); audio: an audio-only
+// stream; hang: a TCP listener that
 // accepts connections and never answers. --silent-after stops the flow of
 // pictures that many milliseconds after a client's stream was set up (the
 // connection stays open); --resize-after changes the picture size (and with
 // --resize-color the solid colour too).
 //
+// With --hold-color, SIGUSR1 holds the encoded pictures back (they pile up
+// in a queue, and the picture turns that colour) and SIGUSR2 lets them all go
+// at once (the picture turns --after-color): a backlog of stale pictures
+// followed by live ones.
+//
 // Lines on stdout: "ready", then per client "connected", "play", "closed";
-// in hang mode "accepted" per connection.
+// in hang mode "accepted" per connection; "held" and "released" for the
+// signals.
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
+#include <glib-unix.h>
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -33,6 +43,8 @@ struct Options {
     std::string address = "127.0.0.1";
     int port = 5000;
     std::string mode = "video";
+    std::string codec = "h264";
+    int keyInterval = 15;
     std::string color = "ff0000";
     bool moving = false;
     int width = 640, height = 360;
@@ -40,6 +52,7 @@ struct Options {
     int resizeAfterMs = -1;
     int resizeWidth = 320, resizeHeight = 240;
     std::string resizeColor;  // empty: the colour stays
+    std::string holdColor, afterColor;
 };
 
 Options opt;
@@ -85,9 +98,60 @@ gboolean resize(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
+// The pipeline of the (one) client being served with holds, and its probe.
+GstElement* holdPipeline = nullptr;
+gulong holdProbe = 0;
+
+void setColour(GstElement* bin, const std::string& colour)
+{
+    if (GstElement* src = gst_bin_get_by_name(GST_BIN(bin), "vts")) {
+        g_object_set(G_OBJECT(src), "foreground-color", static_cast<guint>(0xff000000u | std::stoul(colour, nullptr, 16)),
+                     nullptr);
+        gst_object_unref(src);
+    }
+}
+
+GstPadProbeReturn keepBlocked(GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }
+
+gboolean onHold(gpointer)
+{
+    if (holdPipeline && !holdProbe) {
+        if (GstElement* q = gst_bin_get_by_name(GST_BIN(holdPipeline), "q")) {
+            GstPad* pad = gst_element_get_static_pad(q, "src");
+            holdProbe = gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, keepBlocked, nullptr, nullptr);
+            gst_object_unref(pad);
+            gst_object_unref(q);
+        }
+        setColour(holdPipeline, opt.holdColor);
+        line("held");
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+gboolean onRelease(gpointer)
+{
+    if (holdPipeline && holdProbe) {
+        setColour(holdPipeline, opt.afterColor);
+        if (GstElement* q = gst_bin_get_by_name(GST_BIN(holdPipeline), "q")) {
+            GstPad* pad = gst_element_get_static_pad(q, "src");
+            gst_pad_remove_probe(pad, holdProbe);
+            gst_object_unref(pad);
+            gst_object_unref(q);
+        }
+        holdProbe = 0;
+        line("released");
+    }
+    return G_SOURCE_CONTINUE;
+}
+
 void onMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer)
 {
     GstElement* element = gst_rtsp_media_get_element(media);
+    if (!opt.holdColor.empty()) {
+        if (holdPipeline)
+            gst_object_unref(holdPipeline);
+        holdPipeline = GST_ELEMENT(gst_object_ref(element));
+    }
     if (opt.silentAfterMs >= 0) {
         if (GstElement* valve = gst_bin_get_by_name(GST_BIN(element), "v"))
             g_timeout_add_full(G_PRIORITY_DEFAULT, opt.silentAfterMs, goSilent, valve, gst_object_unref);
@@ -150,6 +214,14 @@ int main(int argc, char* argv[])
             opt.address = v;
         } else if (a == "--port") {
             opt.port = std::atoi(v);
+        } else if (a == "--key-interval") {
+            opt.keyInterval = std::atoi(v);
+        } else if (a == "--hold-color") {
+            opt.holdColor = v;
+        } else if (a == "--after-color") {
+            opt.afterColor = v;
+        } else if (a == "--codec") {
+            opt.codec = v;
         } else if (a == "--mode") {
             opt.mode = v;
         } else if (a == "--color") {
@@ -186,9 +258,13 @@ int main(int argc, char* argv[])
                        : "pattern=solid-color foreground-color=0xff" + opt.color;
         launch = "( videotestsrc name=vts is-live=true " + pattern + " ! capsfilter name=cf caps=\"" +
                  caps(opt.width, opt.height) +
-                 "\" ! valve name=v ! videoconvert ! video/x-raw,format=I420 ! "
-                 "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 bitrate=3000 sliced-threads=false threads=1 ! "
-                 "rtph264pay name=pay0 pt=96 config-interval=-1 )";
+                 "\" ! valve name=v ! videoconvert ! video/x-raw,format=I420 ! " +
+                 (opt.codec == "jpeg" ? std::string("jpegenc ! rtpjpegpay name=pay0 pt=26 )")
+                                      : "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=" +
+                                            std::to_string(opt.keyInterval) +
+                                            " bitrate=3000 sliced-threads=false threads=1 ! "
+                                            "queue name=q max-size-buffers=0 max-size-bytes=0 max-size-time=0 ! "
+                                            "rtph264pay name=pay0 pt=96 config-interval=-1 )");
     }
 
     GstRTSPServer* server = gst_rtsp_server_new();
@@ -205,6 +281,10 @@ int main(int argc, char* argv[])
     if (gst_rtsp_server_attach(server, nullptr) == 0) {
         std::fprintf(stderr, "cannot listen on %s:%d\n", opt.address.c_str(), opt.port);
         return 1;
+    }
+    if (!opt.holdColor.empty()) {
+        g_unix_signal_add(SIGUSR1, onHold, nullptr);
+        g_unix_signal_add(SIGUSR2, onRelease, nullptr);
     }
     line("ready");
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);

@@ -130,10 +130,11 @@ PeerNet::PeerNet(const QStringList& addresses)
         return;
     const QString in = "nsenter -t " + pid + " -n ";
     bool ok = sh("ip link add tvpeer0 type veth peer name tvpeer1 netns " + pid) &&
-              sh("ip addr add " + localAddress() + "/24 dev tvpeer0 && ip link set tvpeer0 up") &&
+              sh("ip addr add " + localAddress() + "/24 dev tvpeer0") &&
+              sh("ip addr add " + localAddress6() + "/64 dev tvpeer0 nodad && ip link set tvpeer0 up") &&
               sh(in + "ip link set lo up") && sh(in + "ip link set tvpeer1 up");
     for (const QString& a : addresses)
-        ok = ok && sh(in + "ip addr add " + a + "/24 dev tvpeer1");
+        ok = ok && sh(in + "ip addr add " + a + (a.contains(':') ? "/64 dev tvpeer1 nodad" : "/24 dev tvpeer1"));
     // The link is usable once its end here reports it up.
     bool up = false;
     QDeadlineTimer deadline(tsupport::SLOW_MS);

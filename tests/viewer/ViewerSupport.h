@@ -28,6 +28,7 @@ public:
     Peer& operator=(const Peer&) = delete;
 
     bool ready() const { return ready_; }
+    qint64 pid() const { return proc_.processId(); }
     // Number of lines equal to line ("connected", "play", "closed", "accepted").
     int count(const QString& line);
     // Waits until count(line) >= n.
@@ -41,7 +42,9 @@ private:
 };
 
 // A second network namespace, joined to the current one by a veth pair:
-// this side has 10.213.0.1/24, the other side the addresses given.
+// this side has 10.213.0.1/24 and fd00:213::1/64, the other side the
+// addresses given (IPv6 ones in fd00:213::/64, usable at once: no duplicate
+// address detection).
 class PeerNet {
 public:
     explicit PeerNet(const QStringList& addresses);
@@ -52,6 +55,7 @@ public:
     bool ok() const { return ok_; }
     qint64 pid() const { return holder_.processId(); }  // a process inside it
     static QString localAddress() { return "10.213.0.1"; }
+    static QString localAddress6() { return "fd00:213::1"; }
 
 private:
     QProcess holder_;

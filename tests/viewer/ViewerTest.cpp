@@ -6,6 +6,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <csignal>
 #include <dlfcn.h>
 #include <atomic>
 #include <cstdlib>
@@ -15,6 +16,10 @@
 extern "C" {
 #include <libavutil/log.h>
 }
+
+// Xlib last: its macros clash with GoogleTest's and Qt's names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 using namespace vsupport;
 
@@ -173,6 +178,61 @@ TEST_F(ViewerTest, PictureSizeChangeWithinTheStreamKeepsFillingTheWindow)
     EXPECT_TRUE(viewer->wait(STOP_MS));
 }
 
+// Watches the centre and two corners of the display every millisecond until
+// all three show `until` (true) or the deadline passes (false); *seen counts
+// the grabs in which any of them showed `never`.
+bool watchUntil(const QString& display, QColor until, QColor never, int* seen, int timeoutMs)
+{
+    Display* d = XOpenDisplay(display.toLocal8Bit().constData());
+    if (!d)
+        return false;
+    const Window root = DefaultRootWindow(d);
+    const int w = DisplayWidth(d, 0), h = DisplayHeight(d, 0);
+    const int pts[3][2] = {{w / 2, h / 2}, {8, 8}, {w - 9, 8}};
+    QDeadlineTimer deadline(timeoutMs);
+    bool reached = false;
+    while (!reached && !deadline.hasExpired()) {
+        int matching = 0;
+        bool forbidden = false;
+        for (const auto& pt : pts) {
+            XImage* img = XGetImage(d, root, pt[0], pt[1], 1, 1, AllPlanes, ZPixmap);
+            if (!img)
+                continue;
+            const unsigned long p = XGetPixel(img, 0, 0);
+            XDestroyImage(img);
+            const QColor c((p >> 16) & 0xff, (p >> 8) & 0xff, p & 0xff);
+            matching += near(c, until);
+            forbidden = forbidden || near(c, never);
+        }
+        *seen += forbidden;
+        reached = matching == 3;
+        QThread::usleep(1000);
+    }
+    XCloseDisplay(d);
+    return reached;
+}
+
+// Pictures that waited (here: two seconds of blue ones, held back by the
+// peer and then sent all at once ahead of the live green ones) are skipped:
+// the screen goes from the red picture before the backlog straight to green.
+TEST_F(ViewerTest, BacklogOfStalePicturesIsSkippedNotShown)
+{
+    Peer peer({"--address", "127.0.0.5", "--color", "e02020", "--hold-color", "2020e0", "--after-color", "20e020"});
+    ASSERT_TRUE(peer.ready());
+    start("127.0.0.5");
+    ASSERT_TRUE(waitForColour(x->env(), QColor(0xe0, 0x20, 0x20), tsupport::SLOW_MS));
+    ASSERT_EQ(::kill(static_cast<pid_t>(peer.pid()), SIGUSR1), 0);
+    ASSERT_TRUE(peer.waitFor("held", 1, tsupport::SLOW_MS));
+    tsupport::pause(2000);  // how much piles up, not a deadline
+    ASSERT_EQ(::kill(static_cast<pid_t>(peer.pid()), SIGUSR2), 0);
+    int blueGrabs = 0;
+    EXPECT_TRUE(watchUntil(x->display(), QColor(0x20, 0xe0, 0x20), QColor(0x20, 0x20, 0xe0), &blueGrabs,
+                           tsupport::SLOW_MS));
+    EXPECT_EQ(blueGrabs, 0);
+    EXPECT_TRUE(peer.waitFor("released", 1, tsupport::SLOW_MS));
+    EXPECT_FALSE(viewer->isFinished());
+}
+
 TEST_F(ViewerTest, StreamThatGoesSilentEndsTheViewerAfterTenSeconds)
 {
     Peer peer({"--address", "127.0.0.5", "--color", "20e020", "--silent-after", "1000"});
@@ -198,6 +258,22 @@ TEST_F(ViewerTest, StreamWithoutVideoEndsWithItsFailureLines)
     EXPECT_TRUE(out.text().contains("Could not find a video stream\nruntime error\n")) << out.text().constData();
     EXPECT_EQ(viewer->currentSrc(), QString());
     EXPECT_TRUE(tsupport::windowsNamed(x->env(), "多屏").isEmpty());
+}
+
+// The viewer decodes H.264 only: a stream of another codec (here Motion JPEG,
+// which FFmpeg could decode) is refused before any window is made.
+TEST_F(ViewerTest, StreamOfAnotherCodecEndsWithItsFailureLinesAndShowsNothing)
+{
+    Peer peer({"--address", "127.0.0.5", "--codec", "jpeg", "--color", "e02020"});
+    ASSERT_TRUE(peer.ready());
+    StdoutCapture out;
+    start("127.0.0.5");
+    ASSERT_TRUE(ends(tsupport::SLOW_MS));
+    EXPECT_TRUE(out.text().contains("Could not find a decoder\nruntime error\n")) << out.text().constData();
+    EXPECT_EQ(viewer->currentSrc(), QString());
+    EXPECT_TRUE(tsupport::windowsNamed(x->env(), "多屏").isEmpty());
+    EXPECT_FALSE(coveredBy(tsupport::screenshot(x->env()), QColor(0xe0, 0x20, 0x20)));
+    EXPECT_TRUE(peer.waitFor("closed", 1, tsupport::SLOW_MS));
 }
 
 TEST_F(ViewerTest, RefusedConnectionEndsWithCouldNotOpen)

@@ -11,10 +11,21 @@ add_library(tavlo_viewer_testsupport STATIC ${VIEWER_TEST_DIR}/ViewerSupport.cpp
 target_include_directories(tavlo_viewer_testsupport PUBLIC ${VIEWER_TEST_DIR})
 target_link_libraries(tavlo_viewer_testsupport PUBLIC tavlo_testsupport Qt5::Gui)
 
+# Stream addresses: literal IP addresses only.
+add_executable(tavlo_streamaddress_tests ${VIEWER_TEST_DIR}/StreamAddressTest.cpp)
+target_link_libraries(tavlo_streamaddress_tests PRIVATE tavlo_streamaddress GTest::gtest_main)
+tavlo_add_gtest(tavlo_streamaddress_tests LABELS viewer)
+
+# Which late packets and pictures the viewer drops.
+add_executable(tavlo_livegate_tests ${VIEWER_TEST_DIR}/LiveGateTest.cpp)
+target_link_libraries(tavlo_livegate_tests PRIVATE tavlo_viewer GTest::gtest_main)
+tavlo_add_gtest(tavlo_livegate_tests LABELS viewer)
+
 # The viewer thread in this process against stand-in peers.
 add_executable(tavlo_viewer_tests ${VIEWER_TEST_DIR}/ViewerTest.cpp)
+target_include_directories(tavlo_viewer_tests PRIVATE ${X11_INCLUDE_DIR})
 target_link_libraries(tavlo_viewer_tests PRIVATE tavlo_viewer tavlo_viewer_testsupport tavlo_testmain_core
-                      PkgConfig::FFMPEG ${CMAKE_DL_LIBS})
+                      PkgConfig::FFMPEG ${X11_LIBRARIES} ${CMAKE_DL_LIBS})
 add_dependencies(tavlo_viewer_tests tavlo-test-rtsp-peer)
 tavlo_add_gtest(tavlo_viewer_tests NETNS TIMEOUT 300 LABELS viewer)
 
