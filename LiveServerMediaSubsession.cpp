@@ -6,12 +6,16 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/base/gstbasesink.h>
 
+#include <cstdio>
+
 namespace {
 
-// A factory whose shared media is keyed by the stream's path alone: plain
-// RTSP on 5000 and the tunnel on 8080 then share the one pipeline (the
-// default key holds the port, which would build a second pipeline that the
-// one source cannot feed).
+// A factory with one key for every request that reaches it: the stream's
+// path, its stream URL (".../stream=0"), any other suffix, on 5000 or
+// through the tunnel on 8080, all find the one shared pipeline. The default
+// key holds the port and the whole path, so each of those requests would
+// build a second pipeline, take the one source over to it and leave it
+// unbound when that client goes.
 struct TavloMediaFactory {
     GstRTSPMediaFactory parent;
 };
@@ -21,14 +25,14 @@ struct TavloMediaFactoryClass {
 
 G_DEFINE_TYPE(TavloMediaFactory, tavlo_media_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
 
-gchar* keyByPath(GstRTSPMediaFactory*, const GstRTSPUrl* url)
+gchar* oneKey(GstRTSPMediaFactory*, const GstRTSPUrl*)
 {
-    return g_strdup(url->abspath);
+    return g_strdup(Classroom::STREAM_NAME);
 }
 
 void tavlo_media_factory_class_init(TavloMediaFactoryClass* klass)
 {
-    GST_RTSP_MEDIA_FACTORY_CLASS(klass)->gen_key = keyByPath;
+    GST_RTSP_MEDIA_FACTORY_CLASS(klass)->gen_key = oneKey;
 }
 
 void tavlo_media_factory_init(TavloMediaFactory*) {}
@@ -111,6 +115,16 @@ void LiveServerMediaSubsession::release()
 void LiveServerMediaSubsession::mediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer self)
 {
     auto* sub = static_cast<LiveServerMediaSubsession*>(self);
+    {
+        // The source belongs to the running pipeline; a second one (which
+        // the one key should never let happen) gets no frames rather than
+        // take them from every client.
+        std::lock_guard<std::mutex> lock(sub->m_mutex);
+        if (sub->m_media) {
+            std::printf("RTSP: a second pipeline was built; the source stays with the first\n");
+            return;
+        }
+    }
     GstElement* bin = gst_rtsp_media_get_element(media);
     GstElement* src = gst_bin_get_by_name(GST_BIN(bin), "src");
     if (src) {

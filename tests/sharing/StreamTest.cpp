@@ -2,6 +2,7 @@
 // (FFmpeg's ffprobe/ffmpeg, GStreamer's rtspsrc), on a private X server in
 // a private network namespace.
 #include "ClockPattern.h"
+#include "RawRtsp.h"
 #include "TestSupport.h"
 
 #include <QDateTime>
@@ -358,6 +359,116 @@ TEST_F(LiveStream, TwoClientsAtOnceAndOneLeaving)
     aOut += oa.out;
     EXPECT_GE(afterB(), 40) << "A keeps receiving after B left (" << readPatterns(aOut).size() << " frames in all)";
     EXPECT_TRUE(decoderErrors(oa.err).isEmpty()) << oa.err.constData();
+}
+
+// FFmpeg playing the stream over TCP, decoding every picture to a 16 x 16
+// grey corner: its output counts the pictures it decoded.
+class Player {
+public:
+    explicit Player(const QProcessEnvironment& env)
+        : p_(launch("ffmpeg",
+                    {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-an", "-vf", "crop=16:16:0:0",
+                     "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", "-"},
+                    env))
+    {
+    }
+    ~Player() { finish(*p_, 0); }
+    int frames() const { return bytes_ / 256; }
+    bool running() const { return p_->state() != QProcess::NotRunning; }
+    QByteArray err() { return p_->readAllStandardError(); }
+    // Reads the player's output for a moment.
+    void pump(int ms = 20)
+    {
+        p_->waitForReadyRead(ms);
+        bytes_ += p_->readAllStandardOutput().size();
+        if (drained)
+            drained->waitForOutput(QStringLiteral("\x01"), 1);
+    }
+    // Waits until the player has decoded n more pictures than now.
+    bool waitForMore(int n)
+    {
+        const int target = frames() + n;
+        QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
+        while (frames() < target && running() && !deadline.hasExpired())
+            pump(100);
+        return frames() >= target;
+    }
+
+private:
+    std::unique_ptr<QProcess> p_;
+    qint64 bytes_ = 0;
+};
+
+// Whatever other connections send under the mount, the one pipeline goes on:
+// a playing client keeps receiving, and a client that comes afterwards
+// receives pictures too.
+TEST_F(LiveStream, RequestsUnderTheMountNeverTakeTheStreamAway)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    Player a(x->env());
+    ASSERT_TRUE(a.waitForMore(10)) << a.err().constData();
+    auto keepA = [&] { a.pump(1); };
+
+    {  // SETUP of the stream's own URL, then gone without TEARDOWN.
+        RawRtsp c;
+        ASSERT_TRUE(c.connected());
+        EXPECT_EQ(c.request("SETUP", c.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), 200)
+            << c.last().constData();
+        c.abort();
+    }
+    keepA();
+    {  // SETUP of a path under the mount that is no stream.
+        RawRtsp c;
+        EXPECT_EQ(c.request("SETUP", c.url("/junk"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), 404)
+            << c.last().constData();
+        EXPECT_EQ(c.request("DESCRIBE", c.url("/junk/more"), "Accept: application/sdp\r\n"), 404)
+            << c.last().constData();
+        c.abort();
+    }
+    keepA();
+    {  // PLAY without SETUP, with and without a made-up session.
+        RawRtsp c;
+        EXPECT_GE(c.request("PLAY", c.url()), 400) << c.last().constData();
+        EXPECT_GE(c.request("PLAY", c.url(), "Session: 12345678\r\n"), 400) << c.last().constData();
+        c.abort();
+    }
+    keepA();
+    {  // SETUP over UDP and many PLAYs on one session, gone without TEARDOWN.
+        RawRtsp c;
+        EXPECT_EQ(c.request("SETUP", c.url("/stream=0"), "Transport: RTP/AVP;unicast;client_port=41000-41001\r\n"),
+                  200)
+            << c.last().constData();
+        for (int i = 0; i < 20; ++i)
+            ASSERT_EQ(c.request("PLAY", c.url()), 200) << c.last().constData();
+        c.abort();
+    }
+    keepA();
+    {  // A client that plays over TCP and drops mid-stream.
+        RawRtsp c;
+        EXPECT_EQ(c.setupAndPlay(), 200) << c.last().constData();
+        EXPECT_TRUE(c.receiveUntil([&] { return c.accessUnits() >= 3; }, tsupport::SLOW_MS));
+        c.abort();
+    }
+    {  // A DESCRIBE cut off halfway.
+        QTcpSocket s;
+        s.connectToHost("127.0.0.1", 5000);
+        ASSERT_TRUE(s.waitForConnected(tsupport::SLOW_MS));
+        s.write("DESCRIBE rtsp://127.0.0.1:5000/cam_passby_chn0 RTSP/1.0\r\nCSe");
+        s.flush();
+        s.abort();
+    }
+
+    // The first client goes on, and so does the terminal.
+    EXPECT_TRUE(a.waitForMore(60)) << "the playing client keeps receiving; " << a.frames() << " pictures in all";
+    ASSERT_TRUE(terminal->running()) << terminal->err().constData();
+
+    // A new client afterwards receives the stream, from a keyframe on.
+    RawRtsp late;
+    ASSERT_EQ(late.setupAndPlay(), 200) << late.last().constData();
+    EXPECT_TRUE(late.receiveUntil([&] { return late.accessUnits() >= 30; }, 2 * tsupport::SLOW_MS))
+        << late.accessUnits() << " access units";
+    EXPECT_GE(late.keyframes(), 1);
+    EXPECT_TRUE(a.waitForMore(10));
 }
 
 TEST_F(LiveStream, RtspOverHttpThroughPort8080)
