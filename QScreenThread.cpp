@@ -57,8 +57,16 @@ QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps,
     codecContext->gop_size = Gob;
     codecContext->max_b_frames = 0;
     codecContext->pix_fmt = AV_PIX_FMT_YUV420P;
+    // The rate control's limits: never more than the bit rate, averaged
+    // over a buffer of one second. The wrapper reads them from the context
+    // (its private options have no "maxrate", "bufsize" or
+    // "repeat-headers": those three below are skipped without notice). One
+    // second rather than two keeps any ten seconds within 10 % of the bit
+    // rate, and a burst after a still screen short.
+    codecContext->rc_max_rate = static_cast<int64_t>(BitPerSecond);
+    codecContext->rc_buffer_size = BitPerSecond;
     // No global header: the parameter sets travel in the stream, ahead of
-    // every keyframe. Options the encoder does not know are skipped.
+    // every keyframe (the wrapper repeats them when the flag is not set).
     av_opt_set(codecContext->priv_data, "preset", "veryfast", 0);
     av_opt_set(codecContext->priv_data, "tune", "zerolatency", 0);
     av_opt_set(codecContext->priv_data, "crf", "23", 0);

@@ -13,6 +13,10 @@ add_executable(tavlo_sharing_queue_tests ${SHARING_TEST_DIR}/FrameQueueTest.cpp)
 target_link_libraries(tavlo_sharing_queue_tests PRIVATE tavlo_sharing tavlo_testmain_core)
 tavlo_add_gtest(tavlo_sharing_queue_tests TIMEOUT 120 LABELS sharing)
 
+add_executable(tavlo_sharing_encoder_tests ${SHARING_TEST_DIR}/EncoderTest.cpp)
+target_link_libraries(tavlo_sharing_encoder_tests PRIVATE tavlo_sharing tavlo_testmain_core)
+tavlo_add_gtest(tavlo_sharing_encoder_tests TIMEOUT 300 LABELS sharing)
+
 add_executable(tavlo_sharing_capture_tests ${SHARING_TEST_DIR}/CaptureTest.cpp)
 target_link_libraries(tavlo_sharing_capture_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core)
 tavlo_add_gtest(tavlo_sharing_capture_tests TIMEOUT 180 LABELS sharing)
