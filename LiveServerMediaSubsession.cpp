@@ -181,6 +181,32 @@ void LiveServerMediaSubsession::mediaUnprepared(GstRTSPMedia* media, gpointer se
         g_object_unref(kept);
 }
 
+namespace {
+GstRTSPFilterResult countTransport(GstRTSPStream*, GstRTSPStreamTransport*, gpointer count)
+{
+    ++*static_cast<int*>(count);
+    return GST_RTSP_FILTER_KEEP;
+}
+}  // namespace
+
+int LiveServerMediaSubsession::playing()
+{
+    GstRTSPMedia* media;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_media)
+            return 0;
+        media = GST_RTSP_MEDIA(g_object_ref(m_media));
+    }
+    // A stream's transports are the active ones: added at PLAY, removed at
+    // PAUSE, TEARDOWN and when the client or its session goes.
+    int count = 0;
+    for (guint i = 0; i < gst_rtsp_media_n_streams(media); ++i)
+        gst_rtsp_stream_transport_filter(gst_rtsp_media_get_stream(media, i), countTransport, &count);
+    g_object_unref(media);
+    return count;
+}
+
 void LiveServerMediaSubsession::describe(GstSDPMessage* sdp)
 {
     gst_sdp_message_set_session_name(sdp, DESCRIPTION);

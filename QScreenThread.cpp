@@ -1,5 +1,6 @@
 #include "QScreenThread.h"
 
+#include <QElapsedTimer>
 #include <QException>
 #include <QGuiApplication>
 #include <cstdio>
@@ -209,12 +210,58 @@ void QScreenThread::releaseCapture()
 
 void QScreenThread::requestStop()
 {
-    stopRequested = true;
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        stopRequested = true;
+    }
+    wake_.notify_all();
 }
 
 void QScreenThread::requestKeyframe()
 {
     keyframeRequested = true;
+}
+
+void QScreenThread::setWatched(bool watched)
+{
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        watched_ = watched;
+    }
+    wake_.notify_all();
+}
+
+void QScreenThread::requestPicture()
+{
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        pictureWanted_ = true;
+    }
+    wake_.notify_all();
+}
+
+bool QScreenThread::waitForWatcher()
+{
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    if (watched_ || pictureWanted_ || stopRequested)
+        return !stopRequested;
+    idle_ = true;
+    wake_.wait(lock, [this] { return watched_ || pictureWanted_ || stopRequested; });
+    idle_ = false;
+    return !stopRequested;
+}
+
+void QScreenThread::dropStale()
+{
+    std::lock_guard<std::mutex> lock(outqueue_mutex);
+    for (auto it = outqueue.begin(); it != outqueue.end();) {
+        if (*it == lent) {
+            ++it;
+            continue;
+        }
+        delete *it;
+        it = outqueue.erase(it);
+    }
 }
 
 void QScreenThread::run()
@@ -250,11 +297,24 @@ void QScreenThread::run()
     // conversion.
     const bool unscaled = sw == Width && sh == Height && Width % 2 == 0 && Height % 2 == 0;
     int pts = 0;
+    // When the last keyframe was forced; none yet.
+    QElapsedTimer sinceForcedKey;
+    bool resumed = true;
     while (!stopRequested) {
+        if (!watched_) {
+            if (!pictureWanted_ && !waitForWatcher())
+                break;
+            // What was queued before is of no use to a new watcher.
+            if (watched_)
+                dropStale();
+            resumed = true;
+        }
+        pictureWanted_ = false;
         struct timeval start;
         gettimeofday(&start, nullptr);
         std::printf("XShmGetImage(: %d\n", pts);
         XShmGetImage(display, root, image, 0, 0, AllPlanes);
+        ++grabs_;
 
         // The encoder may still hold the picture of the last step.
         av_frame_make_writable(frame);
@@ -268,7 +328,19 @@ void QScreenThread::run()
             sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, frame->data, frame->linesize);
         }
         frame->pts = pts;
-        frame->pict_type = keyframeRequested.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        // A keyframe for the first watcher at once, for a joining one at
+        // most once a second.
+        bool keyframe = resumed;
+        if (!keyframe && keyframeRequested &&
+            (!sinceForcedKey.isValid() || sinceForcedKey.elapsed() >= KEYFRAME_GAP_MS))
+            keyframe = true;
+        if (keyframe) {
+            keyframeRequested = false;
+            sinceForcedKey.start();
+            ++forcedKeyframes_;
+        }
+        resumed = false;
+        frame->pict_type = keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 
         if (avcodec_send_frame(codecContext, frame) < 0) {
             std::printf("avcodec_send_frame Error");

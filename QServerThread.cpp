@@ -22,6 +22,12 @@ const guint QUIT_POLL_MS = 10;
 // the server is torn down. Written in the GUI thread, read in client threads.
 std::atomic<QScreenThread*> KeyframeTarget{nullptr};
 
+// Playing clients of the running server.
+std::atomic<int> Watchers{0};
+
+// The QServerThread that a GstRTSPServer belongs to.
+const char* const OWNER_KEY = "tavlo-owner";
+
 // Set once a start failed, so that the announcement ticks don't retry.
 bool StartFailed = false;
 
@@ -57,12 +63,33 @@ void onNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer)
     gst_rtsp_session_set_timeout(session, SESSION_TIMEOUT_S);
 }
 
-// Client thread: a client starts playing; it can decode from the next
-// picture on if that is a keyframe.
-void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer)
+// Server thread: after a request or a connection's end that may change who
+// plays, count again now and once more when the server library is done.
+void scheduleRecount(QServerThread* owner)
+{
+    owner->recount();
+    owner->recountSoon();
+}
+
+// Server thread: a client starts playing; it can decode from the next
+// keyframe, which comes at once for the first watcher and within a second
+// for a later one.
+void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer owner)
 {
     if (QScreenThread* target = KeyframeTarget.load())
         target->requestKeyframe();
+    scheduleRecount(static_cast<QServerThread*>(owner));
+}
+
+// Server thread: a client paused, tore down or went away.
+void onClientChange(GstRTSPClient*, GstRTSPContext*, gpointer owner)
+{
+    scheduleRecount(static_cast<QServerThread*>(owner));
+}
+
+void onClientClosed(GstRTSPClient*, gpointer owner)
+{
+    scheduleRecount(static_cast<QServerThread*>(owner));
 }
 
 // ---- an RTSP server that makes such clients
@@ -94,7 +121,12 @@ GstRTSPClient* tavloCreateClient(GstRTSPServer* server)
     }
     gst_rtsp_client_set_content_length_limit(client, gst_rtsp_server_get_content_length_limit(server));
     g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), nullptr);
-    g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
+    if (gpointer owner = g_object_get_data(G_OBJECT(server), OWNER_KEY)) {
+        g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), owner);
+        g_signal_connect(client, "pause-request", G_CALLBACK(onClientChange), owner);
+        g_signal_connect(client, "teardown-request", G_CALLBACK(onClientChange), owner);
+        g_signal_connect(client, "closed", G_CALLBACK(onClientClosed), owner);
+    }
     return client;
 }
 
@@ -105,9 +137,10 @@ void tavlo_rtsp_server_class_init(TavloRtspServerClass* klass)
 
 void tavlo_rtsp_server_init(TavloRtspServer*) {}
 
-GstRTSPServer* makeServer(int port, GstRTSPMountPoints* mounts, GstRTSPSessionPool* sessions)
+GstRTSPServer* makeServer(QServerThread* owner, int port, GstRTSPMountPoints* mounts, GstRTSPSessionPool* sessions)
 {
     auto* server = GST_RTSP_SERVER(g_object_new(tavlo_rtsp_server_get_type(), nullptr));
+    g_object_set_data(G_OBJECT(server), OWNER_KEY, owner);
     const std::string service = std::to_string(port);
     gst_rtsp_server_set_service(server, service.c_str());
     gst_rtsp_server_set_mount_points(server, mounts);
@@ -115,9 +148,16 @@ GstRTSPServer* makeServer(int port, GstRTSPMountPoints* mounts, GstRTSPSessionPo
     return server;
 }
 
-gboolean cleanupSessions(gpointer pool)
+// Server thread, once a second: reclaims sessions that timed out, and
+// counts the watchers again (a client that vanished without a word).
+gboolean cleanupSessions(gpointer owner)
 {
-    gst_rtsp_session_pool_cleanup(GST_RTSP_SESSION_POOL(pool));
+    auto* server = static_cast<QServerThread*>(owner);
+    if (GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(server->RtspServer)) {
+        gst_rtsp_session_pool_cleanup(pool);
+        g_object_unref(pool);
+    }
+    server->recount();
     return G_SOURCE_CONTINUE;
 }
 
@@ -163,7 +203,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     gst_rtsp_mount_points_add_factory(mounts, path.c_str(), GST_RTSP_MEDIA_FACTORY(g_object_ref(sms->factory())));
     SessionPool = gst_rtsp_session_pool_new();
 
-    RtspServer = makeServer(RtspPort, mounts, SessionPool);
+    RtspServer = makeServer(this, RtspPort, mounts, SessionPool);
     GError* error = nullptr;
     RtspSource = gst_rtsp_server_create_source(RtspServer, nullptr, &error);
     if (!RtspSource) {
@@ -179,7 +219,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     // RTSP over HTTP: the same mount points and sessions on a second port.
     // Without it plain RTSP still works.
     if (HttpPort != 0) {
-        HttpServer = makeServer(HttpPort, mounts, SessionPool);
+        HttpServer = makeServer(this, HttpPort, mounts, SessionPool);
         HttpSource = gst_rtsp_server_create_source(HttpServer, nullptr, &error);
         if (HttpSource) {
             g_source_attach(HttpSource, Context);
@@ -194,7 +234,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     g_object_unref(mounts);
 
     CleanupSource = g_timeout_source_new_seconds(1);
-    g_source_set_callback(CleanupSource, cleanupSessions, SessionPool, nullptr);
+    g_source_set_callback(CleanupSource, cleanupSessions, this, nullptr);
     g_source_attach(CleanupSource, Context);
 
     KeyframeTarget = ScreenThread;
@@ -208,6 +248,9 @@ QServerThread::~QServerThread()
 void QServerThread::teardown()
 {
     KeyframeTarget = nullptr;
+    // Closing the clients below signals them: nothing is counted any more.
+    closing = true;
+    Watchers = 0;
     // No new connections, then no clients and no sessions: the pipeline's
     // last user is the prepare that kept it, given back by release.
     destroySource(RtspSource);
@@ -302,4 +345,36 @@ void QServerThread::Stop()
 int QServerThread::GetStatus()
 {
     return ServerThread ? 1 : 0;
+}
+
+int QServerThread::watchers()
+{
+    return Watchers;
+}
+
+namespace {
+gboolean recountLater(gpointer owner)
+{
+    static_cast<QServerThread*>(owner)->recount();
+    return G_SOURCE_REMOVE;
+}
+}  // namespace
+
+void QServerThread::recountSoon()
+{
+    if (closing)
+        return;
+    GSource* idle = g_idle_source_new();
+    g_source_set_callback(idle, recountLater, this, nullptr);
+    g_source_attach(idle, Context);
+    g_source_unref(idle);
+}
+
+void QServerThread::recount()
+{
+    if (closing)
+        return;
+    const int n = sms ? sms->playing() : 0;
+    Watchers = n;
+    ScreenThread->setWatched(n > 0);
 }

@@ -39,6 +39,16 @@ public:
     static void Stop();
     // 1 while a server runs, else 0.
     static int GetStatus();
+    // Any thread: how many clients play the stream right now (0 without a
+    // server). A client counts from its PLAY until its TEARDOWN or PAUSE,
+    // its connection's end, or its session's timeout.
+    static int watchers();
+
+    // Server thread: counts the playing clients again and tells the capture
+    // thread whether anybody watches.
+    void recount();
+    // Server thread: recount once the event at hand has been dealt with.
+    void recountSoon();
 
     GstRTSPServer* RtspServer = nullptr;
     std::atomic<char> quit{0};
@@ -52,6 +62,8 @@ protected:
 
 private:
     void teardown();
+
+    std::atomic<bool> closing{false};
 
     GMainContext* Context = nullptr;
     GstRTSPServer* HttpServer = nullptr;

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QException>
 #include <QFile>
 #include <QProcess>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdlib>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -51,6 +53,7 @@ std::vector<Record> capture(const QString& display, size_t count, int* shmMode =
         shmid_ds ds{};
         *shmMode = shmctl(screen.shmId(), IPC_STAT, &ds) == 0 ? static_cast<int>(ds.shm_perm.mode & 0777) : -1;
     }
+    screen.setWatched(true);
     screen.start();
     QDeadlineTimer deadline(tsupport::SLOW_MS);
     while (static_cast<size_t>(screen.queueLength()) < count && !deadline.hasExpired())
@@ -101,6 +104,90 @@ TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
     // The loop runs about 30 times a second; frame numbers follow the loop.
     for (size_t i = 1; i < records.size(); ++i)
         EXPECT_GT(records[i].frameID, records[i - 1].frameID);
+}
+
+// Nobody watching: no grab at all; a watcher gets a keyframe first (what
+// was left in the queue is dropped); the loop goes back to sleep when the
+// last one goes. A picture asked for while nobody watches is one keyframe.
+TEST(Capture, GrabsOnlyWhileWatchedAndStartsWithAKeyframe)
+{
+    tsupport::XServer x(1920, 1080, false);
+    ASSERT_TRUE(x.ok());
+    qputenv("DISPLAY", x.display().toUtf8());
+    QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
+    screen.setCallbackFunctionFrameIsReady([] {});
+    screen.start();
+    auto waitFor = [](const std::function<bool()>& done) {
+        QDeadlineTimer deadline(tsupport::SLOW_MS);
+        while (!done() && !deadline.hasExpired())
+            QThread::msleep(10);
+        return done();
+    };
+    ASSERT_TRUE(waitFor([&] { return screen.idle(); }));
+    EXPECT_EQ(screen.grabs(), 0u);
+    EXPECT_EQ(screen.queueLength(), 0);
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        screen.setWatched(true);
+        ASSERT_TRUE(waitFor([&] { return screen.queueLength() >= 3; }));
+        uint8_t* data = nullptr;
+        unsigned size = 0;
+        ASSERT_TRUE(screen.GetFrame(&data, &size));
+        EXPECT_EQ(nalTypes(std::vector<uint8_t>(data, data + size)).front(), 7) << "a keyframe first";
+        screen.ReleaseFrame();
+        screen.setWatched(false);
+        ASSERT_TRUE(waitFor([&] { return screen.idle(); }));
+        const unsigned long grabs = screen.grabs();
+        EXPECT_GT(grabs, 0u);
+        // Asleep: however long this takes, nothing more is grabbed.
+        EXPECT_TRUE(screen.idle());
+        EXPECT_EQ(screen.grabs(), grabs);
+    }
+    const unsigned long grabs = screen.grabs();
+    const int queued = screen.queueLength();
+    screen.requestPicture();
+    ASSERT_TRUE(waitFor([&] { return screen.queueLength() == queued + 1 && screen.idle(); }));
+    EXPECT_EQ(screen.grabs(), grabs + 1);
+    EXPECT_EQ(nalTypes(screen.outqueue.back()->dataPointer
+                           ? std::vector<uint8_t>(screen.outqueue.back()->dataPointer,
+                                                  screen.outqueue.back()->dataPointer + screen.outqueue.back()->dataSize)
+                           : std::vector<uint8_t>())
+                  .front(),
+              7);
+    screen.requestStop();
+    EXPECT_TRUE(screen.wait(20000)) << "a sleeping loop ends on request";
+}
+
+// A keyframe asked for with every picture is made at most once a second
+// (the count is bounded by the time the loop ran, so a slow machine only
+// makes fewer), and the requests are not simply ignored.
+TEST(Capture, KeyframeRequestsAreHonouredAtMostOnceASecond)
+{
+    tsupport::XServer x(1920, 1080, false);
+    ASSERT_TRUE(x.ok());
+    qputenv("DISPLAY", x.display().toUtf8());
+    QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
+    std::atomic<int> frames{0};
+    screen.setCallbackFunctionFrameIsReady([&] {
+        ++frames;
+        screen.requestKeyframe();
+        screen.ReleaseFrame();  // keeps the queue short
+    });
+    QElapsedTimer ran;
+    ran.start();
+    screen.setWatched(true);
+    screen.start();
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while ((screen.forcedKeyframes() < 3 || frames < 60) && !deadline.hasExpired())
+        QThread::msleep(10);
+    screen.requestStop();
+    ASSERT_TRUE(screen.wait(20000));
+    const double seconds = ran.elapsed() / 1000.0;
+    EXPECT_GE(screen.forcedKeyframes(), 3u) << "requests lead to keyframes";
+    // The first picture's keyframe, then one per full second.
+    EXPECT_LE(static_cast<double>(screen.forcedKeyframes()), 1 + seconds) << frames << " frames";
+    EXPECT_GE(frames, 60);
 }
 
 // The conversion reads what the grab delivers: a root window smaller than

@@ -24,6 +24,7 @@ tavlo_add_gtest(tavlo_sharing_capture_tests TIMEOUT 180 LABELS sharing)
 add_executable(tavlo_sharing_server_tests ${SHARING_TEST_DIR}/ServerTest.cpp ${SHARING_TEST_DIR}/RawRtsp.cpp)
 target_link_libraries(tavlo_sharing_server_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core
                       Qt5::Network)
+add_dependencies(tavlo_sharing_server_tests tavlo-test-painter)
 tavlo_add_gtest(tavlo_sharing_server_tests NETNS TIMEOUT 180 LABELS sharing)
 
 # A real terminal and real clients (ffprobe/ffmpeg, gst-launch-1.0 rtspsrc).
