@@ -29,6 +29,9 @@ struct QScreenThread::Capture {
 
 namespace {
 
+// --quiet: no per-frame lines.
+std::atomic<bool> Quiet{false};
+
 // Set-up cannot go on: say why on stderr, once, and give up.
 [[noreturn]] void fatal(const char* why)
 {
@@ -208,6 +211,16 @@ void QScreenThread::releaseCapture()
     capture = nullptr;
 }
 
+void QScreenThread::setQuiet(bool quiet)
+{
+    Quiet = quiet;
+}
+
+bool QScreenThread::quiet()
+{
+    return Quiet;
+}
+
 void QScreenThread::requestStop()
 {
     {
@@ -312,7 +325,8 @@ void QScreenThread::run()
         pictureWanted_ = false;
         struct timeval start;
         gettimeofday(&start, nullptr);
-        std::printf("XShmGetImage(: %d\n", pts);
+        if (!Quiet)
+            std::printf("XShmGetImage(: %d\n", pts);
         XShmGetImage(display, root, image, 0, 0, AllPlanes);
         ++grabs_;
 
@@ -368,7 +382,8 @@ void QScreenThread::run()
         // and the iteration does not sleep.
         const uint64_t diff = static_cast<uint64_t>((now.tv_sec - start.tv_sec) * 1000 +
                                                     (now.tv_usec - start.tv_usec) / 1000);
-        std::printf("diff: %d\n", static_cast<int>(diff));
+        if (!Quiet)
+            std::printf("diff: %d\n", static_cast<int>(diff));
         if (diff <= 32)
             QThread::msleep(static_cast<unsigned long>(33 - diff));
         ++pts;
@@ -428,12 +443,14 @@ void QScreenThread::queuePacket(const uint8_t* packet, int size, int frameID)
                 ++victim;
             delete *victim;
             outqueue.erase(victim);
-            std::printf("GetFrame pop@@@: %d\n", static_cast<int>(outqueue.size()));
+            if (!Quiet)
+                std::printf("GetFrame pop@@@: %d\n", static_cast<int>(outqueue.size()));
         }
         outqueue.push_back(record);
         length = outqueue.size();
     }
-    std::printf("GetFrame: %d\n", static_cast<int>(length));
+    if (!Quiet)
+        std::printf("GetFrame: %d\n", static_cast<int>(length));
 }
 
 int QScreenThread::queueLength()
@@ -444,7 +461,8 @@ int QScreenThread::queueLength()
 
 bool QScreenThread::GetFrame(uint8_t** FrameBuffer, unsigned int* FrameSize)
 {
-    std::printf("GetFramec: %s", "GetFrame@@\n");
+    if (!Quiet)
+        std::printf("GetFramec: %s", "GetFrame@@\n");
     std::lock_guard<std::mutex> lock(outqueue_mutex);
     if (outqueue.empty()) {
         *FrameBuffer = nullptr;

@@ -75,6 +75,11 @@ public:
 
     static const int KEYFRAME_GAP_MS = 1000;
 
+    // Any thread: leaves out the lines written for every picture (the grab,
+    // "diff:", "GetFrame…"); every other line stays. Off by default.
+    static void setQuiet(bool quiet);
+    static bool quiet();
+
     // Converts 32-bit BGRA to planar YUV 4:2:0 (BT.601, limited range) at the
     // same size: the grab's usual path, several times cheaper than the
     // general scaler. Width and height even.

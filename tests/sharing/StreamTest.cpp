@@ -547,3 +547,29 @@ TEST(SharingFailure, Port5000TakenLeavesTheTerminalRunning)
     EXPECT_EQ(terminal.exitCode(), 0);
     EXPECT_TRUE(sanitizerClean(terminal.err())) << terminal.err().constData();
 }
+
+// "--quiet" (the autostart entry's option): a terminal that is watched writes
+// its other lines but none per picture.
+TEST(SharingQuiet, QuietTerminalWritesNoPerFrameLines)
+{
+    tsupport::XServer x(1920, 1080, true);
+    ASSERT_TRUE(x.ok());
+    tsupport::TeamDir team("127.0.0.2", 5);
+    tsupport::Terminal terminal(team.path(), x.env(), {"--quiet"});
+    ASSERT_TRUE(terminal.started());
+    ASSERT_TRUE(terminal.waitForOutput("SendTo: 127.0.0.2", tsupport::SLOW_MS)) << terminal.err().constData();
+    {
+        Painter paint({"clock", "moving"}, x.env());
+        RawRtsp c;
+        ASSERT_EQ(c.setupAndPlay(), 200) << c.last().constData();
+        EXPECT_TRUE(c.receiveUntil([&] { return c.accessUnits() >= 30; }, 2 * tsupport::SLOW_MS));
+        const int ticks = terminal.countOutput("SendTo: 127.0.0.2");
+        EXPECT_TRUE(terminal.waitForCount("SendTo: 127.0.0.2", ticks + 1, tsupport::SLOW_MS));
+    }
+    const QByteArray out = terminal.out();
+    EXPECT_FALSE(out.contains("XShmGetImage(")) << out.left(2000).constData();
+    EXPECT_FALSE(out.contains("diff: "));
+    EXPECT_FALSE(out.contains("GetFrame"));
+    ASSERT_TRUE(terminal.quitViaTray());
+    EXPECT_EQ(terminal.exitCode(), 0);
+}
