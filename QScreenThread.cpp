@@ -19,12 +19,18 @@ extern "C" {
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
 
 struct QScreenThread::Capture {
     Display* display = nullptr;
     XImage* image = nullptr;
     XShmSegmentInfo shminfo{};
     bool shmAttached = false;
+    // What changed on the screen since the last grab; 0 without the DAMAGE
+    // extension (then every period grabs).
+    Damage damage = 0;
+    int damageEventBase = 0;
+    bool dirty = true;
 };
 
 namespace {
@@ -169,6 +175,17 @@ void QScreenThread::setupCapture()
         // The segment goes away with the last detach, even after a crash.
         shmctl(shminfo.shmid, IPC_RMID, nullptr);
 
+        // Told once the screen changes after each grab, so that a still
+        // screen is not grabbed again.
+        int damageError = 0, major = 0, minor = 0;
+        if (XDamageQueryExtension(display, &capture->damageEventBase, &damageError) &&
+            XDamageQueryVersion(display, &major, &minor)) {
+            capture->damage = XDamageCreate(display, root, XDamageReportNonEmpty);
+            XSync(display, False);
+        } else {
+            std::printf("Screen sharing: the X server has no DAMAGE extension; every picture is grabbed\n");
+        }
+
         // The conversion reads what the grab delivers.
         swsCtx = sws_getCachedContext(swsCtx, sw, sh, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P,
                                       SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -187,6 +204,10 @@ void QScreenThread::releaseCapture()
     Display* display = capture->display;
     XImage*& image = capture->image;
     XShmSegmentInfo& shminfo = capture->shminfo;
+    if (capture->damage) {
+        XDamageDestroy(display, capture->damage);
+        capture->damage = 0;
+    }
     if (capture->shmAttached) {
         XShmDetach(display, &shminfo);
         XSync(display, False);
@@ -310,8 +331,9 @@ void QScreenThread::run()
     // conversion.
     const bool unscaled = sw == Width && sh == Height && Width % 2 == 0 && Height % 2 == 0;
     int pts = 0;
-    // When the last keyframe was forced; none yet.
-    QElapsedTimer sinceForcedKey;
+    // When the last keyframe was forced, and the last picture grabbed.
+    QElapsedTimer sinceForcedKey, sincePicture;
+    int burst = 0;  // pictures still to send whether or not the screen changed
     bool resumed = true;
     while (!stopRequested) {
         if (!watched_) {
@@ -323,12 +345,35 @@ void QScreenThread::run()
             resumed = true;
         }
         pictureWanted_ = false;
+        // A keyframe for the first watcher at once, for a joining one at
+        // most once a second.
+        const bool keyframe = resumed || (keyframeRequested && (!sinceForcedKey.isValid() ||
+                                                               sinceForcedKey.elapsed() >= KEYFRAME_GAP_MS));
+        // A screen that has not changed since the last grab is neither
+        // grabbed, converted nor encoded, but a picture goes out at least
+        // once a second (viewers give up after a silence).
+        // After a keyframe for a new watcher, a second of pictures at the
+        // full rate all the same: clients that measure the stream before
+        // they show it (FFmpeg's probing) would otherwise wait many seconds.
+        if (!keyframe && burst == 0 && !screenChanged() && sincePicture.isValid() &&
+            sincePicture.elapsed() < REFRESH_MS) {
+            ++skips_;
+            QThread::msleep(33);
+            ++pts;
+            continue;
+        }
         struct timeval start;
         gettimeofday(&start, nullptr);
         if (!Quiet)
             std::printf("XShmGetImage(: %d\n", pts);
+        // Changes from here on count for the next grab.
+        if (capture->damage) {
+            XDamageSubtract(display, capture->damage, None, None);
+            capture->dirty = false;
+        }
         XShmGetImage(display, root, image, 0, 0, AllPlanes);
         ++grabs_;
+        sincePicture.start();
 
         // The encoder may still hold the picture of the last step.
         av_frame_make_writable(frame);
@@ -342,13 +387,10 @@ void QScreenThread::run()
             sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, frame->data, frame->linesize);
         }
         frame->pts = pts;
-        // A keyframe for the first watcher at once, for a joining one at
-        // most once a second.
-        bool keyframe = resumed;
-        if (!keyframe && keyframeRequested &&
-            (!sinceForcedKey.isValid() || sinceForcedKey.elapsed() >= KEYFRAME_GAP_MS))
-            keyframe = true;
+        if (burst > 0)
+            --burst;
         if (keyframe) {
+            burst = Fps;
             keyframeRequested = false;
             sinceForcedKey.start();
             ++forcedKeyframes_;
@@ -390,6 +432,21 @@ void QScreenThread::run()
     }
     av_packet_free(&packet);
     av_frame_free(&frame);
+}
+
+bool QScreenThread::screenChanged()
+{
+    Display* display = capture->display;
+    if (!capture->damage)
+        return true;
+    // One event each time the changed region stops being empty.
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == capture->damageEventBase + XDamageNotify)
+            capture->dirty = true;
+    }
+    return capture->dirty;
 }
 
 void QScreenThread::bgraToI420(const uint8_t* src, int srcStride, int width, int height, uint8_t* y, int yStride,

@@ -72,8 +72,12 @@ public:
     unsigned long grabs() const { return grabs_; }
     // Keyframes the encoder was told to make (joins and resumes).
     unsigned long forcedKeyframes() const { return forcedKeyframes_; }
+    // Periods left out because the screen had not changed.
+    unsigned long skipped() const { return skips_; }
 
     static const int KEYFRAME_GAP_MS = 1000;
+    // A still screen is sent again this often, at least.
+    static const int REFRESH_MS = 1000;
 
     // Any thread: leaves out the lines written for every picture (the grab,
     // "diff:", "GetFrame…"); every other line stays. Off by default.
@@ -117,6 +121,9 @@ private:
     bool waitForWatcher();
     // Drops the queued records that nobody read (none lent). Capture thread.
     void dropStale();
+    // Whether the screen changed since the last grab (always true without
+    // the DAMAGE extension). Capture thread.
+    bool screenChanged();
 
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> keyframeRequested{false};
@@ -125,6 +132,7 @@ private:
     std::atomic<bool> idle_{false};
     std::atomic<unsigned long> grabs_{0};
     std::atomic<unsigned long> forcedKeyframes_{0};
+    std::atomic<unsigned long> skips_{0};
     std::mutex wakeMutex_;
     std::condition_variable wake_;
 };

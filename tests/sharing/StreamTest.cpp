@@ -237,6 +237,7 @@ TEST_F(LiveStream, CaptureLinesOnlyWhileWatchedAndOneServer)
 // stamps of a short stretch bunch a little: the bound has room for that.
 TEST_F(LiveStream, H264At1080pAtMost30FpsOverTcp)
 {
+    Painter paint({"clock", "moving"}, x->env());
     const Probe p = probe("tcp", URL, 150, x->env());
     EXPECT_EQ(p.codec, "h264") << p.err.constData();
     EXPECT_EQ(p.width, 1920);
@@ -254,6 +255,7 @@ TEST_F(LiveStream, H264At1080pAtMost30FpsOverTcp)
 
 TEST_F(LiveStream, H264At1080pAtMost30FpsOverUdp)
 {
+    Painter paint({"clock", "moving"}, x->env());
     const Probe p = probe("udp", URL, 150, x->env());
     EXPECT_EQ(p.codec, "h264") << p.err.constData();
     EXPECT_EQ(p.width, 1920);
@@ -267,11 +269,11 @@ TEST_F(LiveStream, H264At1080pAtMost30FpsOverUdp)
 TEST_F(LiveStream, PaintedColourShowsUpInTheDecodedPicture)
 {
     auto centre = [&](const char* rgb) {
-        // Painted before the client comes; 60 pictures later (30 of them at
-        // most queued from before) the screen's new colour is shown.
+        // Painted before the client comes: a still screen, sent once a
+        // second; the client's first pictures show the new colour.
         Painter paint({"color", rgb}, x->env());
         const Output o = run("ffmpeg",
-                             {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-frames:v", "60", "-vf",
+                             {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-frames:v", "3", "-vf",
                               "crop=64:64:928:508", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt",
                               "rgb24", "-"},
                              x->env(), 2 * tsupport::SLOW_MS);
@@ -481,6 +483,7 @@ TEST_F(LiveStream, RequestsUnderTheMountNeverTakeTheStreamAway)
 
 TEST_F(LiveStream, RtspOverHttpThroughPort8080)
 {
+    Painter paint({"clock", "moving"}, x->env());
     const Probe p = probe("http", "rtsp://127.0.0.1:8080/cam_passby_chn0", 50, x->env());
     EXPECT_EQ(p.codec, "h264") << p.err.constData();
     EXPECT_GE(p.frames.size(), 40u) << p.err.constData();

@@ -19,6 +19,7 @@ tavlo_add_gtest(tavlo_sharing_encoder_tests TIMEOUT 300 LABELS sharing)
 
 add_executable(tavlo_sharing_capture_tests ${SHARING_TEST_DIR}/CaptureTest.cpp)
 target_link_libraries(tavlo_sharing_capture_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core)
+add_dependencies(tavlo_sharing_capture_tests tavlo-test-painter)
 tavlo_add_gtest(tavlo_sharing_capture_tests TIMEOUT 180 LABELS sharing)
 
 add_executable(tavlo_sharing_server_tests ${SHARING_TEST_DIR}/ServerTest.cpp ${SHARING_TEST_DIR}/RawRtsp.cpp)
