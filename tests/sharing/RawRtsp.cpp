@@ -142,6 +142,8 @@ void RawRtsp::countRtp(const uint8_t* p, int size)
         }
     }
     if (marker) {
+        if (units_ == 0)
+            firstKey_ = unitIsKey_;
         ++units_;
         if (unitIsKey_)
             ++keyframes_;

@@ -40,6 +40,8 @@ public:
     int packets() const { return packets_; }
     int accessUnits() const { return units_; }
     int keyframes() const { return keyframes_; }
+    // Whether the first access unit received was a keyframe.
+    bool startedWithKeyframe() const { return firstKey_; }
     // Seconds of stream between the first and the last access unit, by the
     // RTP clock (90 kHz), so by the server's stamps, not by when they arrive.
     double spanSeconds() const;
@@ -58,6 +60,7 @@ private:
     bool gotReply_ = false;
     int packets_ = 0, units_ = 0, keyframes_ = 0;
     bool unitIsKey_ = false;
+    bool firstKey_ = false;
     bool haveTs_ = false;
     uint32_t firstTs_ = 0, lastTs_ = 0;
 };

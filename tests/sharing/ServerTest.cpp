@@ -210,7 +210,7 @@ TEST_F(Sharing, WatchersCountPlayingClientsAndNobodyWatchingMeansNoGrabs)
     ASSERT_EQ(a.request("PLAY", a.url()), 200) << a.last().constData();
     EXPECT_TRUE(waitForWatchers(1));
     ASSERT_TRUE(a.receiveUntil([&] { return a.accessUnits() >= 1; }, tsupport::SLOW_MS));
-    EXPECT_EQ(a.keyframes(), 1) << "the first picture a client gets is a keyframe";
+    EXPECT_TRUE(a.startedWithKeyframe()) << "the first picture a client gets is a keyframe";
 
     RawRtsp b;
     ASSERT_EQ(b.setupAndPlay(), 200) << b.last().constData();
@@ -247,7 +247,7 @@ TEST_F(Sharing, WatchersCountPlayingClientsAndNobodyWatchingMeansNoGrabs)
     RawRtsp e;
     ASSERT_EQ(e.setupAndPlay(), 200);
     EXPECT_TRUE(e.receiveUntil([&] { return e.accessUnits() >= 5; }, tsupport::SLOW_MS));
-    EXPECT_GE(e.keyframes(), 1);
+    EXPECT_TRUE(e.startedWithKeyframe());
     EXPECT_TRUE(waitForWatchers(1));
 }
 
