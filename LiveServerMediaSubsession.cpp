@@ -2,6 +2,8 @@
 
 #include "Classroom.h"
 #include "FFmpegH264Source.h"
+#include "TavloMediaFactory.h"
+#include "TavloRtspServer.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/base/gstbasesink.h>
@@ -9,33 +11,6 @@
 #include <cstdio>
 
 namespace {
-
-// A factory with one key for every request that reaches it: the stream's
-// path, its stream URL (".../stream=0"), any other suffix, on 5000 or
-// through the tunnel on 8080, all find the one shared pipeline. The default
-// key holds the port and the whole path, so each of those requests would
-// build a second pipeline, take the one source over to it and leave it
-// unbound when that client goes.
-struct TavloMediaFactory {
-    GstRTSPMediaFactory parent;
-};
-struct TavloMediaFactoryClass {
-    GstRTSPMediaFactoryClass parent_class;
-};
-
-G_DEFINE_TYPE(TavloMediaFactory, tavlo_media_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
-
-gchar* oneKey(GstRTSPMediaFactory*, const GstRTSPUrl*)
-{
-    return g_strdup(Classroom::STREAM_NAME);
-}
-
-void tavlo_media_factory_class_init(TavloMediaFactoryClass* klass)
-{
-    GST_RTSP_MEDIA_FACTORY_CLASS(klass)->gen_key = oneKey;
-}
-
-void tavlo_media_factory_init(TavloMediaFactory*) {}
 
 // The pipeline's senders send each packet the moment it comes: the access
 // units are stamped when they enter, so waiting on the clock would only add
@@ -58,7 +33,7 @@ LiveServerMediaSubsession* LiveServerMediaSubsession::createNew(FFmpegH264Source
 
 LiveServerMediaSubsession::LiveServerMediaSubsession(FFmpegH264Source* source)
     : m_source(source),
-      m_factory(GST_RTSP_MEDIA_FACTORY(g_object_new(tavlo_media_factory_get_type(), nullptr)))
+      m_factory(tavlo_media_factory_new())
 {
     // Access units arrive whole, as an Annex B byte stream; the payloader
     // cuts them into RTP packets (fragmenting large slices), so nothing is
@@ -124,6 +99,7 @@ void LiveServerMediaSubsession::mediaConfigure(GstRTSPMediaFactory*, GstRTSPMedi
             std::printf("RTSP: a second pipeline was built; the source stays with the first\n");
             return;
         }
+        GST_CAT_DEBUG(tavlo_sharing_debug, "the shared pipeline is built; the source feeds it");
     }
     GstElement* bin = gst_rtsp_media_get_element(media);
     GstElement* src = gst_bin_get_by_name(GST_BIN(bin), "src");

@@ -44,10 +44,11 @@ public:
     // its connection's end, or its session's timeout.
     static int watchers();
 
-    // Server thread: counts the playing clients again and tells the capture
-    // thread whether anybody watches.
+    // Server or client thread: counts the playing clients again and tells
+    // the capture thread whether anybody watches.
     void recount();
-    // Server thread: recount once the event at hand has been dealt with.
+    // Any thread: recount in the server thread once the event at hand has
+    // been dealt with.
     void recountSoon();
 
     GstRTSPServer* RtspServer = nullptr;
@@ -57,7 +58,8 @@ public:
     QScreenThread* ScreenThread;
 
 protected:
-    // Server thread: the event loop, polled for quit at least every 10 ms.
+    // Server thread: the event loop, until quit is set and the context woken
+    // (Stop does both).
     void run() override;
 
 private:

@@ -7,6 +7,8 @@ add_library(tavlo_sharing STATIC
   QScreenThread.cpp QScreenThread.h
   FFmpegH264Source.cpp FFmpegH264Source.h
   LiveServerMediaSubsession.cpp LiveServerMediaSubsession.h
+  TavloRtspServer.cpp TavloRtspServer.h
+  TavloMediaFactory.cpp TavloMediaFactory.h
   QServerThread.cpp QServerThread.h)
 target_include_directories(tavlo_sharing PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(tavlo_sharing PUBLIC tavlo_utils Qt5::Core Qt5::Gui PkgConfig::FFMPEG PkgConfig::GST PkgConfig::GST_SHARING
