@@ -1,37 +1,19 @@
 #include "QScreenThread.h"
 
+#include "ColourConversion.h"
+
 #include <QElapsedTimer>
 #include <QException>
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <sys/time.h>
 
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 }
-
-// Xlib last: its macros clash with Qt's names.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
-#include <X11/extensions/Xdamage.h>
-
-struct QScreenThread::Capture {
-    Display* display = nullptr;
-    XImage* image = nullptr;
-    XShmSegmentInfo shminfo{};
-    bool shmAttached = false;
-    // What changed on the screen since the last grab; 0 without the DAMAGE
-    // extension (then every period grabs).
-    Damage damage = 0;
-    int damageEventBase = 0;
-    bool dirty = true;
-};
 
 namespace {
 
@@ -101,7 +83,7 @@ QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps,
 
 QScreenThread::~QScreenThread()
 {
-    releaseCapture();
+    grabber.close();
     avcodec_free_context(&codecContext);
     sws_freeContext(swsCtx);
     for (FrameStructure* f : outqueue)
@@ -116,121 +98,25 @@ void QScreenThread::setCallbackFunctionFrameIsReady(std::function<void()> func)
 
 int QScreenThread::shmId() const
 {
-    return capture ? capture->shminfo.shmid : -1;
+    return grabber.shmId();
 }
 
 void QScreenThread::setupCapture()
 {
-    if (capture)
+    if (grabber.isOpen())
         return;
-    capture = new Capture;
-    capture->shminfo.shmid = -1;
-    Display*& display = capture->display;
-    XImage*& image = capture->image;
-    XShmSegmentInfo& shminfo = capture->shminfo;
-    display = XOpenDisplay(nullptr);
-    try {
-        if (!display)
-            fatal("the X display cannot be opened");
-        const Window root = DefaultRootWindow(display);
-        XWindowAttributes attr;
-        if (!XGetWindowAttributes(display, root, &attr))
-            fatal("the root window's attributes cannot be read");
-        sw = attr.width;
-        sh = attr.height;
-        if (!XShmQueryExtension(display))
-            fatal("the X server has no MIT shared-memory extension");
-
-        // The grab is read as BGRA bytes: only a TrueColor visual with 8-bit
-        // channels at 32 bits per pixel gives that.
-        Visual* visual = DefaultVisual(display, 0);
-        const int depth = DefaultDepth(display, 0);
-        if (visual->c_class != TrueColor || visual->red_mask != 0xff0000 || visual->green_mask != 0xff00 ||
-            visual->blue_mask != 0xff)
-            fatal("the root window is not 32-bit TrueColor (BGRA)");
-        image = XShmCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &shminfo,
-                                static_cast<unsigned>(sw), static_cast<unsigned>(sh));
-        if (!image)
-            fatal("the shared-memory image cannot be created");
-        if (image->bits_per_pixel != 32 || image->byte_order != LSBFirst)
-            fatal("the root window is not 32-bit TrueColor (BGRA)");
-
-        // Owner only: the segment holds the whole screen.
-        shminfo.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height,
-                               IPC_CREAT | 0600);
-        if (shminfo.shmid < 0)
-            fatal("no shared-memory segment for the screen");
-        void* addr = shmat(shminfo.shmid, nullptr, 0);
-        if (addr == reinterpret_cast<void*>(-1)) {
-            shmctl(shminfo.shmid, IPC_RMID, nullptr);
-            shminfo.shmid = -1;
-            fatal("the shared-memory segment cannot be attached");
-        }
-        shminfo.shmaddr = image->data = static_cast<char*>(addr);
-        shminfo.readOnly = False;
-        if (!XShmAttach(display, &shminfo))
-            fatal("the X server cannot attach the shared-memory segment");
-        XSync(display, False);
-        capture->shmAttached = true;
-        // The segment goes away with the last detach, even after a crash.
-        shmctl(shminfo.shmid, IPC_RMID, nullptr);
-
-        // Told once the screen changes after each grab, so that a still
-        // screen is not grabbed again.
-        int damageError = 0, major = 0, minor = 0;
-        if (XDamageQueryExtension(display, &capture->damageEventBase, &damageError) &&
-            XDamageQueryVersion(display, &major, &minor)) {
-            capture->damage = XDamageCreate(display, root, XDamageReportNonEmpty);
-            XSync(display, False);
-        } else {
-            std::printf("Screen sharing: the X server has no DAMAGE extension; every picture is grabbed\n");
-        }
-
-        // The conversion reads what the grab delivers.
-        swsCtx = sws_getCachedContext(swsCtx, sw, sh, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P,
-                                      SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (!swsCtx)
-            fatal("no conversion from the screen to the encoder");
-    } catch (...) {
-        releaseCapture();
-        throw;
+    grabber.open();
+    sw = grabber.width();
+    sh = grabber.height();
+    // The conversion reads what the grab delivers.
+    swsCtx = sws_getCachedContext(swsCtx, sw, sh, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                                  nullptr, nullptr, nullptr);
+    if (!swsCtx) {
+        grabber.close();
+        fatal("no conversion from the screen to the encoder");
     }
 }
 
-void QScreenThread::releaseCapture()
-{
-    if (!capture)
-        return;
-    Display* display = capture->display;
-    XImage*& image = capture->image;
-    XShmSegmentInfo& shminfo = capture->shminfo;
-    if (capture->damage) {
-        XDamageDestroy(display, capture->damage);
-        capture->damage = 0;
-    }
-    if (capture->shmAttached) {
-        XShmDetach(display, &shminfo);
-        XSync(display, False);
-        capture->shmAttached = false;
-    }
-    if (image) {
-        image->data = nullptr;
-        XDestroyImage(image);
-        image = nullptr;
-    }
-    if (shminfo.shmaddr) {
-        shmdt(shminfo.shmaddr);
-        shminfo.shmaddr = nullptr;
-    }
-    if (shminfo.shmid >= 0) {
-        shmctl(shminfo.shmid, IPC_RMID, nullptr);
-        shminfo.shmid = -1;
-    }
-    if (display)
-        XCloseDisplay(display);
-    delete capture;
-    capture = nullptr;
-}
 
 void QScreenThread::setQuiet(bool quiet)
 {
@@ -324,9 +210,6 @@ void QScreenThread::run()
         return;
     }
 
-    Display* display = capture->display;
-    XImage* image = capture->image;
-    const Window root = DefaultRootWindow(display);
     // A root window of the encoded size needs no scaling, only the colour
     // conversion.
     const bool unscaled = sw == Width && sh == Height && Width % 2 == 0 && Height % 2 == 0;
@@ -355,7 +238,7 @@ void QScreenThread::run()
         // After a keyframe for a new watcher, a second of pictures at the
         // full rate all the same: clients that measure the stream before
         // they show it (FFmpeg's probing) would otherwise wait many seconds.
-        if (!keyframe && burst == 0 && !screenChanged() && sincePicture.isValid() &&
+        if (!keyframe && burst == 0 && !grabber.changed() && sincePicture.isValid() &&
             sincePicture.elapsed() < REFRESH_MS) {
             ++skips_;
             QThread::msleep(33);
@@ -366,24 +249,19 @@ void QScreenThread::run()
         gettimeofday(&start, nullptr);
         if (!Quiet)
             std::printf("XShmGetImage(: %d\n", pts);
-        // Changes from here on count for the next grab.
-        if (capture->damage) {
-            XDamageSubtract(display, capture->damage, None, None);
-            capture->dirty = false;
-        }
-        XShmGetImage(display, root, image, 0, 0, AllPlanes);
+        int stride = 0;
+        const uint8_t* pixels = grabber.grab(&stride);
         ++grabs_;
         sincePicture.start();
 
         // The encoder may still hold the picture of the last step.
         av_frame_make_writable(frame);
-        const auto* pixels = reinterpret_cast<const uint8_t*>(image->data);
         if (unscaled) {
-            bgraToI420(pixels, image->bytes_per_line, Width, Height, frame->data[0], frame->linesize[0],
+            bgraToI420(pixels, stride, Width, Height, frame->data[0], frame->linesize[0],
                        frame->data[1], frame->linesize[1], frame->data[2], frame->linesize[2]);
         } else {
             const uint8_t* srcPlanes[4] = {pixels, nullptr, nullptr, nullptr};
-            const int srcStrides[4] = {image->bytes_per_line, 0, 0, 0};
+            const int srcStrides[4] = {stride, 0, 0, 0};
             sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, frame->data, frame->linesize);
         }
         frame->pts = pts;
@@ -434,45 +312,10 @@ void QScreenThread::run()
     av_frame_free(&frame);
 }
 
-bool QScreenThread::screenChanged()
-{
-    Display* display = capture->display;
-    if (!capture->damage)
-        return true;
-    // One event each time the changed region stops being empty.
-    while (XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-        if (event.type == capture->damageEventBase + XDamageNotify)
-            capture->dirty = true;
-    }
-    return capture->dirty;
-}
-
 void QScreenThread::bgraToI420(const uint8_t* src, int srcStride, int width, int height, uint8_t* y, int yStride,
                                uint8_t* u, int uStride, uint8_t* v, int vStride)
 {
-    // Integer BT.601 coefficients (x256); chroma from the mean of each 2x2
-    // block. Plain loops the compiler vectorises.
-    for (int r = 0; r + 1 < height; r += 2) {
-        const uint8_t* s0 = src + static_cast<size_t>(r) * srcStride;
-        const uint8_t* s1 = s0 + srcStride;
-        uint8_t* y0 = y + static_cast<size_t>(r) * yStride;
-        uint8_t* y1 = y0 + yStride;
-        uint8_t* uu = u + static_cast<size_t>(r / 2) * uStride;
-        uint8_t* vv = v + static_cast<size_t>(r / 2) * vStride;
-        for (int x = 0; x < width; ++x) {
-            y0[x] = static_cast<uint8_t>(((66 * s0[4 * x + 2] + 129 * s0[4 * x + 1] + 25 * s0[4 * x] + 128) >> 8) + 16);
-            y1[x] = static_cast<uint8_t>(((66 * s1[4 * x + 2] + 129 * s1[4 * x + 1] + 25 * s1[4 * x] + 128) >> 8) + 16);
-        }
-        for (int x = 0; x < width / 2; ++x) {
-            const int b = s0[8 * x] + s0[8 * x + 4] + s1[8 * x] + s1[8 * x + 4];
-            const int g = s0[8 * x + 1] + s0[8 * x + 5] + s1[8 * x + 1] + s1[8 * x + 5];
-            const int rd = s0[8 * x + 2] + s0[8 * x + 6] + s1[8 * x + 2] + s1[8 * x + 6];
-            uu[x] = static_cast<uint8_t>(((-38 * rd - 74 * g + 112 * b + 512) >> 10) + 128);
-            vv[x] = static_cast<uint8_t>(((112 * rd - 94 * g - 18 * b + 512) >> 10) + 128);
-        }
-    }
+    ColourConversion::bgraToI420(src, srcStride, width, height, y, yStride, u, uStride, v, vStride);
 }
 
 void QScreenThread::queuePacket(const uint8_t* packet, int size, int frameID)

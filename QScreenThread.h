@@ -2,6 +2,7 @@
 #define TAVLO_QSCREENTHREAD_H
 
 #include "FrameStructure.h"
+#include "ScreenGrabber.h"
 
 #include <QScreen>
 #include <QThread>
@@ -110,10 +111,7 @@ protected:
     void run() override;
 
 private:
-    void releaseCapture();
-
-    struct Capture;            // the X display, the shared image and its segment
-    Capture* capture = nullptr;  // null until setupCapture
+    ScreenGrabber grabber;  // opened by setupCapture
     int sw = 0, sh = 0;
     FrameStructure* lent = nullptr;  // under outqueue_mutex
     // Sleeps until watched, asked for a picture or stopped; false when
@@ -121,9 +119,6 @@ private:
     bool waitForWatcher();
     // Drops the queued records that nobody read (none lent). Capture thread.
     void dropStale();
-    // Whether the screen changed since the last grab (always true without
-    // the DAMAGE extension). Capture thread.
-    bool screenChanged();
 
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> keyframeRequested{false};

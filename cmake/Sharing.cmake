@@ -4,6 +4,8 @@ pkg_check_modules(GST_SHARING REQUIRED IMPORTED_TARGET gstreamer-sdp-1.0 gstream
 pkg_check_modules(XDAMAGE REQUIRED IMPORTED_TARGET xdamage)
 add_library(tavlo_sharing STATIC
   FrameStructure.h
+  ScreenGrabber.cpp ScreenGrabber.h
+  ColourConversion.cpp ColourConversion.h
   QScreenThread.cpp QScreenThread.h
   FFmpegH264Source.cpp FFmpegH264Source.h
   LiveServerMediaSubsession.cpp LiveServerMediaSubsession.h
@@ -18,4 +20,4 @@ target_include_directories(tavlo_sharing PUBLIC ${X11_INCLUDE_DIR})
 target_compile_definitions(tavlo_sharing PRIVATE QT_NO_KEYWORDS)
 # The capture's colour conversion is written as plain loops for the vectoriser.
 # Optimised even in debug builds: the capture must keep its 30 frames a second.
-set_source_files_properties(QScreenThread.cpp PROPERTIES COMPILE_OPTIONS "-O2;-ftree-vectorize")
+set_source_files_properties(ColourConversion.cpp PROPERTIES COMPILE_OPTIONS "-O2;-ftree-vectorize")
