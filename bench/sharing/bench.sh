@@ -15,28 +15,8 @@
 # Runs in a private network namespace (only loopback) when started as root.
 # The machine is shared: the figures are noisy; the load is printed.
 set -u
-BUILD=${1:-$(dirname "$0")/../../build}
-BUILD=$(cd "$BUILD" && pwd)
-SECS=${2:-15}
-HERE=$(cd "$(dirname "$0")" && pwd)
-
-if [ "$(id -u)" = 0 ] && [ -z "${TAVLO_BENCH_NS:-}" ] && unshare -n true 2>/dev/null; then
-    exec env TAVLO_BENCH_NS=1 unshare -n bash -c 'ip link set lo up && exec "$@"' bench "$0" "$BUILD" "$SECS"
-fi
-
-PIDS=()
-cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$WORK"; }
-trap cleanup EXIT
-WORK=$(mktemp -d)
-
-# A free display number.
-for n in $(seq 59 -1 50) $(seq 160 199); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { DISP=:$n; break; }
-done
-Xvfb "$DISP" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 & PIDS+=($!)
-export DISPLAY=$DISP
-for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-trayer --edge bottom --align left --widthtype request >/dev/null 2>&1 & PIDS+=($!)
+DEFAULT_SECS=15
+. "$(dirname "$0")/common.sh" "$0" "$@" -- $(seq 59 -1 50) $(seq 160 199)
 "$BUILD/tavlo-test-painter" clock moving >/dev/null & PIDS+=($!)
 sleep 1
 
@@ -67,7 +47,8 @@ echo "measurement: ${SECS} s per figure, display $DISP"
 # ---- Tavlo
 printf '{"roomIp":"127.0.0.2","teamNum":1}' > "$WORK/team.bin"
 (cd "$WORK" && exec "$BUILD/tavlo" --quiet >/dev/null 2>"$WORK/tavlo.err") & TAVLO=$!; PIDS+=($TAVLO)
-sleep 5
+wait_for_port 5000 || { cat "$WORK/tavlo.err"; exit 1; }
+sleep 1
 URL=rtsp://127.0.0.1:5000/cam_passby_chn0
 reader "tavlo 1 client (udp)" $(rtsp udp) > "$WORK/t0.txt"
 cat "$WORK/t0.txt"

@@ -12,26 +12,8 @@
 #
 # Runs in a private network namespace (only loopback) when started as root.
 set -u
-BUILD=${1:-$(dirname "$0")/../../build}
-BUILD=$(cd "$BUILD" && pwd)
-SECS=${2:-10}
-HERE=$(cd "$(dirname "$0")" && pwd)
-
-if [ "$(id -u)" = 0 ] && [ -z "${TAVLO_BENCH_NS:-}" ] && unshare -n true 2>/dev/null; then
-    exec env TAVLO_BENCH_NS=1 unshare -n bash -c 'ip link set lo up && exec "$@"' bench "$0" "$BUILD" "$SECS"
-fi
-
-PIDS=()
-cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$WORK"; }
-trap cleanup EXIT
-WORK=$(mktemp -d)
-for n in $(seq 79 -1 70) $(seq 240 279); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { DISP=:$n; break; }
-done
-Xvfb "$DISP" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 & PIDS+=($!)
-export DISPLAY=$DISP
-for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-trayer --edge bottom --align left --widthtype request >/dev/null 2>&1 & PIDS+=($!)
+DEFAULT_SECS=10
+. "$(dirname "$0")/common.sh" "$0" "$@" -- $(seq 79 -1 70) $(seq 240 279)
 echo "machine: $(nproc) cores, load at start: $(cut -d' ' -f1-3 /proc/loadavg); ${SECS} s per figure"
 
 HZ=$(getconf CLK_TCK)
@@ -51,7 +33,8 @@ ffmpeg_cpu() {  # ffmpeg_cpu <label>: an x11grab + libx264 encode of the same sc
 
 printf '{"roomIp":"127.0.0.2","teamNum":1}' > "$WORK/team.bin"
 (cd "$WORK" && exec "$BUILD/tavlo" --quiet >/dev/null 2>"$WORK/tavlo.err") & TAVLO=$!; PIDS+=($TAVLO)
-sleep 5
+wait_for_port 5000 || { cat "$WORK/tavlo.err"; exit 1; }
+sleep 1
 
 echo "tavlo cpu (no client, still screen): $(cpu_over $TAVLO "$SECS") s/s"
 

@@ -40,6 +40,17 @@ std::vector<int> nalTypes(const std::vector<uint8_t>& r)
     return types;
 }
 
+// Starts the test painter's moving bars and clock on the display, so that
+// every period has a change to grab.
+bool paintMoving(QProcess& painter, const QString& display)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    painter.setProcessEnvironment(env);
+    painter.start(tsupport::buildDir() + "/tavlo-test-painter", {"clock", "moving"});
+    return painter.waitForStarted(tsupport::SLOW_MS);
+}
+
 // Runs the capture loop on the given display until `count` records are
 // queued (the deadline only ends a hang), stops it and hands back the records.
 std::vector<Record> capture(const QString& display, size_t count, int* shmMode = nullptr)
@@ -55,11 +66,7 @@ std::vector<Record> capture(const QString& display, size_t count, int* shmMode =
     }
     // A screen that changes all the time: every period is grabbed.
     QProcess painter;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    painter.setProcessEnvironment(env);
-    painter.start(tsupport::buildDir() + "/tavlo-test-painter", {"clock", "moving"});
-    EXPECT_TRUE(painter.waitForStarted(tsupport::SLOW_MS));
+    EXPECT_TRUE(paintMoving(painter, display));
     screen.setWatched(true);
     screen.start();
     QDeadlineTimer deadline(tsupport::SLOW_MS);
@@ -182,11 +189,7 @@ TEST(Capture, KeyframeRequestsAreHonouredAtMostOnceASecond)
     QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
     // A moving screen, so that every period makes a picture.
     QProcess painter;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", x.display());
-    painter.setProcessEnvironment(env);
-    painter.start(tsupport::buildDir() + "/tavlo-test-painter", {"clock", "moving"});
-    ASSERT_TRUE(painter.waitForStarted(tsupport::SLOW_MS));
+    ASSERT_TRUE(paintMoving(painter, x.display()));
     std::atomic<int> frames{0};
     screen.setCallbackFunctionFrameIsReady([&] {
         ++frames;
@@ -242,11 +245,7 @@ TEST(Capture, StillScreenIsGrabbedOnceASecondAndChangesAtOnce)
     // comes up once; a further grab within far less than the skipped periods).
     const unsigned long skipsBefore = screen.skipped();
     QProcess painter;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", x.display());
-    painter.setProcessEnvironment(env);
-    painter.start(tsupport::buildDir() + "/tavlo-test-painter", {"clock", "moving"});
-    ASSERT_TRUE(painter.waitForStarted(tsupport::SLOW_MS));
+    ASSERT_TRUE(paintMoving(painter, x.display()));
     const unsigned long grabsBefore = screen.grabs();
     ASSERT_TRUE(waitFor([&] { return screen.grabs() >= grabsBefore + 60; }));
     const unsigned long moving = screen.grabs() - grabsBefore, skippedMoving = screen.skipped() - skipsBefore;
