@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -479,6 +480,90 @@ TEST_F(LiveStream, RequestsUnderTheMountNeverTakeTheStreamAway)
         << late.accessUnits() << " access units";
     EXPECT_GE(late.keyframes(), 1);
     EXPECT_TRUE(a.waitForMore(10));
+}
+
+namespace {
+
+// Threads and open descriptors of a process, from /proc.
+int countEntries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size();
+}
+
+}  // namespace
+
+// Rounds of clients of every kind (FFmpeg over TCP, UDP and the HTTP
+// tunnel, GStreamer, raw RTSP) that play until they have pictures and are
+// then killed without TEARDOWN: each one receives pictures, and afterwards
+// the terminal's threads and descriptors come back to where they were after
+// the first round.
+TEST_F(LiveStream, ChurnOfClientsThatDropLeavesNothingBehind)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    const QString proc = QString("/proc/%1").arg(terminal->pid());
+    auto ffmpegArgs = [](const QString& transport, const QString& url) {
+        return QStringList{"-v", "error", "-rtsp_transport", transport, "-i", url, "-an", "-vf", "crop=16:16:0:0",
+                           "-f", "rawvideo", "-pix_fmt", "gray", "-"};
+    };
+    int threadsAfterFirst = 0, fdsAfterFirst = 0;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<std::unique_ptr<QProcess>> players;
+        players.push_back(launch("ffmpeg", ffmpegArgs("tcp", URL), x->env()));
+        players.push_back(launch("ffmpeg", ffmpegArgs("udp", URL), x->env()));
+        players.push_back(launch("ffmpeg", ffmpegArgs("http", "rtsp://127.0.0.1:8080/cam_passby_chn0"), x->env()));
+        players.push_back(launch("gst-launch-1.0",
+                                 {"-q", "rtspsrc", "location=" + URL, "latency=0", "!", "rtph264depay", "!",
+                                  "h264parse", "!", "avdec_h264", "!", "videoconvert", "!", "video/x-raw,format=GRAY8",
+                                  "!", "fdsink", "sync=false"},
+                                 x->env()));
+        RawRtsp raw;
+        ASSERT_EQ(raw.setupAndPlay(), 200) << raw.last().constData();
+        // Every client receives pictures (16 x 16 grey ones from FFmpeg,
+        // whole decoded ones from GStreamer, access units for the raw one).
+        std::vector<qint64> got(players.size(), 0);
+        QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
+        auto allGot = [&] {
+            for (size_t i = 0; i < players.size(); ++i)
+                if (got[i] < 10 * 256)
+                    return false;
+            return raw.accessUnits() >= 10;
+        };
+        while (!allGot() && !deadline.hasExpired()) {
+            for (size_t i = 0; i < players.size(); ++i) {
+                players[i]->waitForReadyRead(10);
+                got[i] += players[i]->readAllStandardOutput().size();
+            }
+            raw.receiveUntil([] { return false; }, 10);
+            if (drained)
+                drained->waitForOutput(QStringLiteral("\x01"), 1);
+        }
+        for (size_t i = 0; i < players.size(); ++i)
+            EXPECT_GE(got[i], 10 * 256) << "client " << i << " received pictures: "
+                                        << players[i]->readAllStandardError().constData();
+        EXPECT_GE(raw.accessUnits(), 10);
+        // Gone without a word.
+        for (auto& p : players) {
+            p->kill();
+            p->waitForFinished(3000);
+        }
+        raw.abort();
+        ASSERT_TRUE(terminal->running()) << terminal->err().constData();
+        if (round == 0) {
+            // Settled: what the first round leaves is the baseline.
+            tsupport::pause(3000);
+            threadsAfterFirst = countEntries(proc + "/task");
+            fdsAfterFirst = countEntries(proc + "/fd");
+            continue;
+        }
+        // Waits for the server to let go of everything, then compares.
+        QDeadlineTimer settle(tsupport::SLOW_MS);
+        while ((countEntries(proc + "/task") > threadsAfterFirst + 2 || countEntries(proc + "/fd") > fdsAfterFirst + 4) &&
+               !settle.hasExpired())
+            tsupport::pause(100);
+        EXPECT_LE(countEntries(proc + "/task"), threadsAfterFirst + 2);
+        EXPECT_LE(countEntries(proc + "/fd"), fdsAfterFirst + 4);
+    }
 }
 
 TEST_F(LiveStream, RtspOverHttpThroughPort8080)
