@@ -113,6 +113,9 @@ void FFmpegH264Source::attach(GstAppSrc* appsrc)
     NeedKeyframe = true;
     g_signal_connect(appsrc, "need-data", G_CALLBACK(&FFmpegH264Source::needData), this);
     g_signal_connect(appsrc, "enough-data", G_CALLBACK(&FFmpegH264Source::enoughData), this);
+    // The new pipeline learns the stream's parameters from a first keyframe,
+    // even when nobody watches yet.
+    Encoding_Source->requestPicture();
 }
 
 void FFmpegH264Source::detach(GstAppSrc* appsrc)

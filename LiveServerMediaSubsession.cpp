@@ -2,36 +2,15 @@
 
 #include "Classroom.h"
 #include "FFmpegH264Source.h"
+#include "TavloMediaFactory.h"
+#include "TavloRtspServer.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/base/gstbasesink.h>
 
+#include <cstdio>
+
 namespace {
-
-// A factory whose shared media is keyed by the stream's path alone: plain
-// RTSP on 5000 and the tunnel on 8080 then share the one pipeline (the
-// default key holds the port, which would build a second pipeline that the
-// one source cannot feed).
-struct TavloMediaFactory {
-    GstRTSPMediaFactory parent;
-};
-struct TavloMediaFactoryClass {
-    GstRTSPMediaFactoryClass parent_class;
-};
-
-G_DEFINE_TYPE(TavloMediaFactory, tavlo_media_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
-
-gchar* keyByPath(GstRTSPMediaFactory*, const GstRTSPUrl* url)
-{
-    return g_strdup(url->abspath);
-}
-
-void tavlo_media_factory_class_init(TavloMediaFactoryClass* klass)
-{
-    GST_RTSP_MEDIA_FACTORY_CLASS(klass)->gen_key = keyByPath;
-}
-
-void tavlo_media_factory_init(TavloMediaFactory*) {}
 
 // The pipeline's senders send each packet the moment it comes: the access
 // units are stamped when they enter, so waiting on the clock would only add
@@ -55,7 +34,7 @@ LiveServerMediaSubsession* LiveServerMediaSubsession::createNew(FFmpegH264Source
 LiveServerMediaSubsession::LiveServerMediaSubsession(FFmpegH264Source* source)
     : m_owner(std::make_shared<Owner>()),
       m_source(source),
-      m_factory(GST_RTSP_MEDIA_FACTORY(g_object_new(tavlo_media_factory_get_type(), nullptr)))
+      m_factory(tavlo_media_factory_new())
 {
     // Access units arrive whole, as an Annex B byte stream; the payloader
     // cuts them into RTP packets (fragmenting large slices), so nothing is
@@ -142,6 +121,17 @@ void LiveServerMediaSubsession::release()
 void LiveServerMediaSubsession::mediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer self)
 {
     auto* sub = static_cast<LiveServerMediaSubsession*>(self);
+    {
+        // The source belongs to the running pipeline; a second one (which
+        // the one key should never let happen) gets no frames rather than
+        // take them from every client.
+        std::lock_guard<std::mutex> lock(sub->m_mutex);
+        if (sub->m_media) {
+            std::printf("RTSP: a second pipeline was built; the source stays with the first\n");
+            return;
+        }
+        GST_CAT_DEBUG(tavlo_sharing_debug, "the shared pipeline is built; the source feeds it");
+    }
     GstElement* bin = gst_rtsp_media_get_element(media);
     GstElement* src = gst_bin_get_by_name(GST_BIN(bin), "src");
     if (src) {
@@ -201,6 +191,32 @@ void LiveServerMediaSubsession::onUnprepared(LiveServerMediaSubsession* sub, Gst
     }
     if (kept)
         g_object_unref(kept);
+}
+
+namespace {
+GstRTSPFilterResult countTransport(GstRTSPStream*, GstRTSPStreamTransport*, gpointer count)
+{
+    ++*static_cast<int*>(count);
+    return GST_RTSP_FILTER_KEEP;
+}
+}  // namespace
+
+int LiveServerMediaSubsession::playing()
+{
+    GstRTSPMedia* media;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_media)
+            return 0;
+        media = GST_RTSP_MEDIA(g_object_ref(m_media));
+    }
+    // A stream's transports are the active ones: added at PLAY, removed at
+    // PAUSE, TEARDOWN and when the client or its session goes.
+    int count = 0;
+    for (guint i = 0; i < gst_rtsp_media_n_streams(media); ++i)
+        gst_rtsp_stream_transport_filter(gst_rtsp_media_get_stream(media, i), countTransport, &count);
+    g_object_unref(media);
+    return count;
 }
 
 void LiveServerMediaSubsession::describe(GstSDPMessage* sdp)

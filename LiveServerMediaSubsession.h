@@ -34,6 +34,9 @@ public:
     // Drops the kept pipeline (at shutdown, once no client is served).
     void release();
 
+    // Clients the pipeline sends to right now (playing ones). Any thread.
+    int playing();
+
     static const char* const STREAM_NAME;
     static const char* const DESCRIPTION;
     static const unsigned BANDWIDTH_KBPS = Classroom::BANDWIDTH_KBPS;

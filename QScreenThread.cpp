@@ -1,12 +1,13 @@
 #include "QScreenThread.h"
 
+#include "ColourConversion.h"
+
+#include <QElapsedTimer>
 #include <QException>
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <sys/time.h>
 
 extern "C" {
@@ -14,19 +15,10 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-// Xlib last: its macros clash with Qt's names.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
-
-struct QScreenThread::Capture {
-    Display* display = nullptr;
-    XImage* image = nullptr;
-    XShmSegmentInfo shminfo{};
-    bool shmAttached = false;
-};
-
 namespace {
+
+// --quiet: no per-frame lines.
+std::atomic<bool> Quiet{false};
 
 // Set-up cannot go on: say why on stderr, once, and give up.
 [[noreturn]] void fatal(const char* why)
@@ -57,8 +49,16 @@ QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps,
     codecContext->gop_size = Gob;
     codecContext->max_b_frames = 0;
     codecContext->pix_fmt = AV_PIX_FMT_YUV420P;
+    // The rate control's limits: never more than the bit rate, averaged
+    // over a buffer of one second. The wrapper reads them from the context
+    // (its private options have no "maxrate", "bufsize" or
+    // "repeat-headers": those three below are skipped without notice). One
+    // second rather than two keeps any ten seconds within 10 % of the bit
+    // rate, and a burst after a still screen short.
+    codecContext->rc_max_rate = static_cast<int64_t>(BitPerSecond);
+    codecContext->rc_buffer_size = BitPerSecond;
     // No global header: the parameter sets travel in the stream, ahead of
-    // every keyframe. Options the encoder does not know are skipped.
+    // every keyframe (the wrapper repeats them when the flag is not set).
     av_opt_set(codecContext->priv_data, "preset", "veryfast", 0);
     av_opt_set(codecContext->priv_data, "tune", "zerolatency", 0);
     av_opt_set(codecContext->priv_data, "crf", "23", 0);
@@ -83,7 +83,7 @@ QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps,
 
 QScreenThread::~QScreenThread()
 {
-    releaseCapture();
+    grabber.close();
     avcodec_free_context(&codecContext);
     sws_freeContext(swsCtx);
     for (FrameStructure* f : outqueue)
@@ -98,115 +98,90 @@ void QScreenThread::setCallbackFunctionFrameIsReady(std::function<void()> func)
 
 int QScreenThread::shmId() const
 {
-    return capture ? capture->shminfo.shmid : -1;
+    return grabber.shmId();
 }
 
 void QScreenThread::setupCapture()
 {
-    if (capture)
+    if (grabber.isOpen())
         return;
-    capture = new Capture;
-    capture->shminfo.shmid = -1;
-    Display*& display = capture->display;
-    XImage*& image = capture->image;
-    XShmSegmentInfo& shminfo = capture->shminfo;
-    display = XOpenDisplay(nullptr);
-    try {
-        if (!display)
-            fatal("the X display cannot be opened");
-        const Window root = DefaultRootWindow(display);
-        XWindowAttributes attr;
-        if (!XGetWindowAttributes(display, root, &attr))
-            fatal("the root window's attributes cannot be read");
-        sw = attr.width;
-        sh = attr.height;
-        if (!XShmQueryExtension(display))
-            fatal("the X server has no MIT shared-memory extension");
-
-        // The grab is read as BGRA bytes: only a TrueColor visual with 8-bit
-        // channels at 32 bits per pixel gives that.
-        Visual* visual = DefaultVisual(display, 0);
-        const int depth = DefaultDepth(display, 0);
-        if (visual->c_class != TrueColor || visual->red_mask != 0xff0000 || visual->green_mask != 0xff00 ||
-            visual->blue_mask != 0xff)
-            fatal("the root window is not 32-bit TrueColor (BGRA)");
-        image = XShmCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &shminfo,
-                                static_cast<unsigned>(sw), static_cast<unsigned>(sh));
-        if (!image)
-            fatal("the shared-memory image cannot be created");
-        if (image->bits_per_pixel != 32 || image->byte_order != LSBFirst)
-            fatal("the root window is not 32-bit TrueColor (BGRA)");
-
-        // Owner only: the segment holds the whole screen.
-        shminfo.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height,
-                               IPC_CREAT | 0600);
-        if (shminfo.shmid < 0)
-            fatal("no shared-memory segment for the screen");
-        void* addr = shmat(shminfo.shmid, nullptr, 0);
-        if (addr == reinterpret_cast<void*>(-1)) {
-            shmctl(shminfo.shmid, IPC_RMID, nullptr);
-            shminfo.shmid = -1;
-            fatal("the shared-memory segment cannot be attached");
-        }
-        shminfo.shmaddr = image->data = static_cast<char*>(addr);
-        shminfo.readOnly = False;
-        if (!XShmAttach(display, &shminfo))
-            fatal("the X server cannot attach the shared-memory segment");
-        XSync(display, False);
-        capture->shmAttached = true;
-        // The segment goes away with the last detach, even after a crash.
-        shmctl(shminfo.shmid, IPC_RMID, nullptr);
-
-        // The conversion reads what the grab delivers.
-        swsCtx = sws_getCachedContext(swsCtx, sw, sh, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P,
-                                      SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (!swsCtx)
-            fatal("no conversion from the screen to the encoder");
-    } catch (...) {
-        releaseCapture();
-        throw;
+    grabber.open();
+    sw = grabber.width();
+    sh = grabber.height();
+    // The conversion reads what the grab delivers.
+    swsCtx = sws_getCachedContext(swsCtx, sw, sh, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                                  nullptr, nullptr, nullptr);
+    if (!swsCtx) {
+        grabber.close();
+        fatal("no conversion from the screen to the encoder");
     }
 }
 
-void QScreenThread::releaseCapture()
+
+void QScreenThread::setQuiet(bool quiet)
 {
-    if (!capture)
-        return;
-    Display* display = capture->display;
-    XImage*& image = capture->image;
-    XShmSegmentInfo& shminfo = capture->shminfo;
-    if (capture->shmAttached) {
-        XShmDetach(display, &shminfo);
-        XSync(display, False);
-        capture->shmAttached = false;
-    }
-    if (image) {
-        image->data = nullptr;
-        XDestroyImage(image);
-        image = nullptr;
-    }
-    if (shminfo.shmaddr) {
-        shmdt(shminfo.shmaddr);
-        shminfo.shmaddr = nullptr;
-    }
-    if (shminfo.shmid >= 0) {
-        shmctl(shminfo.shmid, IPC_RMID, nullptr);
-        shminfo.shmid = -1;
-    }
-    if (display)
-        XCloseDisplay(display);
-    delete capture;
-    capture = nullptr;
+    Quiet = quiet;
+}
+
+bool QScreenThread::quiet()
+{
+    return Quiet;
 }
 
 void QScreenThread::requestStop()
 {
-    stopRequested = true;
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        stopRequested = true;
+    }
+    wake_.notify_all();
 }
 
 void QScreenThread::requestKeyframe()
 {
     keyframeRequested = true;
+}
+
+void QScreenThread::setWatched(bool watched)
+{
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        watched_ = watched;
+    }
+    wake_.notify_all();
+}
+
+void QScreenThread::requestPicture()
+{
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        pictureWanted_ = true;
+    }
+    wake_.notify_all();
+}
+
+bool QScreenThread::waitForWatcher()
+{
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    if (watched_ || pictureWanted_ || stopRequested)
+        return !stopRequested;
+    idle_ = true;
+    wake_.wait(lock, [this] { return watched_ || pictureWanted_ || stopRequested; });
+    idle_ = false;
+    return !stopRequested;
+}
+
+void QScreenThread::dropStale()
+{
+    std::lock_guard<std::mutex> lock(outqueue_mutex);
+    for (auto it = outqueue.begin(); it != outqueue.end();) {
+        if (*it == lent) {
+            ++it;
+            continue;
+        }
+        delete *it;
+        it = outqueue.erase(it);
+    }
 }
 
 void QScreenThread::run()
@@ -235,32 +210,71 @@ void QScreenThread::run()
         return;
     }
 
-    Display* display = capture->display;
-    XImage* image = capture->image;
-    const Window root = DefaultRootWindow(display);
     // A root window of the encoded size needs no scaling, only the colour
     // conversion.
     const bool unscaled = sw == Width && sh == Height && Width % 2 == 0 && Height % 2 == 0;
     int pts = 0;
+    // When the last keyframe was forced, and the last picture grabbed.
+    QElapsedTimer sinceForcedKey, sincePicture;
+    int burst = 0;  // pictures still to send whether or not the screen changed
+    bool resumed = true;
     while (!stopRequested) {
+        if (!watched_) {
+            if (!pictureWanted_ && !waitForWatcher())
+                break;
+            // What was queued before is of no use to a new watcher.
+            if (watched_)
+                dropStale();
+            resumed = true;
+        }
+        pictureWanted_ = false;
+        // A keyframe for the first watcher at once, for a joining one at
+        // most once a second.
+        const bool keyframe = resumed || (keyframeRequested && (!sinceForcedKey.isValid() ||
+                                                               sinceForcedKey.elapsed() >= KEYFRAME_GAP_MS));
+        // A screen that has not changed since the last grab is neither
+        // grabbed, converted nor encoded, but a picture goes out at least
+        // once a second (viewers give up after a silence).
+        // After a keyframe for a new watcher, a second of pictures at the
+        // full rate all the same: clients that measure the stream before
+        // they show it (FFmpeg's probing) would otherwise wait many seconds.
+        if (!keyframe && burst == 0 && !grabber.changed() && sincePicture.isValid() &&
+            sincePicture.elapsed() < REFRESH_MS) {
+            ++skips_;
+            QThread::msleep(33);
+            ++pts;
+            continue;
+        }
         struct timeval start;
         gettimeofday(&start, nullptr);
-        std::printf("XShmGetImage(: %d\n", pts);
-        XShmGetImage(display, root, image, 0, 0, AllPlanes);
+        if (!Quiet)
+            std::printf("XShmGetImage(: %d\n", pts);
+        int stride = 0;
+        const uint8_t* pixels = grabber.grab(&stride);
+        ++grabs_;
+        sincePicture.start();
 
         // The encoder may still hold the picture of the last step.
         av_frame_make_writable(frame);
-        const auto* pixels = reinterpret_cast<const uint8_t*>(image->data);
         if (unscaled) {
-            bgraToI420(pixels, image->bytes_per_line, Width, Height, frame->data[0], frame->linesize[0],
+            bgraToI420(pixels, stride, Width, Height, frame->data[0], frame->linesize[0],
                        frame->data[1], frame->linesize[1], frame->data[2], frame->linesize[2]);
         } else {
             const uint8_t* srcPlanes[4] = {pixels, nullptr, nullptr, nullptr};
-            const int srcStrides[4] = {image->bytes_per_line, 0, 0, 0};
+            const int srcStrides[4] = {stride, 0, 0, 0};
             sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, frame->data, frame->linesize);
         }
         frame->pts = pts;
-        frame->pict_type = keyframeRequested.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        if (burst > 0)
+            --burst;
+        if (keyframe) {
+            burst = Fps;
+            keyframeRequested = false;
+            sinceForcedKey.start();
+            ++forcedKeyframes_;
+        }
+        resumed = false;
+        frame->pict_type = keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 
         if (avcodec_send_frame(codecContext, frame) < 0) {
             std::printf("avcodec_send_frame Error");
@@ -288,7 +302,8 @@ void QScreenThread::run()
         // and the iteration does not sleep.
         const uint64_t diff = static_cast<uint64_t>((now.tv_sec - start.tv_sec) * 1000 +
                                                     (now.tv_usec - start.tv_usec) / 1000);
-        std::printf("diff: %d\n", static_cast<int>(diff));
+        if (!Quiet)
+            std::printf("diff: %d\n", static_cast<int>(diff));
         if (diff <= 32)
             QThread::msleep(static_cast<unsigned long>(33 - diff));
         ++pts;
@@ -300,27 +315,7 @@ void QScreenThread::run()
 void QScreenThread::bgraToI420(const uint8_t* src, int srcStride, int width, int height, uint8_t* y, int yStride,
                                uint8_t* u, int uStride, uint8_t* v, int vStride)
 {
-    // Integer BT.601 coefficients (x256); chroma from the mean of each 2x2
-    // block. Plain loops the compiler vectorises.
-    for (int r = 0; r + 1 < height; r += 2) {
-        const uint8_t* s0 = src + static_cast<size_t>(r) * srcStride;
-        const uint8_t* s1 = s0 + srcStride;
-        uint8_t* y0 = y + static_cast<size_t>(r) * yStride;
-        uint8_t* y1 = y0 + yStride;
-        uint8_t* uu = u + static_cast<size_t>(r / 2) * uStride;
-        uint8_t* vv = v + static_cast<size_t>(r / 2) * vStride;
-        for (int x = 0; x < width; ++x) {
-            y0[x] = static_cast<uint8_t>(((66 * s0[4 * x + 2] + 129 * s0[4 * x + 1] + 25 * s0[4 * x] + 128) >> 8) + 16);
-            y1[x] = static_cast<uint8_t>(((66 * s1[4 * x + 2] + 129 * s1[4 * x + 1] + 25 * s1[4 * x] + 128) >> 8) + 16);
-        }
-        for (int x = 0; x < width / 2; ++x) {
-            const int b = s0[8 * x] + s0[8 * x + 4] + s1[8 * x] + s1[8 * x + 4];
-            const int g = s0[8 * x + 1] + s0[8 * x + 5] + s1[8 * x + 1] + s1[8 * x + 5];
-            const int rd = s0[8 * x + 2] + s0[8 * x + 6] + s1[8 * x + 2] + s1[8 * x + 6];
-            uu[x] = static_cast<uint8_t>(((-38 * rd - 74 * g + 112 * b + 512) >> 10) + 128);
-            vv[x] = static_cast<uint8_t>(((112 * rd - 94 * g - 18 * b + 512) >> 10) + 128);
-        }
-    }
+    ColourConversion::bgraToI420(src, srcStride, width, height, y, yStride, u, uStride, v, vStride);
 }
 
 void QScreenThread::queuePacket(const uint8_t* packet, int size, int frameID)
@@ -348,12 +343,14 @@ void QScreenThread::queuePacket(const uint8_t* packet, int size, int frameID)
                 ++victim;
             delete *victim;
             outqueue.erase(victim);
-            std::printf("GetFrame pop@@@: %d\n", static_cast<int>(outqueue.size()));
+            if (!Quiet)
+                std::printf("GetFrame pop@@@: %d\n", static_cast<int>(outqueue.size()));
         }
         outqueue.push_back(record);
         length = outqueue.size();
     }
-    std::printf("GetFrame: %d\n", static_cast<int>(length));
+    if (!Quiet)
+        std::printf("GetFrame: %d\n", static_cast<int>(length));
 }
 
 int QScreenThread::queueLength()
@@ -364,7 +361,8 @@ int QScreenThread::queueLength()
 
 bool QScreenThread::GetFrame(uint8_t** FrameBuffer, unsigned int* FrameSize)
 {
-    std::printf("GetFramec: %s", "GetFrame@@\n");
+    if (!Quiet)
+        std::printf("GetFramec: %s", "GetFrame@@\n");
     std::lock_guard<std::mutex> lock(outqueue_mutex);
     if (outqueue.empty()) {
         *FrameBuffer = nullptr;

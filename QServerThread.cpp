@@ -4,6 +4,7 @@
 #include "FFmpegH264Source.h"
 #include "LiveServerMediaSubsession.h"
 #include "QScreenThread.h"
+#include "TavloRtspServer.h"
 
 #include <QException>
 #include <cstdio>
@@ -15,41 +16,16 @@ namespace {
 
 // Client sessions that show no sign of life for this long are reclaimed.
 const guint SESSION_TIMEOUT_S = 65;
-// The event loop looks at quit at least this often.
-const guint QUIT_POLL_MS = 10;
 
 // Capture thread that a new client's PLAY asks for a keyframe; null once
 // the server is torn down. Written in the GUI thread, read in client threads.
 std::atomic<QScreenThread*> KeyframeTarget{nullptr};
 
+// Playing clients of the running server.
+std::atomic<int> Watchers{0};
+
 // Set once a start failed, so that the announcement ticks don't retry.
 bool StartFailed = false;
-
-// ---- an RTSP client whose session description carries our texts
-
-struct TavloRtspClient {
-    GstRTSPClient parent;
-};
-struct TavloRtspClientClass {
-    GstRTSPClientClass parent_class;
-};
-
-G_DEFINE_TYPE(TavloRtspClient, tavlo_rtsp_client, GST_TYPE_RTSP_CLIENT)
-
-GstSDPMessage* tavloCreateSdp(GstRTSPClient* client, GstRTSPMedia* media)
-{
-    GstSDPMessage* sdp = GST_RTSP_CLIENT_CLASS(tavlo_rtsp_client_parent_class)->create_sdp(client, media);
-    if (sdp)
-        LiveServerMediaSubsession::describe(sdp);
-    return sdp;
-}
-
-void tavlo_rtsp_client_class_init(TavloRtspClientClass* klass)
-{
-    GST_RTSP_CLIENT_CLASS(klass)->create_sdp = tavloCreateSdp;
-}
-
-void tavlo_rtsp_client_init(TavloRtspClient*) {}
 
 // Client thread.
 void onNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer)
@@ -57,72 +33,58 @@ void onNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer)
     gst_rtsp_session_set_timeout(session, SESSION_TIMEOUT_S);
 }
 
+// Client thread: after a request or a connection's end that may change who
+// plays, count again now and once more in the server thread when the server
+// library is done (two client threads counting at once may store their
+// counts in the wrong order; the later count, and the one a second, mend it).
+void scheduleRecount(QServerThread* owner)
+{
+    owner->recount();
+    owner->recountSoon();
+}
+
 // Client thread: a client starts playing; it can decode from the next
-// picture on if that is a keyframe.
-void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer)
+// keyframe, which comes at once for the first watcher and within a second
+// for a later one.
+void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer owner)
 {
     if (QScreenThread* target = KeyframeTarget.load())
         target->requestKeyframe();
+    scheduleRecount(static_cast<QServerThread*>(owner));
 }
 
-// ---- an RTSP server that makes such clients
-
-struct TavloRtspServer {
-    GstRTSPServer parent;
-};
-struct TavloRtspServerClass {
-    GstRTSPServerClass parent_class;
-};
-
-G_DEFINE_TYPE(TavloRtspServer, tavlo_rtsp_server, GST_TYPE_RTSP_SERVER)
-
-// Server thread: a connection was accepted.
-GstRTSPClient* tavloCreateClient(GstRTSPServer* server)
+// Client thread: a client paused, tore down or went away.
+void onClientChange(GstRTSPClient*, GstRTSPContext*, gpointer owner)
 {
-    auto* client = GST_RTSP_CLIENT(g_object_new(tavlo_rtsp_client_get_type(), nullptr));
-    if (GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(server)) {
-        gst_rtsp_client_set_session_pool(client, pool);
+    scheduleRecount(static_cast<QServerThread*>(owner));
+}
+
+void onClientClosed(GstRTSPClient*, gpointer owner)
+{
+    scheduleRecount(static_cast<QServerThread*>(owner));
+}
+
+// Server thread: a connection was accepted; its requests that may change
+// who plays are followed.
+void configureClient(GstRTSPClient* client, gpointer owner)
+{
+    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), nullptr);
+    g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), owner);
+    g_signal_connect(client, "pause-request", G_CALLBACK(onClientChange), owner);
+    g_signal_connect(client, "teardown-request", G_CALLBACK(onClientChange), owner);
+    g_signal_connect(client, "closed", G_CALLBACK(onClientClosed), owner);
+}
+
+// Server thread, once a second: reclaims sessions that timed out, and
+// counts the watchers again (a client that vanished without a word).
+gboolean cleanupSessions(gpointer owner)
+{
+    auto* server = static_cast<QServerThread*>(owner);
+    if (GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(server->RtspServer)) {
+        gst_rtsp_session_pool_cleanup(pool);
         g_object_unref(pool);
     }
-    if (GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(server)) {
-        gst_rtsp_client_set_mount_points(client, mounts);
-        g_object_unref(mounts);
-    }
-    if (GstRTSPThreadPool* threads = gst_rtsp_server_get_thread_pool(server)) {
-        gst_rtsp_client_set_thread_pool(client, threads);
-        g_object_unref(threads);
-    }
-    gst_rtsp_client_set_content_length_limit(client, gst_rtsp_server_get_content_length_limit(server));
-    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), nullptr);
-    g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
-    return client;
-}
-
-void tavlo_rtsp_server_class_init(TavloRtspServerClass* klass)
-{
-    GST_RTSP_SERVER_CLASS(klass)->create_client = tavloCreateClient;
-}
-
-void tavlo_rtsp_server_init(TavloRtspServer*) {}
-
-GstRTSPServer* makeServer(int port, GstRTSPMountPoints* mounts, GstRTSPSessionPool* sessions)
-{
-    auto* server = GST_RTSP_SERVER(g_object_new(tavlo_rtsp_server_get_type(), nullptr));
-    const std::string service = std::to_string(port);
-    gst_rtsp_server_set_service(server, service.c_str());
-    gst_rtsp_server_set_mount_points(server, mounts);
-    gst_rtsp_server_set_session_pool(server, sessions);
-    return server;
-}
-
-gboolean cleanupSessions(gpointer pool)
-{
-    gst_rtsp_session_pool_cleanup(GST_RTSP_SESSION_POOL(pool));
-    return G_SOURCE_CONTINUE;
-}
-
-gboolean keepPolling(gpointer)
-{
+    server->recount();
     return G_SOURCE_CONTINUE;
 }
 
@@ -153,6 +115,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
 {
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
+    tavlo_sharing_debug_init();
     Context = g_main_context_new();
 
     Source = FFmpegH264Source::createNew(Context, ScreenThread);
@@ -163,7 +126,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     gst_rtsp_mount_points_add_factory(mounts, path.c_str(), GST_RTSP_MEDIA_FACTORY(g_object_ref(sms->factory())));
     SessionPool = gst_rtsp_session_pool_new();
 
-    RtspServer = makeServer(RtspPort, mounts, SessionPool);
+    RtspServer = tavlo_rtsp_server_new(RtspPort, mounts, SessionPool, configureClient, this);
     GError* error = nullptr;
     RtspSource = gst_rtsp_server_create_source(RtspServer, nullptr, &error);
     if (!RtspSource) {
@@ -179,7 +142,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     // RTSP over HTTP: the same mount points and sessions on a second port.
     // Without it plain RTSP still works.
     if (HttpPort != 0) {
-        HttpServer = makeServer(HttpPort, mounts, SessionPool);
+        HttpServer = tavlo_rtsp_server_new(HttpPort, mounts, SessionPool, configureClient, this);
         HttpSource = gst_rtsp_server_create_source(HttpServer, nullptr, &error);
         if (HttpSource) {
             g_source_attach(HttpSource, Context);
@@ -194,7 +157,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     g_object_unref(mounts);
 
     CleanupSource = g_timeout_source_new_seconds(1);
-    g_source_set_callback(CleanupSource, cleanupSessions, SessionPool, nullptr);
+    g_source_set_callback(CleanupSource, cleanupSessions, this, nullptr);
     g_source_attach(CleanupSource, Context);
 
     KeyframeTarget = ScreenThread;
@@ -208,6 +171,9 @@ QServerThread::~QServerThread()
 void QServerThread::teardown()
 {
     KeyframeTarget = nullptr;
+    // Closing the clients below signals them: nothing is counted any more.
+    closing = true;
+    Watchers = 0;
     // No new connections, then no clients and no sessions: the pipeline's
     // last user is the prepare that kept it, given back by release.
     destroySource(RtspSource);
@@ -246,13 +212,9 @@ void QServerThread::teardown()
 void QServerThread::run()
 {
     g_main_context_push_thread_default(Context);
-    GSource* poll = g_timeout_source_new(QUIT_POLL_MS);
-    g_source_set_callback(poll, keepPolling, nullptr, nullptr);
-    g_source_attach(poll, Context);
+    // Stop sets quit, then wakes the context: no polling needed.
     while (!quit)
         g_main_context_iteration(Context, TRUE);
-    g_source_destroy(poll);
-    g_source_unref(poll);
     g_main_context_pop_thread_default(Context);
 }
 
@@ -302,4 +264,37 @@ void QServerThread::Stop()
 int QServerThread::GetStatus()
 {
     return ServerThread ? 1 : 0;
+}
+
+int QServerThread::watchers()
+{
+    return Watchers;
+}
+
+namespace {
+gboolean recountLater(gpointer owner)
+{
+    static_cast<QServerThread*>(owner)->recount();
+    return G_SOURCE_REMOVE;
+}
+}  // namespace
+
+void QServerThread::recountSoon()
+{
+    if (closing)
+        return;
+    GSource* idle = g_idle_source_new();
+    g_source_set_callback(idle, recountLater, this, nullptr);
+    g_source_attach(idle, Context);
+    g_source_unref(idle);
+}
+
+void QServerThread::recount()
+{
+    if (closing)
+        return;
+    const int n = sms ? sms->playing() : 0;
+    if (Watchers.exchange(n) != n)
+        GST_CAT_INFO(tavlo_sharing_debug, "%d client(s) playing", n);
+    ScreenThread->setWatched(n > 0);
 }

@@ -39,6 +39,17 @@ public:
     static void Stop();
     // 1 while a server runs, else 0.
     static int GetStatus();
+    // Any thread: how many clients play the stream right now (0 without a
+    // server). A client counts from its PLAY until its TEARDOWN or PAUSE,
+    // its connection's end, or its session's timeout.
+    static int watchers();
+
+    // Server or client thread: counts the playing clients again and tells
+    // the capture thread whether anybody watches.
+    void recount();
+    // Any thread: recount in the server thread once the event at hand has
+    // been dealt with.
+    void recountSoon();
 
     GstRTSPServer* RtspServer = nullptr;
     std::atomic<char> quit{0};
@@ -47,11 +58,14 @@ public:
     QScreenThread* ScreenThread;
 
 protected:
-    // Server thread: the event loop, polled for quit at least every 10 ms.
+    // Server thread: the event loop, until quit is set and the context woken
+    // (Stop does both).
     void run() override;
 
 private:
     void teardown();
+
+    std::atomic<bool> closing{false};
 
     GMainContext* Context = nullptr;
     GstRTSPServer* HttpServer = nullptr;

@@ -1,6 +1,7 @@
 // The group terminal's entry point: tray icon with its quit action, then the
 // main window (splash, configuration, messaging, screen sharing, viewer).
 #include "MainWindow.h"
+#include "QScreenThread.h"
 
 #include <QAction>
 #include <QApplication>
@@ -46,6 +47,9 @@ int main(int argc, char* argv[])
             return 1;
         }
         w->show();
+        // "--quiet": screen sharing writes none of its per-frame lines.
+        if (app.arguments().contains(QStringLiteral("--quiet")))
+            QScreenThread::setQuiet(true);
         // "--whiteboard": the whiteboard window opens at start as well.
         if (app.arguments().contains(QStringLiteral("--whiteboard")))
             w->startBtnClick();

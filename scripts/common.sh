@@ -7,10 +7,10 @@ TAVLO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TAVLO_PACKAGES="build-essential cmake pkg-config
  qtbase5-dev qtbase5-dev-tools libqt5svg5
  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
- libsdl2-dev libx11-dev libxext-dev
+ libsdl2-dev libx11-dev libxext-dev libxdamage-dev
  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
- gstreamer1.0-libav gstreamer1.0-tools
+ gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x
  libgtest-dev libgmock-dev libbenchmark-dev
  xvfb trayer x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
  iproute2 procps python3"

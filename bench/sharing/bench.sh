@@ -1,7 +1,9 @@
 #!/bin/bash
-# Screen-sharing benchmark: Tavlo against an ffmpeg x11grab + libx264
-# pipeline at the same settings (1920x1080, 30 fps, veryfast, zerolatency,
-# crf 23, keyframe interval 10), on one private Xvfb showing moving content
+# Screen-sharing benchmark: Tavlo against a GStreamer-only RTSP server
+# (tavlo-bench-gstserver: ximagesrc ! x264enc tune=zerolatency ! rtph264pay)
+# and an ffmpeg x11grab + libx264 pipeline at the same settings (1920x1080,
+# 30 fps, veryfast, zerolatency, crf 23 / 4 Mbit/s, keyframe interval 10),
+# on one private Xvfb showing moving content
 # (bars across the screen and a clock pattern repainted every 4 ms).
 # Prints, for each: CPU seconds per second of streaming, frames per second a
 # client receives, and the capture-to-client latency (the clock painted on
@@ -13,28 +15,8 @@
 # Runs in a private network namespace (only loopback) when started as root.
 # The machine is shared: the figures are noisy; the load is printed.
 set -u
-BUILD=${1:-$(dirname "$0")/../../build}
-BUILD=$(cd "$BUILD" && pwd)
-SECS=${2:-15}
-HERE=$(cd "$(dirname "$0")" && pwd)
-
-if [ "$(id -u)" = 0 ] && [ -z "${TAVLO_BENCH_NS:-}" ] && unshare -n true 2>/dev/null; then
-    exec env TAVLO_BENCH_NS=1 unshare -n bash -c 'ip link set lo up && exec "$@"' bench "$0" "$BUILD" "$SECS"
-fi
-
-PIDS=()
-cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$WORK"; }
-trap cleanup EXIT
-WORK=$(mktemp -d)
-
-# A free display number.
-for n in $(seq 59 -1 50) $(seq 160 199); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { DISP=:$n; break; }
-done
-Xvfb "$DISP" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 & PIDS+=($!)
-export DISPLAY=$DISP
-for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-trayer --edge bottom --align left --widthtype request >/dev/null 2>&1 & PIDS+=($!)
+DEFAULT_SECS=15
+. "$(dirname "$0")/common.sh" "$0" "$@" -- $(seq 59 -1 50) $(seq 160 199)
 "$BUILD/tavlo-test-painter" clock moving >/dev/null & PIDS+=($!)
 sleep 1
 
@@ -64,8 +46,9 @@ echo "measurement: ${SECS} s per figure, display $DISP"
 
 # ---- Tavlo
 printf '{"roomIp":"127.0.0.2","teamNum":1}' > "$WORK/team.bin"
-(cd "$WORK" && exec "$BUILD/tavlo" >/dev/null 2>"$WORK/tavlo.err") & TAVLO=$!; PIDS+=($TAVLO)
-sleep 5
+(cd "$WORK" && exec "$BUILD/tavlo" --quiet >/dev/null 2>"$WORK/tavlo.err") & TAVLO=$!; PIDS+=($TAVLO)
+wait_for_port 5000 || { cat "$WORK/tavlo.err"; exit 1; }
+sleep 1
 URL=rtsp://127.0.0.1:5000/cam_passby_chn0
 reader "tavlo 1 client (udp)" $(rtsp udp) > "$WORK/t0.txt"
 cat "$WORK/t0.txt"
@@ -97,6 +80,19 @@ kill "${EXTRA[@]}" 2>/dev/null
 echo "tavlo cpu (8 clients): $C8 s/s"
 kill "$TAVLO"; wait "$TAVLO" 2>/dev/null
 sleep 1
+
+# ---- GStreamer alone (ximagesrc ! x264enc tune=zerolatency ! rtph264pay), same
+# settings, through the GStreamer RTSP server
+"$BUILD/tavlo-bench-gstserver" 5001 >/dev/null 2>&1 & GS=$!; PIDS+=($GS)
+sleep 1
+GURL=rtsp://127.0.0.1:5001/cam
+reader "gst server 1 client (udp)" rtspsrc location=$GURL latency=0 protocols=udp ! rtph264depay > "$WORK/g0.txt"
+cat "$WORK/g0.txt"
+reader "gst server 1 client (tcp)" rtspsrc location=$GURL latency=0 protocols=tcp ! rtph264depay > "$WORK/g1.txt" & R=$!
+sleep 3; CG=$(cpu_over "$GS" "$((SECS - 2))"); wait $R
+cat "$WORK/g1.txt"
+echo "gst server cpu (1 client): $CG s/s"
+kill "$GS"; wait "$GS" 2>/dev/null
 
 # ---- ffmpeg x11grab + libx264, same settings, MPEG-TS over UDP to one client
 ffmpeg -v error -f x11grab -framerate 30 -video_size 1920x1080 -i "$DISP" \

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QException>
 #include <QFile>
 #include <QProcess>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdlib>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -38,6 +40,17 @@ std::vector<int> nalTypes(const std::vector<uint8_t>& r)
     return types;
 }
 
+// Starts the test painter's moving bars and clock on the display, so that
+// every period has a change to grab.
+bool paintMoving(QProcess& painter, const QString& display)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    painter.setProcessEnvironment(env);
+    painter.start(tsupport::buildDir() + "/tavlo-test-painter", {"clock", "moving"});
+    return painter.waitForStarted(tsupport::SLOW_MS);
+}
+
 // Runs the capture loop on the given display until `count` records are
 // queued (the deadline only ends a hang), stops it and hands back the records.
 std::vector<Record> capture(const QString& display, size_t count, int* shmMode = nullptr)
@@ -51,10 +64,16 @@ std::vector<Record> capture(const QString& display, size_t count, int* shmMode =
         shmid_ds ds{};
         *shmMode = shmctl(screen.shmId(), IPC_STAT, &ds) == 0 ? static_cast<int>(ds.shm_perm.mode & 0777) : -1;
     }
+    // A screen that changes all the time: every period is grabbed.
+    QProcess painter;
+    EXPECT_TRUE(paintMoving(painter, display));
+    screen.setWatched(true);
     screen.start();
     QDeadlineTimer deadline(tsupport::SLOW_MS);
     while (static_cast<size_t>(screen.queueLength()) < count && !deadline.hasExpired())
         QThread::msleep(50);
+    painter.kill();
+    painter.waitForFinished(3000);
     screen.requestStop();
     EXPECT_TRUE(screen.wait(20000)) << "the capture loop ends on request";
     EXPECT_GE(callbacks.load(), static_cast<int>(count));
@@ -80,13 +99,16 @@ TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
     EXPECT_EQ(mode, 0600) << "nobody else may read the screen";
     ASSERT_GE(records.size(), 25u);
     ASSERT_EQ(records.front().frameID, 0);
-    for (const Record& r : records) {
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Record& r = records[i];
         SCOPED_TRACE(r.frameID);
         ASSERT_GE(r.bytes.size(), 4u);
         // No leading start code of either length.
         EXPECT_FALSE(r.bytes[0] == 0 && r.bytes[1] == 0 && (r.bytes[2] == 1 || (r.bytes[2] == 0 && r.bytes[3] == 1)));
         const std::vector<int> types = nalTypes(r.bytes);
-        if (r.frameID % 10 == 0) {
+        // Every tenth picture from the first (a still moment of the painter
+        // may skip a period, so frame numbers may jump).
+        if (i % 10 == 0) {
             // Keyframe: SPS first, then PPS, then IDR slices (parameter sets
             // travel in the stream).
             ASSERT_GE(types.size(), 3u);
@@ -101,6 +123,137 @@ TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
     // The loop runs about 30 times a second; frame numbers follow the loop.
     for (size_t i = 1; i < records.size(); ++i)
         EXPECT_GT(records[i].frameID, records[i - 1].frameID);
+}
+
+// Nobody watching: no grab at all; a watcher gets a keyframe first (what
+// was left in the queue is dropped); the loop goes back to sleep when the
+// last one goes. A picture asked for while nobody watches is one keyframe.
+TEST(Capture, GrabsOnlyWhileWatchedAndStartsWithAKeyframe)
+{
+    tsupport::XServer x(1920, 1080, false);
+    ASSERT_TRUE(x.ok());
+    qputenv("DISPLAY", x.display().toUtf8());
+    QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
+    screen.setCallbackFunctionFrameIsReady([] {});
+    screen.start();
+    auto waitFor = [](const std::function<bool()>& done) {
+        QDeadlineTimer deadline(tsupport::SLOW_MS);
+        while (!done() && !deadline.hasExpired())
+            QThread::msleep(10);
+        return done();
+    };
+    ASSERT_TRUE(waitFor([&] { return screen.idle(); }));
+    EXPECT_EQ(screen.grabs(), 0u);
+    EXPECT_EQ(screen.queueLength(), 0);
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        screen.setWatched(true);
+        ASSERT_TRUE(waitFor([&] { return screen.queueLength() >= 3; }));
+        uint8_t* data = nullptr;
+        unsigned size = 0;
+        ASSERT_TRUE(screen.GetFrame(&data, &size));
+        EXPECT_EQ(nalTypes(std::vector<uint8_t>(data, data + size)).front(), 7) << "a keyframe first";
+        screen.ReleaseFrame();
+        screen.setWatched(false);
+        ASSERT_TRUE(waitFor([&] { return screen.idle(); }));
+        const unsigned long grabs = screen.grabs();
+        EXPECT_GT(grabs, 0u);
+        // Asleep: however long this takes, nothing more is grabbed.
+        EXPECT_TRUE(screen.idle());
+        EXPECT_EQ(screen.grabs(), grabs);
+    }
+    const unsigned long grabs = screen.grabs();
+    const int queued = screen.queueLength();
+    screen.requestPicture();
+    ASSERT_TRUE(waitFor([&] { return screen.queueLength() == queued + 1 && screen.idle(); }));
+    EXPECT_EQ(screen.grabs(), grabs + 1);
+    EXPECT_EQ(nalTypes(screen.outqueue.back()->dataPointer
+                           ? std::vector<uint8_t>(screen.outqueue.back()->dataPointer,
+                                                  screen.outqueue.back()->dataPointer + screen.outqueue.back()->dataSize)
+                           : std::vector<uint8_t>())
+                  .front(),
+              7);
+    screen.requestStop();
+    EXPECT_TRUE(screen.wait(20000)) << "a sleeping loop ends on request";
+}
+
+// A keyframe asked for with every picture is made at most once a second
+// (the count is bounded by the time the loop ran, so a slow machine only
+// makes fewer), and the requests are not simply ignored.
+TEST(Capture, KeyframeRequestsAreHonouredAtMostOnceASecond)
+{
+    tsupport::XServer x(1920, 1080, false);
+    ASSERT_TRUE(x.ok());
+    qputenv("DISPLAY", x.display().toUtf8());
+    QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
+    // A moving screen, so that every period makes a picture.
+    QProcess painter;
+    ASSERT_TRUE(paintMoving(painter, x.display()));
+    std::atomic<int> frames{0};
+    screen.setCallbackFunctionFrameIsReady([&] {
+        ++frames;
+        screen.requestKeyframe();
+        screen.ReleaseFrame();  // keeps the queue short
+    });
+    QElapsedTimer ran;
+    ran.start();
+    screen.setWatched(true);
+    screen.start();
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while ((screen.forcedKeyframes() < 3 || frames < 60) && !deadline.hasExpired())
+        QThread::msleep(10);
+    screen.requestStop();
+    ASSERT_TRUE(screen.wait(20000));
+    const double seconds = ran.elapsed() / 1000.0;
+    painter.kill();
+    painter.waitForFinished(3000);
+    EXPECT_GE(screen.forcedKeyframes(), 3u) << "requests lead to keyframes";
+    // The first picture's keyframe, then one per full second.
+    EXPECT_LE(static_cast<double>(screen.forcedKeyframes()), 1 + seconds) << frames << " frames";
+    EXPECT_GE(frames, 60);
+}
+
+// A still screen is grabbed at most about once a second after the first
+// second at the full rate (the count is bounded by the time the loop ran,
+// so a slow machine only grabs less) and at least that often; a change is grabbed at once; a screen that changes
+// all the time is grabbed in most periods.
+TEST(Capture, StillScreenIsGrabbedOnceASecondAndChangesAtOnce)
+{
+    tsupport::XServer x(1920, 1080, false);
+    ASSERT_TRUE(x.ok());
+    qputenv("DISPLAY", x.display().toUtf8());
+    QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
+    screen.setCallbackFunctionFrameIsReady([&] { screen.ReleaseFrame(); });
+    auto waitFor = [](const std::function<bool()>& done) {
+        QDeadlineTimer deadline(tsupport::SLOW_MS);
+        while (!done() && !deadline.hasExpired())
+            QThread::msleep(10);
+        return done();
+    };
+    QElapsedTimer ran;
+    ran.start();
+    screen.setWatched(true);
+    screen.start();
+    // Still: the first picture, then one a second.
+    ASSERT_TRUE(waitFor([&] { return screen.grabs() >= 33 && screen.skipped() >= 60; }));
+    const unsigned long stillGrabs = screen.grabs();
+    EXPECT_LE(static_cast<double>(stillGrabs), 31 + 1 + ran.elapsed() / 1000.0)
+        << screen.skipped() << " periods skipped";
+
+    // A change: grabbed without waiting for the second (the painter's window
+    // comes up once; a further grab within far less than the skipped periods).
+    const unsigned long skipsBefore = screen.skipped();
+    QProcess painter;
+    ASSERT_TRUE(paintMoving(painter, x.display()));
+    const unsigned long grabsBefore = screen.grabs();
+    ASSERT_TRUE(waitFor([&] { return screen.grabs() >= grabsBefore + 60; }));
+    const unsigned long moving = screen.grabs() - grabsBefore, skippedMoving = screen.skipped() - skipsBefore;
+    EXPECT_GT(moving, 2 * skippedMoving) << "a moving screen is grabbed in most periods";
+    painter.kill();
+    painter.waitForFinished(3000);
+    screen.requestStop();
+    EXPECT_TRUE(screen.wait(20000));
 }
 
 // The conversion reads what the grab delivers: a root window smaller than

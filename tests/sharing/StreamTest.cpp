@@ -2,9 +2,11 @@
 // (FFmpeg's ffprobe/ffmpeg, GStreamer's rtspsrc), on a private X server in
 // a private network namespace.
 #include "ClockPattern.h"
+#include "RawRtsp.h"
 #include "TestSupport.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -185,10 +187,9 @@ protected:
         x = new tsupport::XServer(1920, 1080, true);
         team = new tsupport::TeamDir("127.0.0.2", 3);
         terminal = new tsupport::Terminal(team->path(), x->env());
-        // The first tick starts the server; the queue fills up in a second.
+        // The first tick starts the server, before its announcement goes out.
         drained = terminal;
-        if (terminal->waitForOutput("XShmGetImage(: ", tsupport::SLOW_MS))
-            terminal->waitForOutput("GetFrame: 30", tsupport::SLOW_MS);
+        terminal->waitForOutput("SendTo: 127.0.0.2", tsupport::SLOW_MS);
     }
     static void TearDownTestSuite()
     {
@@ -211,14 +212,23 @@ tsupport::XServer* LiveStream::x = nullptr;
 tsupport::TeamDir* LiveStream::team = nullptr;
 tsupport::Terminal* LiveStream::terminal = nullptr;
 
-TEST_F(LiveStream, CaptureLinesAndOneServer)
+// Nobody watching: not one grab, however many ticks go by. A client that
+// plays brings the capture lines.
+TEST_F(LiveStream, CaptureLinesOnlyWhileWatchedAndOneServer)
 {
-    EXPECT_TRUE(terminal->waitForOutput("diff: ", tsupport::SLOW_MS));
-    EXPECT_TRUE(terminal->waitForOutput("GetFrame pop@@@: 29", tsupport::SLOW_MS))
-        << "the queue settles at 30 without clients";
-    // Ticks keep calling Start; nothing complains about a second server.
     const int ticks = terminal->countOutput("SendTo: 127.0.0.2");
-    EXPECT_TRUE(terminal->waitForCount("SendTo: 127.0.0.2", ticks + 1, tsupport::SLOW_MS));
+    EXPECT_TRUE(terminal->waitForCount("SendTo: 127.0.0.2", ticks + 2, tsupport::SLOW_MS));
+    EXPECT_EQ(terminal->countOutput("XShmGetImage("), 0) << "no grab without a client";
+    {
+        RawRtsp c;
+        ASSERT_EQ(c.setupAndPlay(), 200) << c.last().constData();
+        EXPECT_TRUE(c.receiveUntil([&] { return c.accessUnits() >= 3; }, tsupport::SLOW_MS));
+        EXPECT_TRUE(terminal->waitForOutput("diff: ", tsupport::SLOW_MS));
+        EXPECT_TRUE(terminal->waitForOutput("GetFrame: ", tsupport::SLOW_MS));
+        EXPECT_GT(terminal->countOutput("XShmGetImage("), 0);
+    }
+    // Ticks keep calling Start; nothing complains about a second server.
+    EXPECT_TRUE(terminal->waitForCount("SendTo: 127.0.0.2", ticks + 3, tsupport::SLOW_MS));
     EXPECT_FALSE(terminal->err().contains("Screen sharing is off")) << terminal->err().constData();
 }
 
@@ -228,6 +238,7 @@ TEST_F(LiveStream, CaptureLinesAndOneServer)
 // stamps of a short stretch bunch a little: the bound has room for that.
 TEST_F(LiveStream, H264At1080pAtMost30FpsOverTcp)
 {
+    Painter paint({"clock", "moving"}, x->env());
     const Probe p = probe("tcp", URL, 150, x->env());
     EXPECT_EQ(p.codec, "h264") << p.err.constData();
     EXPECT_EQ(p.width, 1920);
@@ -245,6 +256,7 @@ TEST_F(LiveStream, H264At1080pAtMost30FpsOverTcp)
 
 TEST_F(LiveStream, H264At1080pAtMost30FpsOverUdp)
 {
+    Painter paint({"clock", "moving"}, x->env());
     const Probe p = probe("udp", URL, 150, x->env());
     EXPECT_EQ(p.codec, "h264") << p.err.constData();
     EXPECT_EQ(p.width, 1920);
@@ -258,11 +270,11 @@ TEST_F(LiveStream, H264At1080pAtMost30FpsOverUdp)
 TEST_F(LiveStream, PaintedColourShowsUpInTheDecodedPicture)
 {
     auto centre = [&](const char* rgb) {
-        // Painted before the client comes; 60 pictures later (30 of them at
-        // most queued from before) the screen's new colour is shown.
+        // Painted before the client comes: a still screen, sent once a
+        // second; the client's first pictures show the new colour.
         Painter paint({"color", rgb}, x->env());
         const Output o = run("ffmpeg",
-                             {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-frames:v", "60", "-vf",
+                             {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-frames:v", "3", "-vf",
                               "crop=64:64:928:508", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt",
                               "rgb24", "-"},
                              x->env(), 2 * tsupport::SLOW_MS);
@@ -364,8 +376,203 @@ TEST_F(LiveStream, TwoClientsAtOnceAndOneLeaving)
     EXPECT_TRUE(decoderErrors(oa.err).isEmpty()) << oa.err.constData();
 }
 
+// FFmpeg playing the stream over TCP, decoding every picture to a 16 x 16
+// grey corner: its output counts the pictures it decoded.
+class Player {
+public:
+    explicit Player(const QProcessEnvironment& env)
+        : p_(launch("ffmpeg",
+                    {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-an", "-vf", "crop=16:16:0:0",
+                     "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", "-"},
+                    env))
+    {
+    }
+    ~Player() { finish(*p_, 0); }
+    int frames() const { return bytes_ / 256; }
+    bool running() const { return p_->state() != QProcess::NotRunning; }
+    QByteArray err() { return p_->readAllStandardError(); }
+    // Reads the player's output for a moment.
+    void pump(int ms = 20)
+    {
+        p_->waitForReadyRead(ms);
+        bytes_ += p_->readAllStandardOutput().size();
+        if (drained)
+            drained->waitForOutput(QStringLiteral("\x01"), 1);
+    }
+    // Waits until the player has decoded n more pictures than now.
+    bool waitForMore(int n)
+    {
+        const int target = frames() + n;
+        QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
+        while (frames() < target && running() && !deadline.hasExpired())
+            pump(100);
+        return frames() >= target;
+    }
+
+private:
+    std::unique_ptr<QProcess> p_;
+    qint64 bytes_ = 0;
+};
+
+// Whatever other connections send under the mount, the one pipeline goes on:
+// a playing client keeps receiving, and a client that comes afterwards
+// receives pictures too.
+TEST_F(LiveStream, RequestsUnderTheMountNeverTakeTheStreamAway)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    Player a(x->env());
+    ASSERT_TRUE(a.waitForMore(10)) << a.err().constData();
+    auto keepA = [&] { a.pump(1); };
+
+    {  // SETUP of the stream's own URL, then gone without TEARDOWN.
+        RawRtsp c;
+        ASSERT_TRUE(c.connected());
+        EXPECT_EQ(c.request("SETUP", c.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), 200)
+            << c.last().constData();
+        c.abort();
+    }
+    keepA();
+    {  // SETUP of a path under the mount that is no stream.
+        RawRtsp c;
+        EXPECT_EQ(c.request("SETUP", c.url("/junk"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), 404)
+            << c.last().constData();
+        EXPECT_EQ(c.request("DESCRIBE", c.url("/junk/more"), "Accept: application/sdp\r\n"), 404)
+            << c.last().constData();
+        c.abort();
+    }
+    keepA();
+    {  // PLAY without SETUP, with and without a made-up session.
+        RawRtsp c;
+        EXPECT_GE(c.request("PLAY", c.url()), 400) << c.last().constData();
+        EXPECT_GE(c.request("PLAY", c.url(), "Session: 12345678\r\n"), 400) << c.last().constData();
+        c.abort();
+    }
+    keepA();
+    {  // SETUP over UDP and many PLAYs on one session, gone without TEARDOWN.
+        RawRtsp c;
+        EXPECT_EQ(c.request("SETUP", c.url("/stream=0"), "Transport: RTP/AVP;unicast;client_port=41000-41001\r\n"),
+                  200)
+            << c.last().constData();
+        for (int i = 0; i < 20; ++i)
+            ASSERT_EQ(c.request("PLAY", c.url()), 200) << c.last().constData();
+        c.abort();
+    }
+    keepA();
+    {  // A client that plays over TCP and drops mid-stream.
+        RawRtsp c;
+        EXPECT_EQ(c.setupAndPlay(), 200) << c.last().constData();
+        EXPECT_TRUE(c.receiveUntil([&] { return c.accessUnits() >= 3; }, tsupport::SLOW_MS));
+        c.abort();
+    }
+    {  // A DESCRIBE cut off halfway.
+        QTcpSocket s;
+        s.connectToHost("127.0.0.1", 5000);
+        ASSERT_TRUE(s.waitForConnected(tsupport::SLOW_MS));
+        s.write("DESCRIBE rtsp://127.0.0.1:5000/cam_passby_chn0 RTSP/1.0\r\nCSe");
+        s.flush();
+        s.abort();
+    }
+
+    // The first client goes on, and so does the terminal.
+    EXPECT_TRUE(a.waitForMore(60)) << "the playing client keeps receiving; " << a.frames() << " pictures in all";
+    ASSERT_TRUE(terminal->running()) << terminal->err().constData();
+
+    // A new client afterwards receives the stream, from a keyframe on.
+    RawRtsp late;
+    ASSERT_EQ(late.setupAndPlay(), 200) << late.last().constData();
+    EXPECT_TRUE(late.receiveUntil([&] { return late.accessUnits() >= 30; }, 2 * tsupport::SLOW_MS))
+        << late.accessUnits() << " access units";
+    EXPECT_GE(late.keyframes(), 1);
+    EXPECT_TRUE(a.waitForMore(10));
+}
+
+namespace {
+
+// Threads and open descriptors of a process, from /proc.
+int countEntries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size();
+}
+
+}  // namespace
+
+// Rounds of clients of every kind (FFmpeg over TCP, UDP and the HTTP
+// tunnel, GStreamer, raw RTSP) that play until they have pictures and are
+// then killed without TEARDOWN: each one receives pictures, and afterwards
+// the terminal's threads and descriptors come back to where they were after
+// the first round.
+TEST_F(LiveStream, ChurnOfClientsThatDropLeavesNothingBehind)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    const QString proc = QString("/proc/%1").arg(terminal->pid());
+    auto ffmpegArgs = [](const QString& transport, const QString& url) {
+        return QStringList{"-v", "error", "-rtsp_transport", transport, "-i", url, "-an", "-vf", "crop=16:16:0:0",
+                           "-f", "rawvideo", "-pix_fmt", "gray", "-"};
+    };
+    int threadsAfterFirst = 0, fdsAfterFirst = 0;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<std::unique_ptr<QProcess>> players;
+        players.push_back(launch("ffmpeg", ffmpegArgs("tcp", URL), x->env()));
+        players.push_back(launch("ffmpeg", ffmpegArgs("udp", URL), x->env()));
+        players.push_back(launch("ffmpeg", ffmpegArgs("http", "rtsp://127.0.0.1:8080/cam_passby_chn0"), x->env()));
+        players.push_back(launch("gst-launch-1.0",
+                                 {"-q", "rtspsrc", "location=" + URL, "latency=0", "!", "rtph264depay", "!",
+                                  "h264parse", "!", "avdec_h264", "!", "videoconvert", "!", "video/x-raw,format=GRAY8",
+                                  "!", "fdsink", "sync=false"},
+                                 x->env()));
+        RawRtsp raw;
+        ASSERT_EQ(raw.setupAndPlay(), 200) << raw.last().constData();
+        // Every client receives pictures (16 x 16 grey ones from FFmpeg,
+        // whole decoded ones from GStreamer, access units for the raw one).
+        std::vector<qint64> got(players.size(), 0);
+        QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
+        auto allGot = [&] {
+            for (size_t i = 0; i < players.size(); ++i)
+                if (got[i] < 10 * 256)
+                    return false;
+            return raw.accessUnits() >= 10;
+        };
+        while (!allGot() && !deadline.hasExpired()) {
+            for (size_t i = 0; i < players.size(); ++i) {
+                players[i]->waitForReadyRead(10);
+                got[i] += players[i]->readAllStandardOutput().size();
+            }
+            raw.receiveUntil([] { return false; }, 10);
+            if (drained)
+                drained->waitForOutput(QStringLiteral("\x01"), 1);
+        }
+        for (size_t i = 0; i < players.size(); ++i)
+            EXPECT_GE(got[i], 10 * 256) << "client " << i << " received pictures: "
+                                        << players[i]->readAllStandardError().constData();
+        EXPECT_GE(raw.accessUnits(), 10);
+        // Gone without a word.
+        for (auto& p : players) {
+            p->kill();
+            p->waitForFinished(3000);
+        }
+        raw.abort();
+        ASSERT_TRUE(terminal->running()) << terminal->err().constData();
+        if (round == 0) {
+            // Settled: what the first round leaves is the baseline.
+            tsupport::pause(3000);
+            threadsAfterFirst = countEntries(proc + "/task");
+            fdsAfterFirst = countEntries(proc + "/fd");
+            continue;
+        }
+        // Waits for the server to let go of everything, then compares.
+        QDeadlineTimer settle(tsupport::SLOW_MS);
+        while ((countEntries(proc + "/task") > threadsAfterFirst + 2 || countEntries(proc + "/fd") > fdsAfterFirst + 4) &&
+               !settle.hasExpired())
+            tsupport::pause(100);
+        EXPECT_LE(countEntries(proc + "/task"), threadsAfterFirst + 2);
+        EXPECT_LE(countEntries(proc + "/fd"), fdsAfterFirst + 4);
+    }
+}
+
 TEST_F(LiveStream, RtspOverHttpThroughPort8080)
 {
+    Painter paint({"clock", "moving"}, x->env());
     const Probe p = probe("http", "rtsp://127.0.0.1:8080/cam_passby_chn0", 50, x->env());
     EXPECT_EQ(p.codec, "h264") << p.err.constData();
     EXPECT_GE(p.frames.size(), 40u) << p.err.constData();
@@ -431,4 +638,30 @@ TEST(SharingFailure, Port5000TakenLeavesTheTerminalRunning)
     EXPECT_FALSE(terminal.crashed());
     EXPECT_EQ(terminal.exitCode(), 0);
     EXPECT_TRUE(sanitizerClean(terminal.err())) << terminal.err().constData();
+}
+
+// "--quiet" (the autostart entry's option): a terminal that is watched writes
+// its other lines but none per picture.
+TEST(SharingQuiet, QuietTerminalWritesNoPerFrameLines)
+{
+    tsupport::XServer x(1920, 1080, true);
+    ASSERT_TRUE(x.ok());
+    tsupport::TeamDir team("127.0.0.2", 5);
+    tsupport::Terminal terminal(team.path(), x.env(), {"--quiet"});
+    ASSERT_TRUE(terminal.started());
+    ASSERT_TRUE(terminal.waitForOutput("SendTo: 127.0.0.2", tsupport::SLOW_MS)) << terminal.err().constData();
+    {
+        Painter paint({"clock", "moving"}, x.env());
+        RawRtsp c;
+        ASSERT_EQ(c.setupAndPlay(), 200) << c.last().constData();
+        EXPECT_TRUE(c.receiveUntil([&] { return c.accessUnits() >= 30; }, 2 * tsupport::SLOW_MS));
+        const int ticks = terminal.countOutput("SendTo: 127.0.0.2");
+        EXPECT_TRUE(terminal.waitForCount("SendTo: 127.0.0.2", ticks + 1, tsupport::SLOW_MS));
+    }
+    const QByteArray out = terminal.out();
+    EXPECT_FALSE(out.contains("XShmGetImage(")) << out.left(2000).constData();
+    EXPECT_FALSE(out.contains("diff: "));
+    EXPECT_FALSE(out.contains("GetFrame"));
+    ASSERT_TRUE(terminal.quitViaTray());
+    EXPECT_EQ(terminal.exitCode(), 0);
 }

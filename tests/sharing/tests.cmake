@@ -13,18 +13,25 @@ add_executable(tavlo_sharing_queue_tests ${SHARING_TEST_DIR}/FrameQueueTest.cpp)
 target_link_libraries(tavlo_sharing_queue_tests PRIVATE tavlo_sharing tavlo_testmain_core)
 tavlo_add_gtest(tavlo_sharing_queue_tests TIMEOUT 120 LABELS sharing)
 
+add_executable(tavlo_sharing_encoder_tests ${SHARING_TEST_DIR}/EncoderTest.cpp)
+target_link_libraries(tavlo_sharing_encoder_tests PRIVATE tavlo_sharing tavlo_testmain_core)
+tavlo_add_gtest(tavlo_sharing_encoder_tests TIMEOUT 300 LABELS sharing)
+
 add_executable(tavlo_sharing_capture_tests ${SHARING_TEST_DIR}/CaptureTest.cpp)
 target_link_libraries(tavlo_sharing_capture_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core)
+add_dependencies(tavlo_sharing_capture_tests tavlo-test-painter)
 tavlo_add_gtest(tavlo_sharing_capture_tests TIMEOUT 180 LABELS sharing)
 
-add_executable(tavlo_sharing_server_tests ${SHARING_TEST_DIR}/ServerTest.cpp)
+add_executable(tavlo_sharing_server_tests ${SHARING_TEST_DIR}/ServerTest.cpp ${SHARING_TEST_DIR}/RawRtsp.cpp)
 target_link_libraries(tavlo_sharing_server_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core
                       Qt5::Network)
+add_dependencies(tavlo_sharing_server_tests tavlo-test-painter)
 tavlo_add_gtest(tavlo_sharing_server_tests NETNS TIMEOUT 180 LABELS sharing)
 
 # A real terminal and real clients (ffprobe/ffmpeg, gst-launch-1.0 rtspsrc).
-add_executable(tavlo_sharing_stream_tests ${SHARING_TEST_DIR}/StreamTest.cpp)
+add_executable(tavlo_sharing_stream_tests ${SHARING_TEST_DIR}/StreamTest.cpp ${SHARING_TEST_DIR}/RawRtsp.cpp)
 target_include_directories(tavlo_sharing_stream_tests PRIVATE ${SHARING_TEST_DIR})
+target_include_directories(tavlo_sharing_server_tests PRIVATE ${SHARING_TEST_DIR})
 target_link_libraries(tavlo_sharing_stream_tests PRIVATE tavlo_testsupport tavlo_testmain_core Qt5::Network)
 add_dependencies(tavlo_sharing_stream_tests tavlo tavlo-test-painter)
 tavlo_add_gtest(tavlo_sharing_stream_tests NETNS TIMEOUT 400 LABELS sharing)

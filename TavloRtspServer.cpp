@@ -1,0 +1,99 @@
+#include "TavloRtspServer.h"
+
+#include "LiveServerMediaSubsession.h"
+
+#include <string>
+
+GST_DEBUG_CATEGORY(tavlo_sharing_debug);
+#define GST_CAT_DEFAULT tavlo_sharing_debug
+
+void tavlo_sharing_debug_init(void)
+{
+    static gsize once = 0;
+    if (g_once_init_enter(&once)) {
+        GST_DEBUG_CATEGORY_INIT(tavlo_sharing_debug, "tavlo-sharing", 0, "Tavlo screen sharing");
+        g_once_init_leave(&once, 1);
+    }
+}
+
+// ---- the client
+
+struct _TavloRtspClient {
+    GstRTSPClient parent_instance;
+};
+
+G_DEFINE_TYPE(TavloRtspClient, tavlo_rtsp_client, GST_TYPE_RTSP_CLIENT)
+
+static GstSDPMessage* tavlo_rtsp_client_create_sdp(GstRTSPClient* client, GstRTSPMedia* media)
+{
+    GstSDPMessage* sdp = GST_RTSP_CLIENT_CLASS(tavlo_rtsp_client_parent_class)->create_sdp(client, media);
+    if (sdp)
+        LiveServerMediaSubsession::describe(sdp);
+    return sdp;
+}
+
+static void tavlo_rtsp_client_class_init(TavloRtspClientClass* klass)
+{
+    GST_RTSP_CLIENT_CLASS(klass)->create_sdp = tavlo_rtsp_client_create_sdp;
+}
+
+static void tavlo_rtsp_client_init(TavloRtspClient*) {}
+
+// ---- the server
+
+struct _TavloRtspServer {
+    GstRTSPServer parent_instance;
+    TavloClientHook hook;
+    gpointer hook_data;
+};
+
+G_DEFINE_TYPE(TavloRtspServer, tavlo_rtsp_server, GST_TYPE_RTSP_SERVER)
+
+// Server thread: a connection was accepted.
+static GstRTSPClient* tavlo_rtsp_server_create_client(GstRTSPServer* server)
+{
+    auto* client = GST_RTSP_CLIENT(g_object_new(TAVLO_TYPE_RTSP_CLIENT, nullptr));
+    if (GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(server)) {
+        gst_rtsp_client_set_session_pool(client, pool);
+        g_object_unref(pool);
+    }
+    if (GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(server)) {
+        gst_rtsp_client_set_mount_points(client, mounts);
+        g_object_unref(mounts);
+    }
+    if (GstRTSPThreadPool* threads = gst_rtsp_server_get_thread_pool(server)) {
+        gst_rtsp_client_set_thread_pool(client, threads);
+        g_object_unref(threads);
+    }
+    gst_rtsp_client_set_content_length_limit(client, gst_rtsp_server_get_content_length_limit(server));
+    TavloRtspServer* self = TAVLO_RTSP_SERVER(server);
+    if (self->hook)
+        self->hook(client, self->hook_data);
+    GST_DEBUG("new client %p", static_cast<void*>(client));
+    return client;
+}
+
+static void tavlo_rtsp_server_class_init(TavloRtspServerClass* klass)
+{
+    GST_RTSP_SERVER_CLASS(klass)->create_client = tavlo_rtsp_server_create_client;
+}
+
+static void tavlo_rtsp_server_init(TavloRtspServer* self)
+{
+    self->hook = nullptr;
+    self->hook_data = nullptr;
+}
+
+GstRTSPServer* tavlo_rtsp_server_new(int port, GstRTSPMountPoints* mounts, GstRTSPSessionPool* sessions,
+                                     TavloClientHook hook, gpointer hook_data)
+{
+    auto* self = TAVLO_RTSP_SERVER(g_object_new(TAVLO_TYPE_RTSP_SERVER, nullptr));
+    self->hook = hook;
+    self->hook_data = hook_data;
+    auto* server = GST_RTSP_SERVER(self);
+    const std::string service = std::to_string(port);
+    gst_rtsp_server_set_service(server, service.c_str());
+    gst_rtsp_server_set_mount_points(server, mounts);
+    gst_rtsp_server_set_session_pool(server, sessions);
+    return server;
+}
