@@ -8,6 +8,7 @@
 
 #include <QException>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 QServerThread* ServerThread = nullptr;
@@ -33,46 +34,72 @@ void onNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer)
     gst_rtsp_session_set_timeout(session, SESSION_TIMEOUT_S);
 }
 
+}  // namespace
+
+// A client may still be closing, and signalling, after the server is
+// destroyed: its handlers run under this lock and find a null server once
+// teardown has begun.
+struct QServerThread::ClientGuard {
+    std::mutex mutex;
+    QServerThread* server;
+};
+
+namespace {
+
+using ClientGuardRef = std::shared_ptr<QServerThread::ClientGuard>;
+
 // Client thread: after a request or a connection's end that may change who
 // plays, count again now and once more in the server thread when the server
 // library is done (two client threads counting at once may store their
 // counts in the wrong order; the later count, and the one a second, mend it).
-void scheduleRecount(QServerThread* owner)
+void scheduleRecount(gpointer guard)
 {
-    owner->recount();
-    owner->recountSoon();
+    QServerThread::ClientGuard& g = **static_cast<ClientGuardRef*>(guard);
+    std::lock_guard<std::mutex> lock(g.mutex);
+    if (!g.server)
+        return;
+    g.server->recount();
+    g.server->recountSoon();
 }
 
 // Client thread: a client starts playing; it can decode from the next
 // keyframe, which comes at once for the first watcher and within a second
 // for a later one.
-void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer owner)
+void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer guard)
 {
     if (QScreenThread* target = KeyframeTarget.load())
         target->requestKeyframe();
-    scheduleRecount(static_cast<QServerThread*>(owner));
+    scheduleRecount(guard);
 }
 
 // Client thread: a client paused, tore down or went away.
-void onClientChange(GstRTSPClient*, GstRTSPContext*, gpointer owner)
+void onClientChange(GstRTSPClient*, GstRTSPContext*, gpointer guard)
 {
-    scheduleRecount(static_cast<QServerThread*>(owner));
+    scheduleRecount(guard);
 }
 
-void onClientClosed(GstRTSPClient*, gpointer owner)
+void onClientClosed(GstRTSPClient*, gpointer guard)
 {
-    scheduleRecount(static_cast<QServerThread*>(owner));
+    scheduleRecount(guard);
+}
+
+void connectGuarded(GstRTSPClient* client, const char* signal, GCallback handler, const ClientGuardRef& guard)
+{
+    g_signal_connect_data(
+        client, signal, handler, new ClientGuardRef(guard),
+        [](gpointer data, GClosure*) { delete static_cast<ClientGuardRef*>(data); }, GConnectFlags(0));
 }
 
 // Server thread: a connection was accepted; its requests that may change
 // who plays are followed.
 void configureClient(GstRTSPClient* client, gpointer owner)
 {
+    const ClientGuardRef& guard = *static_cast<ClientGuardRef*>(owner);
     g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), nullptr);
-    g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), owner);
-    g_signal_connect(client, "pause-request", G_CALLBACK(onClientChange), owner);
-    g_signal_connect(client, "teardown-request", G_CALLBACK(onClientChange), owner);
-    g_signal_connect(client, "closed", G_CALLBACK(onClientClosed), owner);
+    connectGuarded(client, "play-request", G_CALLBACK(onPlayRequest), guard);
+    connectGuarded(client, "pause-request", G_CALLBACK(onClientChange), guard);
+    connectGuarded(client, "teardown-request", G_CALLBACK(onClientChange), guard);
+    connectGuarded(client, "closed", G_CALLBACK(onClientClosed), guard);
 }
 
 // Server thread, once a second: reclaims sessions that timed out, and
@@ -111,8 +138,10 @@ void destroySource(GSource*& source)
 }  // namespace
 
 QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort)
-    : QThread(parent), RtspPort(ARtspPort), HttpPort(AHttpPort), ScreenThread(AScreenThread)
+    : QThread(parent), RtspPort(ARtspPort), HttpPort(AHttpPort), ScreenThread(AScreenThread),
+      guard(std::make_shared<ClientGuard>())
 {
+    guard->server = this;
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
     tavlo_sharing_debug_init();
@@ -126,7 +155,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     gst_rtsp_mount_points_add_factory(mounts, path.c_str(), GST_RTSP_MEDIA_FACTORY(g_object_ref(sms->factory())));
     SessionPool = gst_rtsp_session_pool_new();
 
-    RtspServer = tavlo_rtsp_server_new(RtspPort, mounts, SessionPool, configureClient, this);
+    RtspServer = tavlo_rtsp_server_new(RtspPort, mounts, SessionPool, configureClient, &guard);
     GError* error = nullptr;
     RtspSource = gst_rtsp_server_create_source(RtspServer, nullptr, &error);
     if (!RtspSource) {
@@ -142,7 +171,7 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     // RTSP over HTTP: the same mount points and sessions on a second port.
     // Without it plain RTSP still works.
     if (HttpPort != 0) {
-        HttpServer = tavlo_rtsp_server_new(HttpPort, mounts, SessionPool, configureClient, this);
+        HttpServer = tavlo_rtsp_server_new(HttpPort, mounts, SessionPool, configureClient, &guard);
         HttpSource = gst_rtsp_server_create_source(HttpServer, nullptr, &error);
         if (HttpSource) {
             g_source_attach(HttpSource, Context);
@@ -171,6 +200,12 @@ QServerThread::~QServerThread()
 void QServerThread::teardown()
 {
     KeyframeTarget = nullptr;
+    {
+        // Waits for a client's handler that is running, then turns every
+        // later one into a no-op.
+        std::lock_guard<std::mutex> lock(guard->mutex);
+        guard->server = nullptr;
+    }
     // Closing the clients below signals them: nothing is counted any more.
     closing = true;
     Watchers = 0;

@@ -3,6 +3,7 @@
 
 #include <QThread>
 #include <atomic>
+#include <memory>
 
 // The GStreamer and GLib types are only pointed to here, so that users of
 // this header need none of those headers.
@@ -51,6 +52,10 @@ public:
     // been dealt with.
     void recountSoon();
 
+    // What the client threads' signal handlers hold instead of a bare
+    // pointer to the server (defined with them).
+    struct ClientGuard;
+
     GstRTSPServer* RtspServer = nullptr;
     std::atomic<char> quit{0};
     int RtspPort;
@@ -64,6 +69,8 @@ protected:
 
 private:
     void teardown();
+
+    std::shared_ptr<ClientGuard> guard;
 
     std::atomic<bool> closing{false};
 
