@@ -2,6 +2,8 @@
 // main window (splash, configuration, messaging, screen sharing, viewer).
 #include "MainWindow.h"
 #include "QScreenThread.h"
+#include "QServerThread.h"
+#include "TrayIndicator.h"
 
 #include <QAction>
 #include <QApplication>
@@ -47,6 +49,9 @@ int main(int argc, char* argv[])
             return 1;
         }
         w->show();
+        // The tray tells the student while anybody plays this screen.
+        TrayIndicator watched(trayIcon, [] { return QServerThread::watchers(); });
+        watched.start();
         // "--quiet": screen sharing writes none of its per-frame lines.
         if (app.arguments().contains(QStringLiteral("--quiet")))
             QScreenThread::setQuiet(true);

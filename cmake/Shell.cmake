@@ -14,7 +14,7 @@ target_link_libraries(tavlo_shell PUBLIC tavlo_config tavlo_utils tavlo_streamad
                       Qt5::Widgets Qt5::Network)
 
 add_executable(tavlo main.cpp)
-target_link_libraries(tavlo PRIVATE tavlo_shell tavlo_res_icons tavlo_res_i18n)
+target_link_libraries(tavlo PRIVATE tavlo_shell tavlo_tray tavlo_res_icons tavlo_res_i18n)
 
 # The tray icon's "screen is being watched" state, from a count source.
 add_library(tavlo_tray STATIC TrayIndicator.cpp TrayIndicator.h)
