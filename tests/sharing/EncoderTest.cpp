@@ -96,7 +96,7 @@ TEST(Encoder, NoiseStaysNearTheConfiguredBitRateWithParameterSetsBeforeEveryKeyf
 
     EXPECT_EQ(units, frames);
     const double mbps = bytesAfterFirstSecond * 8.0 / ((frames - 30) / 30.0) / 1e6;
-    // 10 % over the target at most (the design's 4 Mbit/s; the SDP says 4000 kbit/s).
+    // 10 % over the target at most (the configured 4 Mbit/s; the SDP says 4000 kbit/s).
     EXPECT_LE(mbps, 4.4) << "Mbit/s on noise";
     EXPECT_GT(mbps, 1.0) << "the encoder still spends its budget";
     EXPECT_GE(keyframes, frames / 10) << "a keyframe every ten frames";
