@@ -241,7 +241,8 @@ bool BoardToolbar::eventFilter(QObject* watched, QEvent* e)
         refresh();
     } else if (watched == parentWidget() && e->type() == QEvent::Resize) {
         relayout();
-    } else if (watched == handle) {
+    } else if (watched == handle && (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::MouseMove ||
+                                     e->type() == QEvent::MouseButtonRelease)) {
         auto* m = static_cast<QMouseEvent*>(e);
         if (e->type() == QEvent::MouseButtonPress && m->button() == Qt::LeftButton) {
             dragStart(m->globalPos());
