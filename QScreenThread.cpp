@@ -144,10 +144,16 @@ void QScreenThread::requestKeyframe()
 
 void QScreenThread::setWatched(bool watched)
 {
+    bool resumed;
     {
         std::lock_guard<std::mutex> lock(wakeMutex_);
+        resumed = watched && !watched_ && idle_;
         watched_ = watched;
     }
+    // What was queued before is of no use to a new watcher, and must be
+    // gone before it can ask for a record, not once the loop wakes.
+    if (resumed)
+        dropStale();
     wake_.notify_all();
 }
 
