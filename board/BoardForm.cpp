@@ -4,6 +4,7 @@
 #include "ui_BoardForm.h"
 
 #include <QCloseEvent>
+#include <QMessageBox>
 #include <QSizePolicy>
 
 BoardWidget* boardWidget = nullptr;
@@ -19,6 +20,14 @@ BoardForm::BoardForm(QWidget* parent) : QWidget(parent), ui(new Ui::BoardForm)
     boardWidget->setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(boardWidget);
     boardWidget->newPage(QString(), true);
+    // Saved as one draws from the first change on: an untouched board
+    // leaves no file behind.
+    boardWidget->setAutosave(true);
+    connect(boardWidget, &BoardWidget::boardMessage, this, [this](const QString& text) {
+        QMessageBox* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tavlo"), text, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->show();  // not modal: drawing goes on
+    });
     ui->verticalLayout->addWidget(boardWidget);
 }
 
