@@ -95,9 +95,13 @@ TEST_F(StrokeEnds, MouseEraserDragEndsAtAPageChange)
 
 TEST_F(StrokeEnds, ToolSwitchMidStrokeEndsTheStrokeForMouseAndTouch)
 {
-    // Mouse: E in the middle of a pen stroke.
+    // Mouse: E in the middle of a pen stroke (P, the tool in use, keeps it).
     leftPress(A);
-    for (int i = 1; i <= 5; ++i)
+    for (int i = 1; i <= 3; ++i)
+        leftMove(A + QPointF(10 * i, 0));
+    key(Qt::Key_P);
+    EXPECT_EQ(touchModel, PEN);
+    for (int i = 4; i <= 5; ++i)
         leftMove(A + QPointF(10 * i, 0));
     key(Qt::Key_E);
     EXPECT_EQ(touchModel, IDEL);
