@@ -327,8 +327,10 @@ bool BoardFile::decode(const QByteArray& bytes, Contents& out, QString* error)
         return fail(error, QStringLiteral("board file version %1; this Tavlo reads up to version %2")
                                .arg(version)
                                .arg(VERSION));
+    if (length < 0 || length > MAX_BYTES)
+        return fail(error, QStringLiteral("damaged (announces %1 bytes of content)").arg(length));
     const qint64 expected = HEADER_BYTES + length + DIGEST_BYTES;
-    if (length < 0 || bytes.size() < expected)
+    if (bytes.size() < expected)
         return fail(error, QStringLiteral("truncated (%1 of %2 bytes)").arg(bytes.size()).arg(expected));
     if (bytes.size() > expected)
         return fail(error, QStringLiteral("%1 bytes of trailing garbage").arg(bytes.size() - expected));

@@ -26,7 +26,8 @@ BoardForm::BoardForm(QWidget* parent) : QWidget(parent), ui(new Ui::BoardForm)
     connect(boardWidget, &BoardWidget::boardMessage, this, [this](const QString& text) {
         QMessageBox* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tavlo"), text, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
-        box->show();  // not modal: drawing goes on
+        box->setWindowModality(Qt::NonModal);  // a message box is modal by default: drawing goes on
+        box->show();
     });
     ui->verticalLayout->addWidget(boardWidget);
 }

@@ -253,6 +253,12 @@ TEST_F(BoardFileTest, VersionIsCheckedAndNamed)
     QByteArray zero = file;
     qToLittleEndian<quint32>(0, reinterpret_cast<uchar*>(zero.data() + 8));
     EXPECT_TRUE(refused(zero).contains("version 0"));
+    // A length no board file has (and that would overflow the size sums).
+    QByteArray huge = file;
+    qToLittleEndian<qint64>(0x7FFFFFFFFFFFFFF0LL, reinterpret_cast<uchar*>(huge.data() + 12));
+    EXPECT_TRUE(refused(huge).contains("damaged")) << refused(huge).toStdString();
+    qToLittleEndian<qint64>(-5, reinterpret_cast<uchar*>(huge.data() + 12));
+    EXPECT_TRUE(refused(huge).contains("damaged"));
 }
 
 TEST_F(BoardFileTest, AtomicWriteReplacesWholeOrNotAtAll)

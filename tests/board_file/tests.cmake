@@ -13,3 +13,10 @@ target_compile_definitions(tavlo_board_file_tests PRIVATE
 add_dependencies(tavlo_board_file_tests tavlo-board-crash-helper)
 tavlo_add_gtest(tavlo_board_file_tests TIMEOUT 300 LABELS board)
 set_property(TEST tavlo_board_file_tests APPEND PROPERTY ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+# The terminal with "--whiteboard FILE" on a private X server; the terminal
+# binds its ports, hence a namespace of its own.
+add_executable(board_file_window_tests ${CMAKE_CURRENT_LIST_DIR}/WhiteboardOptionTest.cpp)
+target_link_libraries(board_file_window_tests PRIVATE tavlo_board_model tavlo_testsupport tavlo_testmain)
+add_dependencies(board_file_window_tests tavlo)
+tavlo_add_gtest(board_file_window_tests NETNS TIMEOUT 180 LABELS board)
+set_tests_properties(board_file_window_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
