@@ -1,7 +1,8 @@
 // A board that draws by itself and saves as it draws, for the tests that end
 // it with SIGKILL. Usage: tavlo-board-crash-helper DIR COUNT
-// Draws COUNT strokes (COUNT 0: without end), one every 15 ms, printing
-// "DRAWN <n>" after each pen-up, then idles until killed.
+// Draws COUNT strokes, one every 15 ms, printing "DRAWN <n>" after each
+// pen-up, then idles until killed. COUNT 0: draws without end and saves
+// after every stroke, so that the writer is nearly always writing.
 #include "BoardSaver.h"
 #include "BoardWidget.h"
 
@@ -43,6 +44,8 @@ int main(int argc, char* argv[])
         if (drawn % 40 == 39)
             w.newPage(QString(), true);
         ++drawn;
+        if (count == 0)
+            w.saver()->saveNow();
         std::printf("DRAWN %d\n", drawn);
     });
     timer.start(15);
