@@ -5,9 +5,13 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 const int BoardSaver::DELAY_MS = 500;
@@ -21,6 +25,7 @@ BoardSaver::BoardSaver(std::function<QByteArray()> snapshot, QString dir, QObjec
     // Quitting from the tray must not lose the last stroke.
     if (QCoreApplication::instance() != nullptr)
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { flush(); });
+    removeStaleTemporaries(dir_);
     writer_ = std::thread(&BoardSaver::writerLoop, this);
 }
 
@@ -90,6 +95,22 @@ int BoardSaver::writes() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return writes_;
+}
+
+int BoardSaver::removeStaleTemporaries(const QString& dir)
+{
+    static const QRegularExpression tmpName("^board-.*\\.tvboard\\.tmp-(\\d+)-\\d+$");
+    int removed = 0;
+    const QDir d(dir);
+    for (const QString& name : d.entryList(QStringList{"board-*.tvboard.tmp-*"}, QDir::Files)) {
+        const QRegularExpressionMatch m = tmpName.match(name);
+        if (!m.hasMatch())
+            continue;
+        const pid_t pid = static_cast<pid_t>(m.captured(1).toLongLong());
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH && QFile::remove(d.filePath(name)))
+            ++removed;
+    }
+    return removed;
 }
 
 QString BoardSaver::newestBoard(const QString& dir, const QString& except)

@@ -45,6 +45,11 @@ public:
     // Saves written so far (successful writes).
     int writes() const;
 
+    // Removes the temporary files that writers of dir left behind when their
+    // process died in a write ("board-*.tvboard.tmp-<pid>-<n>" of a pid that
+    // no longer runs). Returns how many it removed.
+    static int removeStaleTemporaries(const QString& dir);
+
     // The most recently written board file of dir ("board-*.tvboard"), not
     // counting except; empty when there is none.
     static QString newestBoard(const QString& dir, const QString& except = QString());

@@ -105,7 +105,8 @@ TEST_F(BoardSaveTest, PenUpsAndPageOperationsAreSavedWithoutAsking)
     // No flush: the saver's own timer and writer must get it there.
     ASSERT_TRUE(waitFor([&] { return bytesOf(saver->path()) == expected; }));
     ASSERT_EQ(boardFiles().size(), 1);
-    EXPECT_TRUE(QFileInfo(saver->path()).fileName().contains(QRegularExpression("^board-\\d{8}-\\d{6}-\\d{3}\\.tvboard$")));
+    const QRegularExpression name("^board-\\d{8}-\\d{6}-\\d{3}\\.tvboard$");
+    EXPECT_TRUE(QFileInfo(saver->path()).fileName().contains(name));
 
     // A page operation alone is saved too.
     w->setGridType(1);
@@ -193,6 +194,20 @@ TEST_F(BoardSaveTest, KilledWhileSavingLeavesAReadableFile)
             EXPECT_GT(strokeCount(c), 0);
         }
     }
+    // A temporary file of a dead writer goes when saving starts again; one
+    // of a live process stays.
+    const QString dead = tmp.filePath("board-20200101-000000-000.tvboard.tmp-999999999-0");
+    const QString live = tmp.filePath(QString("board-1.tvboard.tmp-%1-0").arg(QCoreApplication::applicationPid()));
+    writeFile(QFileInfo(dead).fileName(), "x");
+    writeFile(QFileInfo(live).fileName(), "x");
+    BoardWidget* w = makeBoard(400, 300);
+    w->setAutosave(true);
+    EXPECT_FALSE(QFileInfo::exists(dead));
+    EXPECT_TRUE(QFileInfo::exists(live));
+    // Those the killed helpers left behind are gone too.
+    const QString ours = QString(".tmp-%1-").arg(QCoreApplication::applicationPid());
+    for (const QString& f : QDir(tmp.path()).entryList(QStringList{"*.tmp-*"}, QDir::Files))
+        EXPECT_TRUE(f.contains(ours)) << f.toStdString();
 }
 
 // ---- reopening ------------------------------------------------------------------
@@ -208,7 +223,8 @@ TEST_F(BoardSaveTest, CtrlOReopensTheNewestOtherBoardAndLosesNothing)
     for (const auto& aged : {std::make_pair(older, -3600), std::make_pair(newest, -60)}) {
         QFile f(aged.first);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(aged.second), QFileDevice::FileModificationTime));
+        const QDateTime when = QDateTime::currentDateTime().addSecs(aged.second);
+        ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
     }
 
     // A fresh start with autosave, some ink, then Ctrl+O.
@@ -363,8 +379,8 @@ TEST_F(BoardSaveTest, CtrlPWritesEveryPageIntoOnePdf)
         << pdf.left(2000).toStdString();
     // Each page has the size of its image, one pixel to one point.
     QList<QSizeF> boxes;
-    QRegularExpressionMatchIterator it =
-        QRegularExpression("/MediaBox \\[0 0 ([0-9.]+) ([0-9.]+)\\]").globalMatch(QString::fromLatin1(pdf.constData(), pdf.size()));
+    const QRegularExpression mediaBox("/MediaBox \\[0 0 ([0-9.]+) ([0-9.]+)\\]");
+    QRegularExpressionMatchIterator it = mediaBox.globalMatch(QString::fromLatin1(pdf.constData(), pdf.size()));
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
         boxes << QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble());
