@@ -16,9 +16,11 @@
 
 const int BoardSaver::DELAY_MS = 500;
 
-BoardSaver::BoardSaver(std::function<QByteArray()> snapshot, QString dir, QObject* parent)
-    : QObject(parent), snapshot_(std::move(snapshot)), dir_(std::move(dir))
+BoardSaver::BoardSaver(std::function<QByteArray()> snapshot, QString dir, QObject* parent, Writer write)
+    : QObject(parent), snapshot_(std::move(snapshot)), write_(std::move(write)), dir_(std::move(dir))
 {
+    if (!write_)
+        write_ = &BoardFile::writeAtomic;
     timer_.setSingleShot(true);
     timer_.setInterval(DELAY_MS);
     connect(&timer_, &QTimer::timeout, this, &BoardSaver::saveNow);
@@ -143,7 +145,7 @@ void BoardSaver::writerLoop()
         writing_ = true;
         lock.unlock();
         QString error;
-        const bool ok = BoardFile::writeAtomic(path, bytes, &error);
+        const bool ok = write_(path, bytes, &error);
         if (!ok) {
             std::printf("BoardSave FAILED: %s\n", error.toLocal8Bit().constData());
             QMetaObject::invokeMethod(this, [this, path, error] { emit saveFailed(path, error); },

@@ -21,8 +21,12 @@ class BoardSaver : public QObject {
     Q_OBJECT
 
 public:
-    // snapshot runs on the GUI thread and returns the board's file image.
-    BoardSaver(std::function<QByteArray()> snapshot, QString dir, QObject* parent = nullptr);
+    // Writes bytes to path, false with error on failure (writer thread).
+    using Writer = std::function<bool(const QString& path, const QByteArray& bytes, QString* error)>;
+
+    // snapshot runs on the GUI thread and returns the board's file image;
+    // write defaults to BoardFile::writeAtomic.
+    BoardSaver(std::function<QByteArray()> snapshot, QString dir, QObject* parent = nullptr, Writer write = Writer());
     // Saves what is pending and waits for the writer.
     ~BoardSaver() override;
 
@@ -62,6 +66,7 @@ private:
     void writerLoop();  // writer thread
 
     std::function<QByteArray()> snapshot_;
+    Writer write_;
     QString dir_;
     QString path_;  // GUI thread
     QTimer timer_;

@@ -13,7 +13,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <functional>
+#include <mutex>
 
 using namespace btest;
 using namespace bftest;
@@ -130,6 +134,84 @@ TEST_F(BoardSaveTest, PendingChangeIsWrittenWhenSavingStops)
     const QByteArray expected = BoardFile::encode(pages, pageIdx, bkgType);
     w->setAutosave(false);
     EXPECT_EQ(bytesOf(path), expected);
+}
+
+TEST_F(BoardSaveTest, SlowDiskNeverHoldsUpTheGuiThread)
+{
+    // A writer stuck in a write: saves return at once, newer images replace
+    // the one waiting, and when the disk comes back only the newest is
+    // written after the stuck one.
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    int entered = 0;
+    QList<QByteArray> written;
+    QStringList failures;
+    int version = 0;
+    BoardSaver saver([&] { return QByteArray::number(++version); }, tmp.path(), nullptr,
+                     [&](const QString&, const QByteArray& bytes, QString* error) {
+                         std::unique_lock<std::mutex> lock(m);
+                         ++entered;
+                         cv.notify_all();
+                         cv.wait(lock, [&] { return release; });
+                         written << bytes;
+                         if (bytes == "3") {
+                             *error = "disk full";
+                             return false;
+                         }
+                         return true;
+                     });
+    QObject::connect(&saver, &BoardSaver::saveFailed, [&](const QString&, const QString& e) { failures << e; });
+    auto letGo = [&] {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            release = true;
+        }
+        cv.notify_all();
+    };
+    // However the test ends, the writer is let go before the saver waits for it.
+    struct AtEnd {
+        std::function<void()> f;
+        ~AtEnd() { f(); }
+    } atEnd{letGo};
+    saver.saveNow();  // taken by the writer, which blocks
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::milliseconds(tsupport::SLOW_MS), [&] { return entered == 1; }));
+    }
+    EXPECT_FALSE(saver.flush(200));  // still writing: flush gives up, nothing hangs
+    saver.saveNow();
+    saver.saveNow();
+    saver.changed();
+    saver.saveNow();  // "4" replaces "2" and "3" while they wait
+    letGo();
+    ASSERT_TRUE(saver.flush(tsupport::SLOW_MS));
+    std::lock_guard<std::mutex> lock(m);
+    EXPECT_EQ(written, (QList<QByteArray>{"1", "4"}));
+    EXPECT_EQ(saver.writes(), 2);
+    EXPECT_TRUE(failures.isEmpty());
+}
+
+TEST_F(BoardSaveTest, FailedWriteIsReportedAndRetriedByTheNextChange)
+{
+    std::atomic<int> calls{0};
+    QStringList failures;
+    BoardSaver saver([] { return QByteArray("board"); }, tmp.path(), nullptr,
+                     [&](const QString& path, const QByteArray& bytes, QString* error) {
+                         if (calls++ == 0) {
+                             *error = "disk full";
+                             return false;
+                         }
+                         return BoardFile::writeAtomic(path, bytes, error);
+                     });
+    QObject::connect(&saver, &BoardSaver::saveFailed, [&](const QString&, const QString& e) { failures << e; });
+    saver.changed();
+    ASSERT_TRUE(waitFor([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(failures, QStringList{"disk full"});
+    EXPECT_EQ(saver.writes(), 0);
+    saver.changed();
+    ASSERT_TRUE(waitFor([&] { return saver.writes() == 1; }));
+    EXPECT_EQ(bytesOf(saver.path()), QByteArray("board"));
 }
 
 TEST_F(BoardSaveTest, KilledWhileIdleLosesNothing)
