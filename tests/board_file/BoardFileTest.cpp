@@ -61,7 +61,15 @@ TEST_F(BoardFileTest, RoundTripKeepsStructureTimesAndPixels)
 {
     BoardWidget* w = makeBoard(400, 300);
     drawRichBoard(w);
-    // A page that was an image page and turned to a colour keeps its file.
+    // A picture page with ink ...
+    QImage picture(640, 360, QImage::Format_ARGB32);
+    picture.fill(0xFF3060A0);
+    const QString picturePath = tmp.filePath("picture.png");
+    ASSERT_TRUE(picture.save(picturePath));
+    w->newPage(picturePath, true);
+    zigzag(w, 0, 40, 40, 20000);
+    // ... and a page that was a picture page and turned to a colour keeps
+    // its file.
     pages[1]->bkgFile = tmp.filePath("gone.png");
     w->loadPage(1);
     const std::vector<QImage> before = renderAll(w);
@@ -77,8 +85,9 @@ TEST_F(BoardFileTest, RoundTripKeepsStructureTimesAndPixels)
     BoardFile::Contents c;
     QString err;
     ASSERT_TRUE(BoardFile::decode(file, c, &err)) << err.toStdString();
-    ASSERT_EQ(c.pages.size(), pages.size());
+    ASSERT_EQ(c.pages.size(), 4u);
     EXPECT_EQ(c.pageIdx, 1);
+    EXPECT_EQ(c.pages[3]->bkgType, BT_IMG);
     EXPECT_EQ(c.newPageType, BT_BLACK);
     for (size_t i = 0; i < pages.size(); ++i) {
         const Page* a = pages[i];
@@ -125,6 +134,7 @@ TEST_F(BoardFileTest, RoundTripKeepsStructureTimesAndPixels)
     for (size_t i = 0; i < before.size(); ++i)
         EXPECT_TRUE(before[i] == after[i]) << "page " << i;
     EXPECT_TRUE(composed(w) == shownBefore);
+    EXPECT_EQ(after[3].size(), QSize(640, 360));  // the picture page exports at the picture's size
     // Written again, the board gives the same bytes.
     EXPECT_EQ(BoardFile::encode(pages, pageIdx, bkgType), file);
 }
