@@ -1,5 +1,7 @@
 // The group terminal's entry point: tray icon with its quit action, then the
 // main window (splash, configuration, messaging, screen sharing, viewer).
+#include "BoardForm.h"
+#include "BoardWidget.h"
 #include "MainWindow.h"
 #include "QScreenThread.h"
 #include "QServerThread.h"
@@ -55,9 +57,15 @@ int main(int argc, char* argv[])
         // "--quiet": screen sharing writes none of its per-frame lines.
         if (app.arguments().contains(QStringLiteral("--quiet")))
             QScreenThread::setQuiet(true);
-        // "--whiteboard": the whiteboard window opens at start as well.
-        if (app.arguments().contains(QStringLiteral("--whiteboard")))
+        // "--whiteboard [FILE]": the whiteboard window opens at start as
+        // well, with the board saved in FILE when one is given.
+        const QStringList args = app.arguments();
+        const int wb = args.indexOf(QStringLiteral("--whiteboard"));
+        if (wb > 0) {
             w->startBtnClick();
+            if (wb + 1 < args.size() && !args[wb + 1].startsWith(QLatin1Char('-')) && boardWidget != nullptr)
+                boardWidget->openBoard(args[wb + 1]);
+        }
         code = app.exec();
         delete w;
     }

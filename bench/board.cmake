@@ -5,3 +5,10 @@ if(benchmark_FOUND)
   target_link_libraries(tavlo-bench-board PRIVATE tavlo_board benchmark::benchmark Qt5::Widgets)
   set_target_properties(tavlo-bench-board PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
+# Board files: save of a 500-stroke board (GUI-thread share and whole),
+# reading it back, PDF of 10 pages.
+if(benchmark_FOUND)
+  add_executable(tavlo-bench-boardfile ${CMAKE_CURRENT_SOURCE_DIR}/board/BoardFileBench.cpp)
+  target_link_libraries(tavlo-bench-boardfile PRIVATE tavlo_board benchmark::benchmark Qt5::Widgets)
+  set_target_properties(tavlo-bench-boardfile PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endif()

@@ -5,6 +5,7 @@
 #include "ui_BoardForm.h"
 
 #include <QCloseEvent>
+#include <QMessageBox>
 #include <QSizePolicy>
 
 BoardWidget* boardWidget = nullptr;
@@ -20,6 +21,15 @@ BoardForm::BoardForm(QWidget* parent) : QWidget(parent), ui(new Ui::BoardForm)
     boardWidget->setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(boardWidget);
     boardWidget->newPage(QString(), true);
+    // Saved as one draws from the first change on: an untouched board
+    // leaves no file behind.
+    boardWidget->setAutosave(true);
+    connect(boardWidget, &BoardWidget::boardMessage, this, [this](const QString& text) {
+        QMessageBox* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tavlo"), text, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);  // a message box is modal by default: drawing goes on
+        box->show();
+    });
     ui->verticalLayout->addWidget(boardWidget);
     // The toolbar floats over the board, outside the layout: the board keeps
     // the whole window.

@@ -259,6 +259,7 @@ bool BoardWidget::event(QEvent* e)
             const QRectF box = touchBox(pts);
             Stroke* st = new Stroke(time, toPageRect(box));
             page->strokes.push_back(st);
+            page->forgetUndone();
             setEraserRect(box);
             clearOnStrokeLayer(st->segments.back()->getLastPoint());
         }
@@ -275,6 +276,7 @@ bool BoardWidget::event(QEvent* e)
                 drawWin();
             dropEraserRect();
             touchModel = IDEL;
+            boardChanged();
             if (dragReset())
                 return true;
             // Inside the limits: the layers follow the view now, so no
@@ -354,6 +356,7 @@ void BoardWidget::endStroke()
             finishPenStroke();
         else if (eraserStatus == ES_ERASER_TRAP)
             drawWin();  // the area outlined so far is cleared
+        boardChanged();
     }
     endGesture();
 }

@@ -33,8 +33,9 @@ static void toggleFullScreen(QWidget* w)
 // Keyboard shortcuts
 // ---------------------------------------------------------------------------
 
-// GUI thread. Letters and digits act without modifiers; Ctrl+Z, Ctrl+N and
-// Ctrl+S as named; Shift+G steps the grid size.
+// GUI thread. Letters and digits act without modifiers; Ctrl+Z, Ctrl+Y (and
+// Ctrl+Shift+Z), Ctrl+N, Ctrl+S, Ctrl+P and Ctrl+O as named; Shift+G steps
+// the grid size.
 void BoardWidget::keyPressEvent(QKeyEvent* e)
 {
     const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
@@ -76,6 +77,9 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
     } else if (ctrl && key == Qt::Key_Z) {
         endGesture();
         undo();
+    } else if ((ctrl && key == Qt::Key_Y) || (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_Z)) {
+        endGesture();
+        redo();
     } else if (plain && key == Qt::Key_Delete) {
         endGesture();
         clear();
@@ -90,6 +94,10 @@ void BoardWidget::keyPressEvent(QKeyEvent* e)
         nextPage();
     } else if (ctrl && key == Qt::Key_S) {
         savePage();
+    } else if (ctrl && key == Qt::Key_P) {
+        savePdf();
+    } else if (ctrl && key == Qt::Key_O) {
+        openRecentBoard();
     } else {
         QWidget::keyPressEvent(e);
         return;

@@ -95,6 +95,7 @@ void BoardWidget::loadPage(unsigned int Idx)
         drawWin();
         update();
     }
+    boardChanged();
 }
 
 void BoardWidget::loadDot()
@@ -149,6 +150,7 @@ void BoardWidget::setBkgType(BkgType type)
         penColorIdx = 0;
     drawWin();
     update();
+    boardChanged();
 }
 
 // GUI thread.
@@ -159,6 +161,7 @@ void BoardWidget::setGridType(int gridType)
     gridTypeIdx = gridType;
     drawWin();
     update();
+    boardChanged();
 }
 
 // GUI thread.
@@ -169,6 +172,7 @@ void BoardWidget::setGridSize(int gridSize)
     gridSizeIdx = gridSize;
     drawWin();
     update();
+    boardChanged();
 }
 
 // GUI thread.
@@ -176,10 +180,11 @@ void BoardWidget::undo()
 {
     if (page == nullptr || page->strokes.empty())
         return;
-    delete page->strokes.back();
+    page->undone.push_back(page->strokes.back());
     page->strokes.pop_back();
     drawWin();
     update();
+    boardChanged();
 }
 
 // GUI thread.
@@ -190,6 +195,7 @@ void BoardWidget::clear()
     for (Stroke* st : page->strokes)
         delete st;
     page->strokes.clear();
+    page->forgetUndone();
     // An empty page exports at the view's size again.
     page->updateMaxPoint();
     xRate = 1;
@@ -198,4 +204,5 @@ void BoardWidget::clear()
     eraserStatus = ES_PEN;
     drawWin();
     update();
+    boardChanged();
 }

@@ -75,6 +75,7 @@ void BoardWidget::penDown(float x, float y, long time)
         return;
     const float px = x / xRate + xLeft;
     const float py = y / xRate + xTop;
+    const size_t before = page->strokes.size();
     switch (eraserStatus) {
     case ES_ERASER_RECT: {
         if (page->strokes.empty())
@@ -109,6 +110,8 @@ void BoardWidget::penDown(float x, float y, long time)
         break;
     }
     }
+    if (page->strokes.size() != before)
+        page->forgetUndone();
 }
 
 void BoardWidget::penMove(float X, float Y, long time)
@@ -162,6 +165,7 @@ void BoardWidget::penMoveAndRepaint(float X, float Y, long time)
 
 void BoardWidget::penUp(float X, float Y, long time)
 {
+    boardChanged();
     if (eraserStatus == ES_ERASER_RECT || page == nullptr || page->strokes.empty())
         return;
     page->strokes.back()->addPoint(time, QPointF(X / xRate + xLeft, Y / xRate + xTop));

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <vector>
 
+class BoardSaver;
 class QPaintEvent;
 class QResizeEvent;
 
@@ -129,7 +130,35 @@ public:
     // "SavePage: <path>". Returns the path, empty when nothing was written.
     QString savePage();
 
+    // Board files and the PDF of all pages (GUI thread).
+    // Saving as one draws into "board-<stamp>.tvboard" in the working
+    // directory, from the next change on; off by default.
+    void setAutosave(bool on);
+    BoardSaver* saver() const;
+    // Replaces the board with the one in the file. A file that cannot be
+    // read (missing, foreign, damaged, newer) gives boardMessage and an
+    // empty board; the file itself is never written. Either way what was on
+    // the board is on disk first, and saving goes on into a new file.
+    bool openBoard(const QString& path);
+    // openBoard of the most recently saved board of the working directory
+    // other than the one this board is saving into; a message when there
+    // is none.
+    bool openRecentBoard();
+    // Brings back the stroke the last undo took off the current page.
+    void redo();
+    // Writes every page, each as savePageToPixmap renders it, into
+    // "board-<yyyyMMdd-HHmmss-zzz>.pdf" in the working directory and prints
+    // "SavePdf: <path>". Returns the path, empty when nothing was written.
+    QString savePdf();
+
+signals:
+    // A text for the user (a file that could not be opened).
+    void boardMessage(const QString& text);
+
 private:
+    // A pen-up or page operation: the saver (if on) schedules a save.
+    void boardChanged();
+
     // A touch sequence that the system took away: the running gesture ends.
     void cancelTouch();
     // Ends a running pen stroke or gesture before a page changes under it.
@@ -139,6 +168,8 @@ private:
     void endStroke();
     // Clears one rectangle-eraser sample on the stroke layer at once.
     void clearOnStrokeLayer(StrokePoint* sp);
+
+    BoardSaver* saver_ = nullptr;  // child object, null while saving is off
 };
 
 // Spring-back tasks started and not yet through their last repaint.

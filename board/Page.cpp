@@ -24,6 +24,14 @@ Page::~Page()
 {
     for (Stroke* s : strokes)
         delete s;
+    forgetUndone();
+}
+
+void Page::forgetUndone()
+{
+    for (Stroke* s : undone)
+        delete s;
+    undone.clear();
 }
 
 void Page::setBkg(QString file)

@@ -38,6 +38,11 @@ public:
     void updateMaxPoint();
 
     std::vector<Stroke*> strokes;  // owned, drawing order, erasers included
+    // Strokes taken back by undo, the latest last (owned); redo brings them
+    // back until new ink goes onto the page. Not part of a board file.
+    std::vector<Stroke*> undone;
+    // New ink: what undo took back is gone for good.
+    void forgetUndone();
     QString bkgFile;
     BkgType bkgType;
     int gridType;  // 0 none, 1 field grid, other positive: line grid
