@@ -99,6 +99,7 @@ TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
     EXPECT_EQ(mode, 0600) << "nobody else may read the screen";
     ASSERT_GE(records.size(), 25u);
     ASSERT_EQ(records.front().frameID, 0);
+    size_t lastKey = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         const Record& r = records[i];
         SCOPED_TRACE(r.frameID);
@@ -106,20 +107,24 @@ TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
         // No leading start code of either length.
         EXPECT_FALSE(r.bytes[0] == 0 && r.bytes[1] == 0 && (r.bytes[2] == 1 || (r.bytes[2] == 0 && r.bytes[3] == 1)));
         const std::vector<int> types = nalTypes(r.bytes);
-        // Every tenth picture from the first (a still moment of the painter
-        // may skip a period, so frame numbers may jump).
-        if (i % 10 == 0) {
-            // Keyframe: SPS first, then PPS, then IDR slices (parameter sets
-            // travel in the stream).
-            ASSERT_GE(types.size(), 3u);
-            EXPECT_EQ(types[0], 7);
-            EXPECT_EQ(types[1], 8);
-            EXPECT_EQ(types.back(), 5);
+        // A keyframe is SPS, PPS, then IDR slices (parameter sets travel in
+        // the stream); any other picture holds only non-IDR slices.
+        const bool key = types.size() >= 3 && types[0] == 7 && types[1] == 8 && types.back() == 5;
+        if (i == 0) {
+            EXPECT_TRUE(key) << "the first picture is a keyframe";
+        }
+        if (key) {
+            // At most ten pictures from one keyframe to the next. The
+            // encoder may put one in early where the picture changes
+            // wholesale (the painter's first frame); it never waits longer.
+            EXPECT_LE(i - lastKey, 10u) << "keyframes too far apart";
+            lastKey = i;
         } else {
             for (int t : types)
-                EXPECT_TRUE(t == 1) << "delta picture holds only non-IDR slices, got " << t;
+                EXPECT_TRUE(t == 1) << "a picture is either a keyframe or non-IDR slices only, got " << t;
         }
     }
+    EXPECT_LE(records.size() - 1 - lastKey, 9u) << "no keyframe at the end";
     // The loop runs about 30 times a second; frame numbers follow the loop.
     for (size_t i = 1; i < records.size(); ++i)
         EXPECT_GT(records[i].frameID, records[i - 1].frameID);
