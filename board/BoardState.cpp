@@ -21,6 +21,18 @@ QPixmap* lineGridBmps[3] = {nullptr, nullptr, nullptr};
 QPixmap* dots[6][61] = {};
 
 std::vector<Page*> pages;
+namespace {
+// The pages live as long as the process; they go with it, before the list
+// that holds them (defined just above, so destroyed just after).
+struct PagesAtExit {
+    ~PagesAtExit()
+    {
+        for (Page* p : pages)
+            delete p;
+        pages.clear();
+    }
+} pagesAtExit;
+}  // namespace
 int pageIdx = -1;
 Page* page = nullptr;
 BkgType bkgType = BT_GREEN;
