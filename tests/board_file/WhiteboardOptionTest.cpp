@@ -74,7 +74,8 @@ TEST(WhiteboardOption, UnreadableFileGivesAnEmptyBoardAndStaysAsItWas)
     ASSERT_TRUE(xs.ok());
     TeamDir dir("127.0.0.2", 2);
     const QString file = dir.file("broken.tvboard");
-    const QByteArray junk("TAVLOBRD\x01\x00\x00\x00 not much more", 29);
+    static const char JUNK[] = "TAVLOBRD\x01\x00\x00\x00 not much more";
+    const QByteArray junk(JUNK, sizeof JUNK - 1);
     writeBytes(file, junk);
 
     Terminal t(dir.path(), xs.env(), {"--whiteboard", file});
