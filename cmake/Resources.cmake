@@ -22,10 +22,7 @@ function(tavlo_resource_group TARGET GEN GROUP)
   set_target_properties(${TARGET} PROPERTIES AUTOMOC OFF AUTOUIC OFF)
 endfunction()
 
-add_executable(tavlo-mkres tools/mkres.cpp tools/ResourceFiles.h)
-target_include_directories(tavlo-mkres PRIVATE ${CMAKE_SOURCE_DIR}/tools)
-target_link_libraries(tavlo-mkres PRIVATE Qt5::Gui)
-set_target_properties(tavlo-mkres PROPERTIES AUTOMOC OFF AUTOUIC OFF)
-
-tavlo_resource_group(tavlo_res_icons tavlo-mkres icons)
-tavlo_resource_group(tavlo_res_i18n tavlo-mkres i18n)
+# What the generators share (cmake/ResourceFiles.h): writing a picture and
+# the group's .qrc file. A generator target adds it with
+#   target_include_directories(<generator> PRIVATE ${TAVLO_RESOURCE_TOOLS_DIR})
+set(TAVLO_RESOURCE_TOOLS_DIR ${CMAKE_CURRENT_LIST_DIR})

@@ -13,6 +13,6 @@ set(TAVLO_AUTOSTART_DIR "${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart" CACHE P
 
 install(TARGETS tavlo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-configure_file(${CMAKE_SOURCE_DIR}/cmake/tavlo.desktop.in ${CMAKE_BINARY_DIR}/tavlo.desktop @ONLY)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/tavlo.desktop.in ${CMAKE_BINARY_DIR}/tavlo.desktop @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/tavlo.desktop DESTINATION ${TAVLO_AUTOSTART_DIR})
 install(DIRECTORY DESTINATION ${TAVLO_WORKDIR})
