@@ -1,6 +1,7 @@
 // tavlo-console: the classroom host's console.
 //
 //   tavlo-console [--bind ADDR] [--stdin] [--no-share]
+//   tavlo-console --print-key
 //
 // Lists the groups that announce themselves on UDP port 55555 (bound on
 // ADDR, default every address), shows their screens as thumbnails and sends
@@ -8,9 +9,17 @@
 // does (rtsp://THIS:5000/cam_passby_chn0, the terminal's sharing library):
 // that is "group 0", the teacher's screen, which the terminals pull from the
 // "roomIp" of their team.bin. --no-share leaves it out; --stdin also takes
-// commands from standard input (see StdinControl.h). Exit status 1 when the
-// port cannot be bound, 2 for bad arguments.
+// commands from standard input (see StdinControl.h).
+//
+// Every command to a terminal that announces a nonce is signed with the
+// classroom key, kept in the user's configuration folder (created at the
+// first start, mode 0600; ClassroomKey::defaultPath). --print-key prints its
+// public half in base64 and its fingerprint, one line each, and exits.
+//
+// Exit status 1 when the port cannot be bound or the key cannot be read or
+// created, 2 for bad arguments.
 #include "Classroom.h"
+#include "ClassroomKey.h"
 #include "Console.h"
 #include "ConsoleWindow.h"
 #include "QServerThread.h"
@@ -19,13 +28,38 @@
 #include <QApplication>
 #include <QHostAddress>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
-static const char* const USAGE = "usage: tavlo-console [--bind ADDR] [--stdin] [--no-share]\n";
+static const char* const USAGE = "usage: tavlo-console [--bind ADDR] [--stdin] [--no-share]\n"
+                                 "       tavlo-console --print-key\n";
+
+// The console's classroom key, created at the first start.
+static std::optional<ClassroomKey> classroomKey(const QString& path)
+{
+    bool created = false;
+    QString error;
+    std::optional<ClassroomKey> key = ClassroomKey::loadOrCreate(path, &created, &error);
+    if (!key)
+        std::fprintf(stderr, "tavlo-console: cannot use the classroom key: %s\n", qPrintable(error));
+    else if (created)
+        std::fprintf(stderr, "tavlo-console: created the classroom key %s\n", qPrintable(path));
+    return key;
+}
 
 int main(int argc, char* argv[])
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc == 2 && std::strcmp(argv[1], "--print-key") == 0) {
+        // No window: this works without a display.
+        QCoreApplication app(argc, argv);
+        const std::optional<ClassroomKey> key = classroomKey(ClassroomKey::defaultPath());
+        if (!key)
+            return 1;
+        std::printf("%s\nfingerprint %s\n", qPrintable(key->publicKey().base64()),
+                    qPrintable(key->publicKey().fingerprint()));
+        return 0;
+    }
     QApplication app(argc, argv);
     QHostAddress bind(QHostAddress::Any);
     bool stdinControl = false, share = true;
@@ -46,7 +80,13 @@ int main(int argc, char* argv[])
         }
     }
 
+    const QString keyPath = ClassroomKey::defaultPath();
+    const std::optional<ClassroomKey> key = classroomKey(keyPath);
+    if (!key)
+        return 1;
     Console console;
+    console.setKey(*key, keyPath);
+    std::printf("classroom key %s (fingerprint %s)\n", qPrintable(keyPath), qPrintable(key->publicKey().fingerprint()));
     QString error;
     if (!console.start(bind, &error)) {
         std::fprintf(stderr, "tavlo-console: cannot listen on %s port %u: %s\n", qPrintable(bind.toString()),

@@ -2,6 +2,8 @@
 
 #include "BoardForm.h"
 #include "Classroom.h"
+#include "ClassroomPort.h"
+#include "CommandTrust.h"
 #include "QPullThread.h"
 #include "QServerThread.h"
 #include "QSysConfig.h"
@@ -54,11 +56,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainW
         throw;
     }
 
+    trust = std::make_unique<CommandTrust>(SysConfig->HostKeys, SysConfig->TeamNum, Utils::clocktime(ms));
+    std::printf("%s\n", trust->startLine().toUtf8().constData());
+    std::fflush(stdout);
+
     udpSocket = new QUdpSocket(this);
-    // Address reuse, which Qt documents as the platform default on Unix but
-    // does not set for it: the classroom host may run on this same computer,
-    // bound to the port on its own address.
-    udpSocket->bind(QHostAddress::Any, Classroom::CLASSROOM_PORT, QAbstractSocket::ReuseAddressHint);
+    bindClassroomPort();
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::onUdpReceived);
     sendTimer = new QTimer(this);
     connect(sendTimer, &QTimer::timeout, this, &MainWindow::onSendTimer);
@@ -83,6 +86,28 @@ static void stopViewer(bool keepWindow = false)
     }
 }
 
+// The classroom host may run on this same computer, bound to the port on
+// its own address; no other user may take the port over (ClassroomPort.h).
+// Another program that holds it already keeps the commands from arriving:
+// said once, and tried again on every tick. Announcements go out anyway,
+// from a port the system chooses.
+void MainWindow::bindClassroomPort()
+{
+    QString error;
+    udpSocket->abort();
+    if (ClassroomPort::bind(*udpSocket, QHostAddress::Any, Classroom::CLASSROOM_PORT, &error)) {
+        if (portTaken)
+            std::printf("Classroom port %u is free again: commands arrive\n", Classroom::CLASSROOM_PORT);
+        portTaken = false;
+    } else {
+        if (!portTaken)
+            std::printf("Classroom port %u is taken (%s): no commands arrive until it is free\n",
+                        Classroom::CLASSROOM_PORT, error.toUtf8().constData());
+        portTaken = true;
+    }
+    std::fflush(stdout);
+}
+
 MainWindow::~MainWindow()
 {
     delete ui;
@@ -101,11 +126,17 @@ void MainWindow::onSendTimer()
     if (cnt == 3)
         hide();
     QServerThread::Start(nullptr);
+    if (portTaken)
+        bindClassroomPort();
 
+    // A terminal that trusts a key also announces its nonce, which signed
+    // commands must carry; without a key the text is the classroom's as ever.
+    const QByteArray nonce = trust->nonce(Utils::clocktime(ms)).toLatin1();
+    const QByteArray nonceField = nonce.isEmpty() ? QByteArray() : ",\"nonce\":\"" + nonce + "\"";
     char text[256];
-    std::snprintf(text, sizeof text, "{ \"messageId\":%d,\"id\":%d, \"livePort\":%d,\"systemType\":%d }",
+    std::snprintf(text, sizeof text, "{ \"messageId\":%d,\"id\":%d, \"livePort\":%d,\"systemType\":%d%s }",
                   Classroom::MSG_ANNOUNCE, static_cast<int>(SysConfig->TeamNum), Classroom::LIVE_PORT,
-                  Classroom::SYSTEM_TYPE_TERMINAL);
+                  Classroom::SYSTEM_TYPE_TERMINAL, nonceField.constData());
     std::printf("SendTo: %s\n", SysConfig->RoomIp.toUtf8().constData());
     std::fflush(stdout);
     // A literal address only: QHostAddress does no name lookup. A failed send
@@ -137,8 +168,13 @@ void MainWindow::onUdpReceived()
         if (got < 0)
             continue;
         data.truncate(static_cast<int>(got));
+        // With a key, only a signed command for this group goes on, as the
+        // command it carries; everything else is ignored with a line.
+        const std::optional<QByteArray> command = trust->admit(data, Utils::clocktime(ms));
+        if (!command)
+            continue;
 
-        const QJsonDocument doc = QJsonDocument::fromJson(data);
+        const QJsonDocument doc = QJsonDocument::fromJson(*command);
         if (doc.isNull() || !doc.isObject())
             continue;
         const QJsonObject msg = doc.object();

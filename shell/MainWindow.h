@@ -6,6 +6,9 @@
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVBoxLayout>
+#include <memory>
+
+class CommandTrust;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -36,11 +39,18 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    // (Re)binds the classroom socket to port 55555; says when it cannot.
+    void bindClassroomPort();
+
     Ui::MainWindow* ui;
     QPixmap* bkg = nullptr;
     QVBoxLayout* layout = nullptr;
     QUdpSocket* udpSocket = nullptr;
     QTimer* sendTimer = nullptr;
+    // Which datagrams are obeyed (all, or the signed ones), and the nonce.
+    std::unique_ptr<CommandTrust> trust;
+    // Another program held port 55555 at the last try: each tick tries again.
+    bool portTaken = false;
 };
 
 // The close-button pictures, one row of normal, hover, pressed.
