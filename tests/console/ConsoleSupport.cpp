@@ -9,6 +9,7 @@
 namespace csupport {
 
 QString consolePath() { return tsupport::buildDir() + "/tavlo-console"; }
+QString announcerPath() { return tsupport::buildDir() + "/tavlo-test-announcer"; }
 
 static bool sh(const QString& command)
 {

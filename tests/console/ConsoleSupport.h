@@ -15,6 +15,7 @@
 namespace csupport {
 
 QString consolePath();  // the built tavlo-console
+QString announcerPath();  // the built tavlo-test-announcer
 
 // A network namespace of its own for group k (1..250), joined to the
 // current namespace by a veth pair: this side is 10.214.k.1/24 (the
@@ -52,6 +53,7 @@ public:
 
     bool started() const { return started_; }
     bool running() const { return proc_.state() != QProcess::NotRunning; }
+    qint64 pid() const { return proc_.processId(); }
     QByteArray out();
     QByteArray err();
     // Waits until stdout contains text.

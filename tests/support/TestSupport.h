@@ -133,7 +133,8 @@ bool waitForNoWindow(const QProcessEnvironment& env, const QString& name, int ti
 // Screenshot of the root window (or of a window id) through ImageMagick import.
 QImage screenshot(const QProcessEnvironment& env, const QString& window = "root");
 
-// A UDP socket bound with address reuse, for playing the classroom host.
+// A UDP socket bound as the classroom's programs bind port 55555
+// (ClassroomPort.h), for playing the classroom host beside a terminal.
 class UdpPeer {
 public:
     UdpPeer(const QHostAddress& address, quint16 port);
