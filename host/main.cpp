@@ -253,7 +253,8 @@ int listen(const QStringList& args)
             data.truncate(static_cast<int>(got));
             const std::optional<Announcement> a = Announcement::parse(data);
             if (!a) {
-                std::printf("ignored %d bytes from %s:%u\n", static_cast<int>(got), qPrintable(plain(from).toString()), port);
+                std::printf("ignored %d bytes from %s:%u\n", static_cast<int>(got), qPrintable(plain(from).toString()),
+                            port);
             } else {
                 std::printf("group %d livePort %d from %s:%u%s\n", a->group, a->livePort,
                             qPrintable(plain(from).toString()), port,

@@ -5,9 +5,10 @@
 # namespace) by tavlo-bench-firstpicture, which times from the command to
 # the picture on the screen (median of TRIES). The terminal runs in turns
 # without a key (plain JSON) and with the classroom key in its team.bin
-# (each command signed, the clock started before signing), two rounds each.
+# (each command signed, the clock started before signing), ROUNDS rounds
+# each (default 3); the summary takes every try of a mode together.
 #
-#   bench/trust/firstpicture.sh <build dir> [tries]
+#   bench/trust/firstpicture.sh <build dir> [tries] [rounds]
 #
 # Runs in a network namespace of its own (needs root); display :68 unless
 # TAVLO_BENCH_DISPLAY says otherwise.
@@ -17,6 +18,7 @@ if [ -z "${TAVLO_BENCH_INNER:-}" ]; then
 fi
 B=$(realpath "${1:-build}")
 TRIES=${2:-7}
+ROUNDS=${3:-3}
 N=${TAVLO_BENCH_DISPLAY:-68}
 D=:$N
 if [ -e /tmp/.X$N-lock ]; then
@@ -65,8 +67,8 @@ mkdir "$WORK/off" "$WORK/on"
 printf '{"roomIp":"10.213.0.9","teamNum":1}' > "$WORK/off/team.bin"
 printf '{"roomIp":"127.0.0.9","teamNum":1,"hostKey":"%s"}' "$KEY" > "$WORK/on/team.bin"
 
-# measure off|on: a terminal in that folder, then the tool's tries; the
-# median goes to the results as "off|on MS".
+# measure off|on: a terminal in that folder, then the tool's tries, each
+# kept in the results as "off|on MS".
 measure() {
     ( cd "$WORK/$1" && DISPLAY=$D LIBGL_ALWAYS_SOFTWARE=1 exec "$B/tavlo" --quiet > "$WORK/$1.out" 2>&1 ) &
     TERMINAL=$!
@@ -80,14 +82,14 @@ measure() {
         exit 1
     fi
     cat "$WORK/try.out"
-    sed -n "s/^show median \([0-9]*\) ms.*/$mode \1/p" "$WORK/try.out" >> "$WORK/results"
+    sed -n "s/^  try [0-9]*: \([0-9]*\) ms$/$mode \1/p" "$WORK/try.out" >> "$WORK/results"
     kill $TERMINAL
     wait $TERMINAL 2>/dev/null || true
     TERMINAL=""
 }
 
 echo "load before: $(cat /proc/loadavg) on $(nproc) cores"
-for round in 1 2; do
+for round in $(seq "$ROUNDS"); do
     echo "round $round, signing off (plain JSON):"
     measure off
     echo "round $round, signing on (signed commands):"
@@ -95,7 +97,15 @@ for round in 1 2; do
 done
 echo "load after: $(cat /proc/loadavg)"
 grep -q "Commands must be signed" "$WORK/on.out" || { echo "the keyed terminal did not trust the key" >&2; exit 1; }
-awk '{ m[$1] = m[$1] " " $2; s[$1] += $2; n[$1]++ }
-     END { printf "signing off: medians%s ms (mean %.0f)\nsigning on:  medians%s ms (mean %.0f)\nadded by signing: %+.0f ms\n",
-                  m["off"], s["off"] / n["off"], m["on"], s["on"] / n["on"], s["on"] / n["on"] - s["off"] / n["off"] }' \
-    "$WORK/results"
+for mode in off on; do
+    sed -n "s/^$mode //p" "$WORK/results" | sort -n > "$WORK/$mode.sorted"
+done
+summary() {  # mode label
+    awk -v label="$2" '{ t[NR] = $1; s += $1 }
+        END { printf "%s: median %d ms, mean %.0f, min %d, max %d (%d tries)\n", label, t[int((NR + 1) / 2)], s / NR,
+                     t[1], t[NR], NR }' "$WORK/$1.sorted"
+}
+summary off "signing off"
+summary on "signing on "
+echo "added by signing (difference of the medians): $(( $(awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }' \
+    "$WORK/on.sorted") - $(awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }' "$WORK/off.sorted") )) ms"

@@ -151,7 +151,8 @@ TEST(GroupTable, AtMostSixtyFourGroupsWhateverAFloodMakesUp)
     EXPECT_EQ(dropped, 5000 - (GroupTable::MAX_GROUPS - 2));
     std::set<QString> addresses;
     for (const GroupRow& r : rows)
-        EXPECT_TRUE(addresses.insert(r.address.toString()).second) << "two rows for " << r.address.toString().toStdString();
+        EXPECT_TRUE(addresses.insert(r.address.toString()).second)
+            << "two rows for " << r.address.toString().toStdString();
     // The real groups keep their rows and their addresses.
     EXPECT_EQ(t.current(1, 10)->address, A);
     EXPECT_EQ(t.current(2, 10)->address, B);

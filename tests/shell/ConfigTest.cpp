@@ -21,6 +21,7 @@ const QByteArray DEFAULT_FILE = "{\n    \"roomIp\": \"192.168.7.170\",\n    \"te
 struct Loaded {
     QString roomIp;
     uint32_t teamNum = 12345;
+    std::vector<QString> hostKeys;  // base64
 };
 
 Loaded load(const QByteArray& content)
@@ -33,7 +34,10 @@ Loaded load(const QByteArray& content)
     f.close();
     QSysConfig cfg(nullptr, path);
     EXPECT_EQ(cfg.fileName, path);
-    return {cfg.RoomIp, cfg.TeamNum};
+    Loaded l{cfg.RoomIp, cfg.TeamNum, {}};
+    for (const PublicKey& k : cfg.HostKeys)
+        l.hostKeys.push_back(k.base64());
+    return l;
 }
 
 std::string errorOf(const QString& path)
@@ -199,24 +203,11 @@ TEST(Config, HostKeyIsOneKeyOrAListAndAnythingElseIsAReadFailure)
         seed.fill(fill);
         return ClassroomKey::fromSeed(seed).publicKey().base64();
     };
-    auto keysOf = [](const QByteArray& content) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("team.bin");
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        f.close();
-        QSysConfig cfg(nullptr, path);
-        std::vector<QString> out;
-        for (const PublicKey& k : cfg.HostKeys)
-            out.push_back(k.base64());
-        return out;
-    };
     const QString a = keyText(1), b = keyText(2);
-    EXPECT_TRUE(keysOf(R"({"roomIp": "127.0.0.2", "teamNum": 1})").empty());
-    EXPECT_EQ(keysOf(QString(R"({"roomIp": "127.0.0.2", "teamNum": 1, "hostKey": "%1"})").arg(a).toUtf8()),
+    EXPECT_TRUE(load(R"({"roomIp": "127.0.0.2", "teamNum": 1})").hostKeys.empty());
+    EXPECT_EQ(load(QString(R"({"roomIp": "127.0.0.2", "teamNum": 1, "hostKey": "%1"})").arg(a).toUtf8()).hostKeys,
               std::vector<QString>{a});
-    EXPECT_EQ(keysOf(QString(R"({"teamNum": 1, "hostKey": ["%1", "%2"]})").arg(a, b).toUtf8()),
+    EXPECT_EQ(load(QString(R"({"teamNum": 1, "hostKey": ["%1", "%2"]})").arg(a, b).toUtf8()).hostKeys,
               (std::vector<QString>{a, b}));
 
     QString tooMany;

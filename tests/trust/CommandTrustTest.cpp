@@ -148,9 +148,10 @@ TEST_F(CommandTrustTest, IgnoredLinesAreOneASecondWithTheCountOfTheRest)
     EXPECT_TRUE(trust.admit(signedFor(STOP, 7, nonce, 1), T0 + 999).has_value());
     EXPECT_FALSE(trust.admit(signedFor(STOP, 8, nonce, 2), T0 + 1000).has_value());
     EXPECT_FALSE(trust.admit(signedFor(STOP, 7, nonce, 1), T0 + 5000).has_value());
-    EXPECT_EQ(out.text(), QByteArray("Command ignored: not signed\n"
-                                     "Command ignored: for group 8, not for this group 7 (and 2 more since the last line)\n"
-                                     "Command ignored: seq 1 is not above 1, the last accepted (a replay)\n"));
+    EXPECT_EQ(out.text(),
+              QByteArray("Command ignored: not signed\n"
+                         "Command ignored: for group 8, not for this group 7 (and 2 more since the last line)\n"
+                         "Command ignored: seq 1 is not above 1, the last accepted (a replay)\n"));
 }
 
 }  // namespace

@@ -205,11 +205,11 @@ TEST_F(EnvelopeTest, ASealedCommandOpensToExactlyItsBytes)
     EXPECT_EQ(o.status, Envelope::Status::Signed);
     EXPECT_EQ(o.command, command);
     // Any of several trusted keys will do.
-    const Envelope::Opened o2 = Envelope::open(Envelope::seal(command, other), {teacher.publicKey(), other.publicKey()});
+    const Envelope::Opened o2 =
+        Envelope::open(Envelope::seal(command, other), {teacher.publicKey(), other.publicKey()});
     EXPECT_EQ(o2.status, Envelope::Status::Signed);
     // White space around the envelope's members changes nothing signed.
-    const QByteArray spaced = "{ \"sig\" : " + QJsonDocument(env).toJson().split(':').value(0).left(0) + "\"" +
-                              env.value("sig").toString().toLatin1() + "\" ,\n \"cmd\":\"" +
+    const QByteArray spaced = "{ \"sig\" : \"" + env.value("sig").toString().toLatin1() + "\" ,\n \"cmd\":\"" +
                               env.value("cmd").toString().toLatin1() + "\" }";
     EXPECT_EQ(Envelope::open(spaced, trusted).command, command);
 }
@@ -230,16 +230,16 @@ TEST_F(EnvelopeTest, EveryOtherFormIsRefusedWithItsReason)
         Envelope::Status status;
         const char* why;
     };
+    const char* const NOT_TWO = "malformed envelope: it must hold exactly \"cmd\" and \"sig\"";
     const Case cases[] = {
         {R"({"messageId":2,"groupId":0})", Envelope::Status::NotSigned, "not signed"},
         {"{}", Envelope::Status::NotSigned, "not signed"},
         {"", Envelope::Status::Malformed, "malformed envelope: not a JSON object"},
         {"[1,2]", Envelope::Status::Malformed, "malformed envelope: not a JSON object"},
         {good.left(good.size() - 1), Envelope::Status::Malformed, "malformed envelope: not a JSON object"},
-        {with({{"cmd", cmd}}), Envelope::Status::Malformed, "malformed envelope: it must hold exactly \"cmd\" and \"sig\""},
-        {with({{"sig", sig}}), Envelope::Status::Malformed, "malformed envelope: it must hold exactly \"cmd\" and \"sig\""},
-        {with({{"cmd", cmd}, {"sig", sig}, {"to", 3}}), Envelope::Status::Malformed,
-         "malformed envelope: it must hold exactly \"cmd\" and \"sig\""},
+        {with({{"cmd", cmd}}), Envelope::Status::Malformed, NOT_TWO},
+        {with({{"sig", sig}}), Envelope::Status::Malformed, NOT_TWO},
+        {with({{"cmd", cmd}, {"sig", sig}, {"to", 3}}), Envelope::Status::Malformed, NOT_TWO},
         {with({{"cmd", 5}, {"sig", sig}}), Envelope::Status::Malformed,
          "malformed envelope: \"cmd\" and \"sig\" must be strings"},
         {with({{"cmd", cmd}, {"sig", QJsonValue()}}), Envelope::Status::Malformed,
