@@ -44,12 +44,13 @@ void Console::onAnnounced(int group, const QHostAddress& from, int livePort, con
         Q_EMIT changed();
         return;
     case GroupTable::Outcome::Conflict:
-        // Said when a conflict starts; the tile shows it while it lasts.
-        if (before && before->conflict)
+        // Said when a conflict starts (the number is pinned to a present
+        // address, so there was a row); the tile shows it while it lasts.
+        if (!before || before->conflict)
             return;
         if (conflictLines_.allow(t, &more)) {
             std::printf("group %d at %s: conflict, the number is %s's\n", group, qPrintable(from.toString()),
-                        before ? qPrintable(before->address.toString()) : "another address's");
+                        qPrintable(before->address.toString()));
             std::fflush(stdout);
         }
         Q_EMIT changed();

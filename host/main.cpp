@@ -36,8 +36,8 @@
 #include <QStringList>
 #include <QUdpSocket>
 #include <cmath>
-#include <optional>
 #include <cstdio>
+#include <optional>
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int ROUNDS = 200000;
+constexpr int ROUNDS = 100000;
 
 ClassroomKey keyFrom(unsigned char fill)
 {

@@ -459,6 +459,36 @@ TEST(TerminalWithoutKey, SaysCommandsAreNotAuthenticatedAndAnnouncesAsEver)
     EXPECT_TRUE(out.startsWith("Commands are not authenticated: team.bin has no \"hostKey\"")) << out.constData();
 }
 
+TEST(HostToolKey, ArgumentsAndKeyFilesAreCheckedBeforeAnythingIsSent)
+{
+    struct Case {
+        QStringList args;
+        int status;
+        const char* error;
+    };
+    QTemporaryDir dir;
+    QFile junk(dir.filePath("junk.json"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("{}");
+    junk.close();
+    ASSERT_TRUE(junk.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    const Case cases[] = {
+        {{"stop", "--to", "127.0.0.1", "--timeout", "3"}, 2, "--timeout is for --key"},
+        {{"stop", "--to", "127.0.0.1", "--key", dir.filePath("missing.json")}, 1, "cannot use the key: "},
+        {{"show", "--to", "127.0.0.1", "--group", "0", "--key", junk.fileName()}, 1, "is not a classroom key file"},
+        {{"stop", "--to", "127.0.0.1", "--key", junk.fileName(), "--timeout", "0"}, 2, "--timeout: '0' is not a number"},
+    };
+    for (const Case& c : cases) {
+        QProcess p;
+        p.start(hostToolPath(), c.args);
+        ASSERT_TRUE(p.waitForFinished(tsupport::SLOW_MS));
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_EQ(p.exitCode(), c.status) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(err.contains(c.error)) << c.args.join(' ').toStdString() << ": " << err.constData();
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty()) << c.args.join(' ').toStdString();
+    }
+}
+
 TEST(TerminalWithKey, AHostKeyThatIsNoKeyStopsTheStart)
 {
     tsupport::XServer x;
