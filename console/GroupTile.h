@@ -38,6 +38,7 @@ private:
     QLabel* info_;
     QLabel* showing_;
     QLabel* trust_;
+    QLabel* conflict_;
     QComboBox* source_;
 };
 

@@ -75,7 +75,12 @@ QStringList GroupNet::enter(const QString& program) const
 
 ConsoleProcess::ConsoleProcess(const QProcessEnvironment& env, const QStringList& args)
 {
-    proc_.setProcessEnvironment(env);
+    // The console keeps its classroom key in the configuration folder: a
+    // folder of its own unless the caller names one, never the user's.
+    QProcessEnvironment e = env;
+    if (!e.contains("XDG_CONFIG_HOME"))
+        e.insert("XDG_CONFIG_HOME", logs_.filePath("config"));
+    proc_.setProcessEnvironment(e);
     proc_.setStandardOutputFile(logs_.filePath("stdout"));
     proc_.setStandardErrorFile(logs_.filePath("stderr"));
     proc_.start(consolePath(), QStringList{"--stdin"} + args);

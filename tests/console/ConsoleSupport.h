@@ -43,7 +43,8 @@ private:
 };
 
 // A running tavlo-console --stdin. Its stdout goes to a file (never a full
-// pipe); commands go to its stdin.
+// pipe); commands go to its stdin. Its classroom key is made in a folder of
+// its own unless env names one (XDG_CONFIG_HOME).
 class ConsoleProcess {
 public:
     ConsoleProcess(const QProcessEnvironment& env, const QStringList& args = {});

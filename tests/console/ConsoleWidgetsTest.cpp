@@ -53,6 +53,7 @@ TEST(GroupTile, SaysWhatTheRowSays)
     EXPECT_TRUE(text.contains("10.0.0.3:5000, 1 s ago"));
     EXPECT_TRUE(text.contains("shows group 2"));
     EXPECT_TRUE(text.contains("commands not authenticated"));
+    EXPECT_FALSE(text.join('\n').contains("also announced by"));
     EXPECT_TRUE(tile.isEnabled());
     // The menu offers the other present groups, not this one.
     const QComboBox* menu = tile.findChild<QComboBox*>();
@@ -68,7 +69,8 @@ TEST(GroupTile, SaysWhatTheRowSays)
     EXPECT_FALSE(tile.isEnabled());  // no commands for a gone group
 
     tile.setRow(row(3, "10.0.0.3", false, "10.0.0.66", 0, "bm9uY2Vub25jZW5vbmNlMQ=="), {1, 2, 3});
-    EXPECT_TRUE(labels(tile).contains("Group 3  CONFLICT: also announced by 10.0.0.66"));
+    EXPECT_TRUE(labels(tile).contains("Group 3  CONFLICT"));
+    EXPECT_TRUE(labels(tile).contains("also announced by 10.0.0.66: ignored"));
     EXPECT_TRUE(labels(tile).contains("10.0.0.3:5000, 1 s ago"));  // still the first address
     EXPECT_TRUE(labels(tile).contains("shows the teacher"));
     EXPECT_TRUE(labels(tile).contains("commands signed"));
