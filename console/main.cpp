@@ -9,8 +9,10 @@
 // that is "group 0", the teacher's screen, which the terminals pull from the
 // "roomIp" of their team.bin. --no-share leaves it out; --stdin also takes
 // commands from standard input (see StdinControl.h). Exit status 1 when the
-// port cannot be bound, 2 for bad arguments.
+// port cannot be bound, 2 for bad arguments. --help and --version as every
+// program.
 #include "Classroom.h"
+#include "CommandLine.h"
 #include "Console.h"
 #include "ConsoleWindow.h"
 #include "QServerThread.h"
@@ -21,30 +23,36 @@
 #include <cstdio>
 #include <memory>
 
-static const char* const USAGE = "usage: tavlo-console [--bind ADDR] [--stdin] [--no-share]\n";
+static CommandLine commandLine()
+{
+    CommandLine cl("tavlo-console", "The teacher's console of a classroom: lists the group terminals, shows their "
+                                    "screens as thumbnails,\nserves the teacher's screen and tells the groups what "
+                                    "to show.");
+    cl.addOption("--bind", "listen for the groups on this address only (default: every address)", "ADDR",
+                 CommandLine::RequiredValue);
+    cl.addOption("--no-share", "do not serve the teacher's screen on port 5000");
+    cl.addOption("--stdin", "take commands from standard input as well (list, show N to G, stop G, ...)");
+    return cl;
+}
 
 int main(int argc, char* argv[])
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    CommandLine cl = commandLine();
+    if (cl.answerHelpOrVersion(argc, argv))  // before the display is opened
+        return 0;
     QApplication app(argc, argv);
     QHostAddress bind(QHostAddress::Any);
-    bool stdinControl = false, share = true;
-    const QStringList args = app.arguments().mid(1);
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == "--bind" && i + 1 < args.size() && bind.setAddress(args[i + 1])) {
-            ++i;
-        } else if (args[i] == "--stdin") {
-            stdinControl = true;
-        } else if (args[i] == "--no-share") {
-            share = false;
-        } else if (args[i] == "-h" || args[i] == "--help") {
-            std::fputs(USAGE, stdout);
-            return 0;
-        } else {
-            std::fprintf(stderr, "tavlo-console: bad argument '%s'\n%s", qPrintable(args[i]), USAGE);
-            return 2;
-        }
+    if (!cl.parse(app.arguments().mid(1))) {
+        std::fputs(qPrintable(cl.errorText()), stderr);
+        return 2;
     }
+    if (cl.isSet("--bind") && !bind.setAddress(cl.value("--bind"))) {
+        std::fprintf(stderr, "tavlo-console: --bind: '%s' is not an IPv4 or IPv6 address\n",
+                     qPrintable(cl.value("--bind")));
+        return 2;
+    }
+    const bool stdinControl = cl.isSet("--stdin"), share = !cl.isSet("--no-share");
 
     Console console;
     QString error;
