@@ -11,10 +11,17 @@
 class QSysConfig : public QObject {
     Q_OBJECT
 public:
+    // What the store does when there is no file at fileName.
+    enum class MissingFile {
+        WriteDefault,  // write the default file, then fail
+        Fail,          // fail, writing nothing: a folder the administrator keeps
+    };
+
     // Throws std::runtime_error "Config file NOT exist!" (after writing the
-    // default file) or "Write Config File ERROR" (also for a team.bin that is
-    // not a regular file: a FIFO, a device or a directory). Never blocks.
-    QSysConfig(QObject* parent, QString fileName);
+    // default file, unless told not to) or "Write Config File ERROR" (also
+    // for a team.bin that is not a regular file: a FIFO, a device or a
+    // directory). Never blocks.
+    QSysConfig(QObject* parent, QString fileName, MissingFile missing = MissingFile::WriteDefault);
 
     // Writes the default configuration; throws "Write Config File ERROR".
     void save();
