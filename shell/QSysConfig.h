@@ -7,7 +7,8 @@
 
 // The two settings of a group terminal, read once at start-up from "team.bin"
 // (JSON) in the working directory. A missing file is written with defaults and
-// start-up stops so that the next start runs with them.
+// start-up stops so that the next start runs with them. The installed
+// terminal reads /etc/tavlo/team.bin instead, which it never writes.
 class QSysConfig : public QObject {
     Q_OBJECT
 public:
