@@ -57,12 +57,11 @@ deb() { echo "$pkgdir/$1_${TAVLO_VERSION}_$(dpkg --print-architecture).deb"; }
 TERMINAL_DEB=$(deb tavlo)
 CONSOLE_DEB=$(deb tavlo-console)
 
-# Extracts both packages into a new folder and prints its path.
+# Extracts both packages into a new folder, $x.
 extract() {
-    local x=$work/extract.$1
+    x=$work/extract.$1
     mkdir -p "$x"
     dpkg-deb -x "$TERMINAL_DEB" "$x" && dpkg-deb -x "$CONSOLE_DEB" "$x" || fail "dpkg-deb -x"
-    echo "$x"
 }
 
 # Waits until file holds the fixed string at least n times.
@@ -198,7 +197,7 @@ $(diff <(echo "$expected") <(echo "$files"))"
 
     # The programs are stripped; the manual pages and the changelogs are
     # compressed at the best level without a name or time stamp.
-    x=$(extract contents)
+    extract contents
     for b in tavlo tavlo-host tavlo-console; do
         file -b "$x/usr/bin/$b" | grep -q ', stripped' || fail "$b is not stripped: $(file -b "$x/usr/bin/$b")"
     done
@@ -218,7 +217,7 @@ $(diff <(echo "$expected") <(echo "$files"))"
     ;;
 
 programs)
-    x=$(extract programs)
+    extract programs
     # --version and --help need no display, as on a text console.
     unset DISPLAY WAYLAND_DISPLAY
     for b in tavlo tavlo-host tavlo-console; do
@@ -282,7 +281,7 @@ $(diff <(echo "$described") <(echo "$in_page"))"
     ;;
 
 start)
-    x=$(extract start)
+    extract start
     . "$TAVLO_SOURCE_DIR/scripts/common.sh"
     tavlo_start_xvfb >/dev/null || { fail "no Xvfb"; finish; }
     # The rest runs in a network namespace with only a loopback device.
@@ -382,6 +381,7 @@ start-isolated)
     ;;
 
 upgrade)
+    [ "$(id -u)" = 0 ] || { fail "dpkg --root needs root to give the files their owners"; finish; }
     # A newer version of the same packages, made by cpack from the same tree.
     next="$TAVLO_VERSION+upgrade1"
     (cd "$build" && cpack -G DEB -B "$work/next" -D CPACK_PACKAGE_VERSION="$next") >"$work/cpack.log" 2>&1 ||
