@@ -17,9 +17,10 @@
 // public half in base64 and its fingerprint, one line each, and exits.
 //
 // Exit status 1 when the port cannot be bound or the key cannot be read or
-// created, 2 for bad arguments.
+// created, 2 for bad arguments. --help and --version as every program.
 #include "Classroom.h"
 #include "ClassroomKey.h"
+#include "CommandLine.h"
 #include "Console.h"
 #include "ConsoleWindow.h"
 #include "QServerThread.h"
@@ -31,8 +32,22 @@
 #include <cstring>
 #include <memory>
 
-static const char* const USAGE = "usage: tavlo-console [--bind ADDR] [--stdin] [--no-share]\n"
-                                 "       tavlo-console --print-key\n";
+static CommandLine commandLine()
+{
+    CommandLine cl("tavlo-console", "The teacher's console of a classroom: lists the group terminals, shows their "
+                                    "screens as thumbnails,\nserves the teacher's screen and tells the groups what "
+                                    "to show.");
+    cl.addUsage("[--bind ADDR] [--stdin] [--no-share]");
+    cl.addUsage("--print-key");
+    cl.addOption("--bind", "listen for the groups on this address only (default: every address)", "ADDR",
+                 CommandLine::RequiredValue);
+    cl.addOption("--no-share", "do not serve the teacher's screen on port 5000");
+    cl.addOption("--stdin", "take commands from standard input as well (list, show N to G, stop G, ...)");
+    cl.addOption("--print-key", "print the classroom key's public half (base64, for team.bin's \"hostKey\") and "
+                                "its fingerprint, and exit");
+    cl.addFile("~/.config/tavlo/classroom-key.json", "the classroom key pair, created at the first start");
+    return cl;
+}
 
 // The console's classroom key, created at the first start.
 static std::optional<ClassroomKey> classroomKey(const QString& path)
@@ -50,6 +65,9 @@ static std::optional<ClassroomKey> classroomKey(const QString& path)
 int main(int argc, char* argv[])
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    CommandLine cl = commandLine();
+    if (cl.answerHelpOrVersion(argc, argv))  // before the display is opened
+        return 0;
     if (argc == 2 && std::strcmp(argv[1], "--print-key") == 0) {
         // No window: this works without a display.
         QCoreApplication app(argc, argv);
@@ -62,23 +80,21 @@ int main(int argc, char* argv[])
     }
     QApplication app(argc, argv);
     QHostAddress bind(QHostAddress::Any);
-    bool stdinControl = false, share = true;
-    const QStringList args = app.arguments().mid(1);
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == "--bind" && i + 1 < args.size() && bind.setAddress(args[i + 1])) {
-            ++i;
-        } else if (args[i] == "--stdin") {
-            stdinControl = true;
-        } else if (args[i] == "--no-share") {
-            share = false;
-        } else if (args[i] == "-h" || args[i] == "--help") {
-            std::fputs(USAGE, stdout);
-            return 0;
-        } else {
-            std::fprintf(stderr, "tavlo-console: bad argument '%s'\n%s", qPrintable(args[i]), USAGE);
-            return 2;
-        }
+    if (!cl.parse(app.arguments().mid(1))) {
+        std::fputs(qPrintable(cl.errorText()), stderr);
+        return 2;
     }
+    if (cl.isSet("--bind") && !bind.setAddress(cl.value("--bind"))) {
+        std::fprintf(stderr, "tavlo-console: --bind: '%s' is not an IPv4 or IPv6 address\n",
+                     qPrintable(cl.value("--bind")));
+        return 2;
+    }
+    if (cl.isSet("--print-key")) {
+        std::fputs("tavlo-console: --print-key is given alone\nTry 'tavlo-console --help' for more information.\n",
+                   stderr);
+        return 2;
+    }
+    const bool stdinControl = cl.isSet("--stdin"), share = !cl.isSet("--no-share");
 
     const QString keyPath = ClassroomKey::defaultPath();
     const std::optional<ClassroomKey> key = classroomKey(keyPath);

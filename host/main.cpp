@@ -19,11 +19,12 @@
 //
 // Exit status: 0 on success, 1 when the network refuses (bind or send), no
 // announcement comes, or the key file cannot be used; 2 for bad arguments.
-// Errors go to stderr.
+// Errors go to stderr. --help and --version as every program.
 #include "Announcement.h"
 #include "Classroom.h"
 #include "ClassroomKey.h"
 #include "ClassroomPort.h"
+#include "CommandLine.h"
 #include "Envelope.h"
 
 #include <QByteArray>
@@ -43,10 +44,25 @@ namespace {
 
 using Classroom::CLASSROOM_PORT;
 
-const char* const USAGE =
-    "usage: tavlo-host listen [--bind ADDR] [--count N] [--timeout SECONDS]\n"
-    "       tavlo-host show --to ADDR --group N [--ip A] [--bind ADDR] [--key FILE [--timeout SECONDS]]\n"
-    "       tavlo-host stop --to ADDR [--bind ADDR] [--key FILE [--timeout SECONDS]]\n";
+CommandLine commandLine()
+{
+    CommandLine cl("tavlo-host", "The classroom host's side of the group terminals' messaging (UDP port 55555): "
+                                 "hears their\nannouncements, tells them what to show.");
+    cl.addUsage("listen [--bind ADDR] [--count N] [--timeout SECONDS]");
+    cl.addUsage("show --to ADDR --group N [--ip A] [--bind ADDR] [--key FILE [--timeout SECONDS]]");
+    cl.addUsage("stop --to ADDR [--bind ADDR] [--key FILE [--timeout SECONDS]]");
+    const auto value = CommandLine::RequiredValue;
+    cl.addOption("--bind", "this computer's address to send from or listen on (default: every address)", "ADDR", value);
+    cl.addOption("--count", "listen: end after N announcements (status 1 if the time-out comes first)", "N", value);
+    cl.addOption("--timeout", "listen: end after SECONDS; show, stop with --key: wait at most SECONDS (default 5) "
+                              "for the terminal's announcement", "SECONDS", value);
+    cl.addOption("--to", "show, stop: the terminal's address", "ADDR", value);
+    cl.addOption("--group", "show: the group whose screen is shown (0: the host's own)", "N", value);
+    cl.addOption("--ip", "show: the IPv4 address that serves group N's screen (needed unless N is 0)", "A", value);
+    cl.addOption("--key", "show, stop: sign the command with the classroom key pair in FILE (mode 0600), for the "
+                          "nonce the terminal announces to --bind", "FILE", value);
+    return cl;
+}
 
 struct UsageError {
     QString text;
@@ -278,6 +294,9 @@ int listen(const QStringList& args)
 
 int main(int argc, char* argv[])
 {
+    const CommandLine cl = commandLine();
+    if (cl.answerHelpOrVersion(argc, argv))
+        return 0;
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     try {
@@ -290,13 +309,9 @@ int main(int argc, char* argv[])
             return show(args);
         if (command == "stop")
             return stop(args);
-        if (command == "-h" || command == "--help") {
-            std::fputs(USAGE, stdout);
-            return 0;
-        }
         usage(QString("unknown command '%1'").arg(command));
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "tavlo-host: %s\n%s", qPrintable(e.text), USAGE);
+        std::fprintf(stderr, "tavlo-host: %s\n%s", qPrintable(e.text), qPrintable(cl.usageText()));
         return 2;
     }
 }

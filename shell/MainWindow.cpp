@@ -25,7 +25,7 @@
 
 QPixmap* icons[1][3] = {{nullptr, nullptr, nullptr}};
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget* parent, const QString& configDir) : QMainWindow(nullptr), ui(new Ui::MainWindow)
 {
     Q_UNUSED(parent);
     if (!icons[0][0]) {  // loaded once; they live until the process ends
@@ -43,13 +43,16 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainW
     bkg = new QPixmap(QString::fromUtf8(":/res/启动页面.png"));
 
     char cwd[1024];
-    if (getcwd(cwd, sizeof cwd) == nullptr) {
+    if (configDir.isEmpty() && getcwd(cwd, sizeof cwd) == nullptr) {
         delete ui;
         ui = nullptr;
         throw std::runtime_error("getcwd FAILED");
     }
     try {
-        SysConfig = new QSysConfig(this, QString::fromLocal8Bit(cwd) + "/team.bin");
+        if (configDir.isEmpty())
+            SysConfig = new QSysConfig(this, QString::fromLocal8Bit(cwd) + "/team.bin");
+        else
+            SysConfig = new QSysConfig(this, configDir + "/team.bin", QSysConfig::MissingFile::Fail);
     } catch (...) {
         delete ui;
         ui = nullptr;

@@ -23,8 +23,10 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Throws std::runtime_error ("getcwd FAILED", or the configuration
-    // store's error) before any window is shown.
-    explicit MainWindow(QWidget* parent = nullptr);
+    // store's error) before any window is shown. configDir names the folder
+    // whose team.bin is read and never written (the installed /etc/tavlo);
+    // empty: the working directory's, written with defaults when missing.
+    explicit MainWindow(QWidget* parent = nullptr, const QString& configDir = QString());
     ~MainWindow() override;
 
     // GUI thread: the announcement timer's tick.

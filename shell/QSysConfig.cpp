@@ -45,10 +45,11 @@ std::vector<PublicKey> hostKeys(const QJsonValue& value)
 
 }  // namespace
 
-QSysConfig::QSysConfig(QObject* parent, QString fileName) : QObject(parent), fileName(fileName)
+QSysConfig::QSysConfig(QObject* parent, QString fileName, MissingFile missing) : QObject(parent), fileName(fileName)
 {
     if (!QFile::exists(fileName)) {
-        save();
+        if (missing == MissingFile::WriteDefault)
+            save();
         throw std::runtime_error("Config file NOT exist!");
     }
     // Only a regular file is read. Opening without blocking and checking what

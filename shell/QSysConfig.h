@@ -10,17 +10,25 @@
 
 // The two settings of a group terminal, read once at start-up from "team.bin"
 // (JSON) in the working directory. A missing file is written with defaults and
-// start-up stops so that the next start runs with them. An optional third,
-// "hostKey", names the classroom key (or a list of keys) whose signed
-// commands alone the terminal obeys.
+// start-up stops so that the next start runs with them. The installed
+// terminal reads /etc/tavlo/team.bin instead, which it never writes. An
+// optional third setting, "hostKey", names the classroom key (or a list of
+// keys) whose signed commands alone the terminal obeys.
 class QSysConfig : public QObject {
     Q_OBJECT
 public:
+    // What the store does when there is no file at fileName.
+    enum class MissingFile {
+        WriteDefault,  // write the default file, then fail
+        Fail,          // fail, writing nothing: a folder the administrator keeps
+    };
+
     // Throws std::runtime_error "Config file NOT exist!" (after writing the
-    // default file) or "Write Config File ERROR" (also for a team.bin that is
-    // not a regular file: a FIFO, a device or a directory, and for a
-    // "hostKey" that is not a key or a non-empty list of keys). Never blocks.
-    QSysConfig(QObject* parent, QString fileName);
+    // default file, unless told not to) or "Write Config File ERROR" (also
+    // for a team.bin that is not a regular file: a FIFO, a device or a
+    // directory, and for a "hostKey" that is not a key or a non-empty list
+    // of keys). Never blocks.
+    QSysConfig(QObject* parent, QString fileName, MissingFile missing = MissingFile::WriteDefault);
 
     // Writes the default configuration; throws "Write Config File ERROR".
     void save();
