@@ -7,7 +7,7 @@ TAVLO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # packages (CPack's dpkg-shlibdeps and file, pandoc for the manual pages,
 # lintian, desktop-file-validate, man) need.
 TAVLO_PACKAGES="build-essential cmake pkg-config
- qtbase5-dev qtbase5-dev-tools libqt5svg5
+ qtbase5-dev qtbase5-dev-tools libqt5svg5 qttools5-dev qttools5-dev-tools
  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
  libsdl2-dev libx11-dev libxext-dev libxdamage-dev
  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
