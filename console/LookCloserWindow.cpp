@@ -4,6 +4,7 @@
 #include "Console.h"
 #include "GroupTile.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
@@ -47,6 +48,11 @@ LookCloserWindow::LookCloserWindow(Console* console, int group, const QHostAddre
 
     connect(toAll, &QPushButton::clicked, this, [this] { Q_EMIT commandDone(console_->showToAll(group_)); });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* escape = new QAction(this);
+    escape->setShortcut(QKeySequence(Qt::Key_Escape));
+    addAction(escape);
+    connect(escape, &QAction::triggered, this, &QWidget::close);
+    close->setToolTip(tr("Close (Esc)"));
     connect(&timer_, &QTimer::timeout, this, &LookCloserWindow::refresh);
     timer_.start(REFRESH_MS);
 }

@@ -13,7 +13,7 @@ class QLabel;
 
 // A closer look at one group: its full stream (cam_passby_chn0), live, in a
 // window of the console, the picture fitted to the window with its aspect
-// kept, with "Show this to all" and "Close". The stream is pulled while the
+// kept, with "Show this to all" and "Close" (or Esc). The stream is pulled while the
 // window is open, and let go when it closes. GUI thread.
 class LookCloserWindow : public QWidget {
     Q_OBJECT

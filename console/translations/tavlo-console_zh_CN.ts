@@ -233,7 +233,7 @@
     </message>
     <message>
         <location filename="../ConsoleWindow.cpp" line="37"/>
-        <location filename="../ConsoleWindow.cpp" line="113"/>
+        <location filename="../ConsoleWindow.cpp" line="114"/>
         <source>Stop all</source>
         <translation>全部停止</translation>
     </message>
@@ -244,7 +244,7 @@
     </message>
     <message>
         <location filename="../ConsoleWindow.cpp" line="39"/>
-        <location filename="../ConsoleWindow.cpp" line="118"/>
+        <location filename="../ConsoleWindow.cpp" line="119"/>
         <source>Lock all</source>
         <translation>全部锁定</translation>
     </message>
@@ -339,52 +339,52 @@
         <translation>正在等待小组上线</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="113"/>
+        <location filename="../ConsoleWindow.cpp" line="114"/>
         <source>Stop showing on every group?</source>
         <translation>要停止所有小组的显示吗？</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="117"/>
+        <location filename="../ConsoleWindow.cpp" line="118"/>
         <source>Lock every group&apos;s screen? The students cannot use their computers until you unlock them.</source>
         <translation>要锁定所有小组的屏幕吗？在您解锁之前，学生无法使用他们的电脑。</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="135"/>
+        <location filename="../ConsoleWindow.cpp" line="136"/>
         <source>Select all</source>
         <translation>全选</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="185"/>
+        <location filename="../ConsoleWindow.cpp" line="186"/>
         <source>Cancel</source>
         <translation>取消</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="194"/>
+        <location filename="../ConsoleWindow.cpp" line="195"/>
         <source>Name group %1</source>
         <translation>为第 %1 组命名</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="195"/>
+        <location filename="../ConsoleWindow.cpp" line="196"/>
         <source>Name of group %1 (empty: no name):</source>
         <translation>第 %1 组的名称（留空：不命名）：</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="310"/>
+        <location filename="../ConsoleWindow.cpp" line="311"/>
         <source>No group selected (Ctrl+click or &quot;Select&quot; on a tile)</source>
         <translation>未选中小组（Ctrl+单击或勾选小组上的“选择”）</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="311"/>
+        <location filename="../ConsoleWindow.cpp" line="312"/>
         <source>Selected: group %1</source>
         <translation>已选中：第 %1 组</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="325"/>
+        <location filename="../ConsoleWindow.cpp" line="326"/>
         <source>Show group…</source>
         <translation>显示小组…</translation>
     </message>
     <message>
-        <location filename="../ConsoleWindow.cpp" line="327"/>
+        <location filename="../ConsoleWindow.cpp" line="328"/>
         <source>Show group %1</source>
         <translation>显示第 %1 组</translation>
     </message>
@@ -393,7 +393,7 @@
     <name>GroupTile</name>
     <message>
         <location filename="../GroupTile.cpp" line="24"/>
-        <location filename="../GroupTile.cpp" line="155"/>
+        <location filename="../GroupTile.cpp" line="153"/>
         <source>no picture yet</source>
         <translation>尚无画面</translation>
     </message>
@@ -403,218 +403,218 @@
         <translation>单击可放大查看；Ctrl+单击或 Shift+单击可选择</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="33"/>
+        <location filename="../GroupTile.cpp" line="32"/>
         <source>Select</source>
         <translation>选择</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="51"/>
+        <location filename="../GroupTile.cpp" line="48"/>
         <source>Teacher</source>
         <translation>教师</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="52"/>
+        <location filename="../GroupTile.cpp" line="49"/>
         <source>Stop</source>
         <translation>停止</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="53"/>
+        <location filename="../GroupTile.cpp" line="50"/>
         <source>To all</source>
         <translation>给全部</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="54"/>
+        <location filename="../GroupTile.cpp" line="51"/>
         <source>Show the teacher&apos;s screen on this group</source>
         <translation>在此小组上显示教师屏幕</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="55"/>
+        <location filename="../GroupTile.cpp" line="52"/>
         <source>Stop showing on this group</source>
         <translation>停止此小组的显示</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="56"/>
+        <location filename="../GroupTile.cpp" line="53"/>
         <source>Show this group&apos;s screen on every other group</source>
         <translation>在其他所有小组上显示此小组的屏幕</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="62"/>
-        <location filename="../GroupTile.cpp" line="130"/>
+        <location filename="../GroupTile.cpp" line="59"/>
+        <location filename="../GroupTile.cpp" line="128"/>
         <source>Lock</source>
         <translation>锁定</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="63"/>
+        <location filename="../GroupTile.cpp" line="60"/>
         <source>Name…</source>
         <translation>命名…</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="64"/>
+        <location filename="../GroupTile.cpp" line="61"/>
         <source>Give this group a name</source>
         <translation>为此小组命名</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="69"/>
+        <location filename="../GroupTile.cpp" line="67"/>
         <source>Show another group&apos;s screen on this group</source>
         <translation>在此小组上显示另一组的屏幕</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="102"/>
+        <location filename="../GroupTile.cpp" line="100"/>
         <source>shows nothing</source>
         <translation>未显示内容</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="103"/>
+        <location filename="../GroupTile.cpp" line="101"/>
         <source>shows the teacher</source>
         <translation>显示教师屏幕</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="104"/>
+        <location filename="../GroupTile.cpp" line="102"/>
         <source>shows group %1</source>
         <translation>显示第 %1 组</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="105"/>
+        <location filename="../GroupTile.cpp" line="103"/>
         <source>%1, locked</source>
         <translation>%1，已锁定</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="111"/>
+        <location filename="../GroupTile.cpp" line="109"/>
         <source>Group %1</source>
         <translation>第 %1 组</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="111"/>
+        <location filename="../GroupTile.cpp" line="109"/>
         <source>Group %1: %2</source>
         <translation>第 %1 组：%2</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="114"/>
+        <location filename="../GroupTile.cpp" line="112"/>
         <source>(gone)</source>
         <translation>（已离线）</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="116"/>
+        <location filename="../GroupTile.cpp" line="114"/>
         <source>CONFLICT</source>
         <translation>冲突</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="122"/>
+        <location filename="../GroupTile.cpp" line="120"/>
         <source>also announced by %1: ignored</source>
         <translation>%1 也声明了此组号：已忽略</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="123"/>
+        <location filename="../GroupTile.cpp" line="121"/>
         <source>Another computer announces this group&apos;s number. Commands and the thumbnail keep to the address heard first, %1.</source>
         <translation>另一台电脑声明了此小组的组号。命令和缩略图仍使用最先收到的地址 %1。</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="127"/>
+        <location filename="../GroupTile.cpp" line="125"/>
         <source>%1:%2, %3 s ago</source>
         <translation>%1:%2，%3 秒前</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="129"/>
+        <location filename="../GroupTile.cpp" line="127"/>
         <source>commands not authenticated</source>
         <translation>命令未经认证</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="129"/>
+        <location filename="../GroupTile.cpp" line="127"/>
         <source>commands signed</source>
         <translation>命令已签名</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="130"/>
+        <location filename="../GroupTile.cpp" line="128"/>
         <source>Unlock</source>
         <translation>解锁</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="131"/>
+        <location filename="../GroupTile.cpp" line="129"/>
         <source>Give this group its desktop back</source>
         <translation>把桌面还给此小组</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="132"/>
+        <location filename="../GroupTile.cpp" line="130"/>
         <source>Cover this group&apos;s screen with a card and take its keyboard and mouse</source>
         <translation>用锁屏卡覆盖此小组的屏幕，并接管其键盘和鼠标</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="145"/>
+        <location filename="../GroupTile.cpp" line="143"/>
         <source>Show group…</source>
         <translation>显示小组…</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="147"/>
+        <location filename="../GroupTile.cpp" line="145"/>
         <source>Show group %1</source>
         <translation>显示第 %1 组</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="177"/>
+        <location filename="../GroupTile.cpp" line="175"/>
         <source>%1, retrying</source>
         <translation>%1，正在重试</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="183"/>
+        <location filename="../GroupTile.cpp" line="181"/>
         <source>cannot open: %1</source>
         <translation>无法打开：%1</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="184"/>
+        <location filename="../GroupTile.cpp" line="182"/>
         <source>stream ended: %1</source>
         <translation>视频流结束：%1</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="185"/>
+        <location filename="../GroupTile.cpp" line="183"/>
         <source>no stream information: %1</source>
         <translation>没有视频流信息：%1</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="186"/>
+        <location filename="../GroupTile.cpp" line="184"/>
         <source>cannot open the decoder: %1</source>
         <translation>无法打开解码器：%1</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="192"/>
+        <location filename="../GroupTile.cpp" line="190"/>
         <source>connecting</source>
         <translation>正在连接</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="193"/>
+        <location filename="../GroupTile.cpp" line="191"/>
         <source>no answer</source>
         <translation>无应答</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="194"/>
+        <location filename="../GroupTile.cpp" line="192"/>
         <source>stream stalled</source>
         <translation>视频流中断</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="195"/>
+        <location filename="../GroupTile.cpp" line="193"/>
         <source>no video stream</source>
         <translation>没有视频流</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="196"/>
+        <location filename="../GroupTile.cpp" line="194"/>
         <source>no decoder for the stream</source>
         <translation>没有适用于此视频流的解码器</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="197"/>
+        <location filename="../GroupTile.cpp" line="195"/>
         <source>cannot set up the decoder</source>
         <translation>无法设置解码器</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="198"/>
+        <location filename="../GroupTile.cpp" line="196"/>
         <source>cannot scale the picture</source>
         <translation>无法缩放画面</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="199"/>
+        <location filename="../GroupTile.cpp" line="197"/>
         <source>out of memory</source>
         <translation>内存不足</translation>
     </message>
     <message>
-        <location filename="../GroupTile.cpp" line="200"/>
+        <location filename="../GroupTile.cpp" line="198"/>
         <source>no stream: the group is gone</source>
         <translation>没有视频流：该小组已离线</translation>
     </message>
@@ -622,37 +622,42 @@
 <context>
     <name>LookCloserWindow</name>
     <message>
-        <location filename="../LookCloserWindow.cpp" line="30"/>
+        <location filename="../LookCloserWindow.cpp" line="31"/>
         <source>connecting</source>
         <translation>正在连接</translation>
     </message>
     <message>
-        <location filename="../LookCloserWindow.cpp" line="34"/>
+        <location filename="../LookCloserWindow.cpp" line="35"/>
         <source>Show this to all</source>
         <translation>展示给全部</translation>
     </message>
     <message>
-        <location filename="../LookCloserWindow.cpp" line="35"/>
+        <location filename="../LookCloserWindow.cpp" line="36"/>
         <source>Show this group&apos;s screen on every other group</source>
         <translation>在其他所有小组上显示此小组的屏幕</translation>
     </message>
     <message>
-        <location filename="../LookCloserWindow.cpp" line="36"/>
+        <location filename="../LookCloserWindow.cpp" line="37"/>
         <source>Close</source>
         <translation>关闭</translation>
     </message>
     <message>
-        <location filename="../LookCloserWindow.cpp" line="61"/>
+        <location filename="../LookCloserWindow.cpp" line="55"/>
+        <source>Close (Esc)</source>
+        <translation>关闭（Esc）</translation>
+    </message>
+    <message>
+        <location filename="../LookCloserWindow.cpp" line="67"/>
         <source>Group %1 (closer look)</source>
         <translation>第 %1 组（放大查看）</translation>
     </message>
     <message>
-        <location filename="../LookCloserWindow.cpp" line="62"/>
+        <location filename="../LookCloserWindow.cpp" line="68"/>
         <source>Group %1: %2 (closer look)</source>
         <translation>第 %1 组：%2（放大查看）</translation>
     </message>
     <message>
-        <location filename="../LookCloserWindow.cpp" line="83"/>
+        <location filename="../LookCloserWindow.cpp" line="89"/>
         <source>live</source>
         <translation>实时</translation>
     </message>

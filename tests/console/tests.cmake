@@ -38,6 +38,16 @@ if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
   endif()
 endif()
 
+# The window driven by xdotool on a private Xvfb (openbox for the
+# minimising), with made-up groups in a namespace of the test's own.
+if(TARGET tavlo_viewer_testsupport)
+  add_executable(tavlo_console_gui_tests ${CONSOLE_TEST_DIR}/ConsoleGuiTest.cpp)
+  target_link_libraries(tavlo_console_gui_tests PRIVATE tavlo_console_testsupport tavlo_viewer_testsupport
+                        tavlo_testmain_core)
+  add_dependencies(tavlo_console_gui_tests tavlo-console tavlo-test-rtsp-peer tavlo-test-announcer)
+  tavlo_add_gtest(tavlo_console_gui_tests NETNS TIMEOUT 300 LABELS console)
+endif()
+
 # The widgets offscreen, their commands to UDP peers in a namespace of
 # their own, and the translations (lupdate, from qttools5-dev-tools).
 if(TARGET tavlo_viewer_testsupport)
