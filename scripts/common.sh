@@ -14,7 +14,7 @@ TAVLO_PACKAGES="build-essential cmake pkg-config
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
  gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x
  libgtest-dev libgmock-dev libbenchmark-dev
- xvfb trayer openbox x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
+ xvfb trayer openbox fonts-wqy-microhei x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
  libsodium-dev
  iproute2 procps python3
  dpkg-dev file pandoc lintian desktop-file-utils man-db"
