@@ -58,13 +58,14 @@ int main(int argc, char* argv[])
         if (app.arguments().contains(QStringLiteral("--quiet")))
             QScreenThread::setQuiet(true);
         // "--whiteboard [FILE]": the whiteboard window opens at start as
-        // well, with the board saved in FILE when one is given.
+        // well, with the board saved in FILE, or the PDF or picture FILE to
+        // write on, when one is given.
         const QStringList args = app.arguments();
         const int wb = args.indexOf(QStringLiteral("--whiteboard"));
         if (wb > 0) {
             w->startBtnClick();
             if (wb + 1 < args.size() && !args[wb + 1].startsWith(QLatin1Char('-')) && boardWidget != nullptr)
-                boardWidget->openBoard(args[wb + 1]);
+                boardWidget->openFile(args[wb + 1]);
         }
         code = app.exec();
         delete w;

@@ -17,37 +17,10 @@
 
 namespace btest {
 
-// Puts the board state back to its start values, releasing pages; the
-// layers of a widget that still exists are kept.
-inline void resetBoardState()
-{
-    for (Page* p : pages)
-        delete p;
-    pages.clear();
-    page = nullptr;
-    pageIdx = -1;
-    bkgType = BT_GREEN;
-    delete bkgBmp;
-    bkgBmp = nullptr;
-    gridTypeIdx = 1;
-    gridSizeIdx = 2;
-    pageable = false;
-    xRate = xLeft = xTop = 0;
-    winRate = winLeft = winTop = 0;
-    eraserStatus = ES_PEN;
-    penModelIdx = 0;
-    penColorIdx = 0;
-    penSizeIdx = 2;
-    touchModel = IDEL;
-    zoomRate1 = 0;
-    zoomDistance1 = 0;
-    zoomCenter1 = QPointF(0, 0);
-    delete eraserRect;
-    eraserRect = nullptr;
-    priorWidth = 0;
-    lastIdx = 0;
-    lastPoint = StrokePoint();
-}
+// Puts the board state back to its start values, releasing pages (and the
+// undo history of any board widget); the layers of a widget that still
+// exists are kept.
+using ::resetBoardState;
 
 // The board state and the layers back to program start.
 inline void resetBoard()

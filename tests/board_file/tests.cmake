@@ -20,3 +20,11 @@ target_link_libraries(board_file_window_tests PRIVATE tavlo_board_model tavlo_te
 add_dependencies(board_file_window_tests tavlo)
 tavlo_add_gtest(board_file_window_tests NETNS TIMEOUT 180 LABELS board)
 set_tests_properties(board_file_window_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+# The board on a full disk: a small tmpfs that the test mounts, in a mount
+# namespace of its own (as root), so that the mount goes with the process.
+add_executable(tavlo_board_disk_tests ${CMAKE_CURRENT_LIST_DIR}/BoardDiskTest.cpp)
+target_link_libraries(tavlo_board_disk_tests PRIVATE tavlo_board tavlo_testsupport tavlo_testmain GTest::gtest
+                      Qt5::Test)
+add_test(NAME tavlo_board_disk_tests COMMAND unshare -m --propagation private $<TARGET_FILE:tavlo_board_disk_tests>)
+set_tests_properties(tavlo_board_disk_tests PROPERTIES TIMEOUT 300 LABELS board
+                     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
