@@ -78,6 +78,14 @@ void exportAxis(double lo, double hi, double view, double& origin, double& exten
     }
 }
 
+// The bitmap of an export area at scale (the float scale may round a pixel
+// over the limit).
+QSize exportSize(const QRectF& area, float scale)
+{
+    return QSize(clampTo(static_cast<int>(std::ceil(area.width() * scale)), 1, std::max(MAX_WIDTH, VIEW_WIDTH)),
+                 clampTo(static_cast<int>(std::ceil(area.height() * scale)), 1, std::max(MAX_HEIGHT, VIEW_HEIGHT)));
+}
+
 QColor pageColour(const Page* pg)
 {
     const BkgType type = colourType(pg);
@@ -140,8 +148,7 @@ QPixmap* BoardWidget::savePageToPixmap(int idx)
     Page* pg = pages[idx];
     float scale = 1;
     const QRectF area = exportArea(idx, &scale);
-    const QSize size(std::max(1, static_cast<int>(std::ceil(area.width() * scale))),
-                     std::max(1, static_cast<int>(std::ceil(area.height() * scale))));
+    const QSize size = exportSize(area, scale);
     auto* out = new QPixmap(size);
     {
         QPainter p(out);
@@ -253,8 +260,7 @@ QString BoardWidget::savePdf()
     auto sizeOf = [this](int i) {
         float scale = 1;
         const QRectF area = exportArea(i, &scale);
-        return QSize(std::max(1, static_cast<int>(std::ceil(area.width() * scale))),
-                     std::max(1, static_cast<int>(std::ceil(area.height() * scale))));
+        return exportSize(area, scale);
     };
     auto draw = [this, &sizeOf](int i, QPainter& p) {
         float scale = 1;

@@ -123,8 +123,11 @@ void BoardForm::askForDocument()
     dialog_->setOption(QFileDialog::DontUseNativeDialog, true);
     dialog_->setFileMode(QFileDialog::ExistingFile);
     dialog_->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog_->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog_, &QObject::destroyed, this, [this] { dialog_ = nullptr; });
+    // Gone when it is answered either way.
+    connect(dialog_, &QDialog::finished, this, [this] {
+        dialog_->deleteLater();
+        dialog_ = nullptr;
+    });
     connect(dialog_, &QFileDialog::fileSelected, this, [this](const QString& file) {
         documentFolder_ = QFileInfo(file).absolutePath();
         if (boardWidget != nullptr)

@@ -51,7 +51,7 @@ private:
     PageStrip* strip_ = nullptr;
     QAction* pagesAction_ = nullptr;
     QMessageBox* saveBox_ = nullptr;  // child while shown, deleted on close
-    QFileDialog* dialog_ = nullptr;   // child while open, deleted on close
+    QFileDialog* dialog_ = nullptr;   // child while open, deleted when answered
     QString documentFolder_;          // where the dialog opens
 };
 

@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScroller>
 #include <QShowEvent>
@@ -45,11 +46,17 @@ PageStrip::PageStrip(BoardWidget* board, QWidget* parent)
     list_->setFocusPolicy(Qt::NoFocus);
     list_->setStyleSheet("QListWidget { background: transparent; border: none; color: white; font-size: 15px; }"
                          " QListWidget::item:selected { background: rgba(242, 177, 52, 200); border-radius: 8px; }");
-    // A finger swipes the strip; a tap (no movement) still selects.
+    // A finger (or the mouse) swipes the strip. The scroller takes the press
+    // of a touch and may never hand it on, so a tap is told by its release:
+    // a release that ended no swipe shows the page under it.
     QScroller::grabGesture(list_->viewport(), QScroller::LeftMouseButtonGesture);
-    connect(list_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        board_->goToPage(list_->row(item));
+    connect(QScroller::scroller(list_->viewport()), &QScroller::stateChanged, this, [this](QScroller::State state) {
+        if (state == QScroller::Pressed)
+            swiped_ = false;
+        else if (state == QScroller::Dragging || state == QScroller::Scrolling)
+            swiped_ = true;
     });
+    list_->viewport()->installEventFilter(this);
 
     auto* grid = new QGridLayout();
     grid->setSpacing(2);
@@ -145,6 +152,7 @@ void PageStrip::rebuild()
         present.insert(p);
     for (auto it = thumbnails_.begin(); it != thumbnails_.end();)
         it = present.contains(it.key()) ? std::next(it) : thumbnails_.erase(it);
+    dirty_.intersect(present);
     for (const Page* p : pages)
         if (!thumbnails_.contains(p))
             dirty_.insert(p);
@@ -218,8 +226,21 @@ void PageStrip::showEvent(QShowEvent* event)
 
 bool PageStrip::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == parentWidget() && event->type() == QEvent::Resize)
+    if (watched == parentWidget() && event->type() == QEvent::Resize) {
         placeOverBoard();
+    } else if (watched == list_->viewport() && event->type() == QEvent::MouseButtonRelease &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        const bool tap = !swiped_;
+        swiped_ = false;
+        // By the items' own rectangles: after a scroll by the scroller the
+        // list view's indexAt() does not find them.
+        const QPoint at = static_cast<QMouseEvent*>(event)->pos();
+        for (int i = 0; tap && i < list_->count(); ++i)
+            if (list_->visualItemRect(list_->item(i)).contains(at)) {
+                board_->goToPage(i);
+                break;
+            }
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -75,6 +75,7 @@ private:
     QMap<const Page*, QImage> thumbnails_;
     QSet<const Page*> dirty_;
     QTimer editTimer_;
+    bool swiped_ = false;  // the strip scrolled since the last press
 };
 
 #endif

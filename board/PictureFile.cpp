@@ -65,7 +65,9 @@ QImage PictureFile::read(const QString& path, QString* error)
     }
     const qint64 pixels = qint64(size.width()) * size.height();
     const QSize target = fitted(size, MAX_PIXELS);
-    const bool scalesWhileDecoding = reader.supportsOption(QImageIOHandler::ScaledSize);
+    // JPEG scales while it decodes; other formats that claim to scale decode
+    // the whole picture first.
+    const bool scalesWhileDecoding = reader.format() == "jpeg" && reader.supportsOption(QImageIOHandler::ScaledSize);
     if (pixels > MAX_DECODED_PIXELS && !scalesWhileDecoding) {
         fail(error, QStringLiteral("too large (%1 x %2 pixels)").arg(size.width()).arg(size.height()));
         return QImage();

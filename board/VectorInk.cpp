@@ -5,6 +5,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -61,17 +62,21 @@ std::vector<Cleared> clearedAreas(const Page* page)
     return out;
 }
 
+// The box of a stroke's points (QRectF::united would skip single points).
 QRectF inkBounds(const Stroke* st)
 {
-    QRectF r;
+    double l = 0, t = 0, r = 0, b = 0;
     bool first = true;
     for (const Segment* seg : st->segments)
         for (const StrokePoint* sp : seg->points) {
-            const QPointF p = *sp->point;
-            r = first ? QRectF(p, p) : r.united(QRectF(p, p));
+            const double x = sp->point->x(), y = sp->point->y();
+            l = first ? x : std::min(l, x);
+            r = first ? x : std::max(r, x);
+            t = first ? y : std::min(t, y);
+            b = first ? y : std::max(b, y);
             first = false;
         }
-    return r;
+    return QRectF(QPointF(l, t), QPointF(r, b));
 }
 
 QPen inkPen(int colorIdx, qreal width)

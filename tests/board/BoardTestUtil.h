@@ -9,7 +9,11 @@
 
 #include <QCoreApplication>
 #include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QPaintEngine>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QResizeEvent>
 #include <gtest/gtest.h>
 #include <memory>
@@ -158,6 +162,32 @@ private:
     int w_, h_;
     Engine engine_;
 };
+
+// A PDF of one page per colour, each pageSize points: the page filled with
+// its colour, a black square over the tenth of the page from (10 %, 10 %),
+// and "Page n" in black. Made with Qt's PDF writer, as any PDF a teacher has.
+inline bool makePdf(const QString& path, const std::vector<QColor>& colours, const QSizeF& pageSize)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setPageLayout(QPageLayout(QPageSize(pageSize, QPageSize::Point, QString(), QPageSize::ExactMatch),
+                                     QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    QPainter p;
+    for (size_t i = 0; i < colours.size(); ++i) {
+        if (i == 0 ? !p.begin(&writer) : !writer.newPage())
+            return false;
+        const QRectF page(QPointF(0, 0), pageSize);
+        p.fillRect(page, colours[i]);
+        p.fillRect(QRectF(pageSize.width() * 0.1, pageSize.height() * 0.1, pageSize.width() * 0.1,
+                          pageSize.height() * 0.1),
+                   Qt::black);
+        p.setPen(Qt::black);
+        p.drawText(page.adjusted(0, pageSize.height() * 0.5, 0, 0), Qt::AlignHCenter,
+                   QString("Page %1").arg(i + 1));
+    }
+    return p.end();
+}
 
 // Side of the stamp that the soft pen lays for size index k.
 inline int stampSide(int k)

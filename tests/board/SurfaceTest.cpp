@@ -563,6 +563,61 @@ TEST_F(SurfaceTest, ExportSizeFollowsTheInkBox)
     EXPECT_EQ(w->savePageToPixmap(-1), nullptr);
 }
 
+TEST_F(SurfaceTest, ExportTakesInTheInkWhereverItLies)
+{
+    // Ink drawn with the view panned far up and to the left (page x -3000 to
+    // -2500, y -1200), and ink far to the right and below (x 9000): all of
+    // it is in the picture, soft and hard pen alike.
+    BoardWidget* w = makeBoard(1920, 1080);
+    penColorIdx = 2;
+    xLeft = -3100;
+    xTop = -1300;
+    w->drawWin();
+    hardLine(w, QPointF(100, 100), QPointF(600, 100));
+    penModelIdx = 0;
+    touchModel = PEN;
+    w->penDown(100, 300, 5000);
+    for (int i = 1; i <= 40; ++i)
+        w->penMove(100 + 10 * i, 300 + (i % 2) * 3, 5000 + 12 * i);
+    w->penUp(500, 300, 5500);
+    w->finishPenStroke();
+    touchModel = IDEL;
+    xLeft = 8800;
+    xTop = 900;
+    w->drawWin();
+    hardLine(w, QPointF(200, 200), QPointF(400, 300));
+    std::unique_ptr<QPixmap> out(w->savePageToPixmap(0));
+    ASSERT_NE(out, nullptr);
+    const QImage img = toImage(*out);
+    const QRgb ink = rgbOnly(COLORS[2]);
+    auto inkIn = [&](const QRect& r) {
+        int n = 0;
+        for (int y = std::max(0, r.top()); y <= std::min(img.height() - 1, r.bottom()); ++y)
+            for (int x = std::max(0, r.left()); x <= std::min(img.width() - 1, r.right()); ++x)
+                n += rgbOnly(img.pixel(x, y)) == ink;
+        return n;
+    };
+    // The picture spans the ink (-3000 .. 9200 across, -1200 .. 1200 down)
+    // with its margin, scaled into the largest export.
+    float scale = 0;
+    const QRectF area = w->exportArea(0, &scale);
+    EXPECT_LE(area.left(), -3000);
+    EXPECT_GE(area.right(), 9200);
+    EXPECT_LE(area.top(), -1200);
+    EXPECT_GE(area.bottom(), 1200);
+    EXPECT_LE(img.width(), MAX_WIDTH);
+    EXPECT_LE(img.height(), MAX_HEIGHT);
+    auto at = [&](double x, double y) {
+        return QPoint(int((x - area.left()) * scale), int((y - area.top()) * scale));
+    };
+    const QPoint hardA = at(-3000, -1200), hardB = at(-2500, -1200);
+    EXPECT_GT(inkIn(QRect(hardA, hardB).adjusted(0, -3, 0, 3)), (hardB.x() - hardA.x()) / 2);
+    const QPoint softA = at(-3000, -1000), softB = at(-2600, -997);
+    EXPECT_GT(inkIn(QRect(softA, softB).adjusted(0, -4, 0, 4)), (softB.x() - softA.x()) / 2);
+    const QPoint farA = at(9000, 1100), farB = at(9200, 1200);
+    EXPECT_GT(inkIn(QRect(farA, farB).adjusted(-3, -3, 3, 3)), (farB.x() - farA.x()) / 2);
+}
+
 TEST_F(SurfaceTest, EmptyColourPageExportsItsColourAndGrid)
 {
     BoardWidget* w = makeBoard(1920, 1080);
