@@ -45,7 +45,7 @@ PageStrip::PageStrip(BoardWidget* board, QWidget* parent)
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setFocusPolicy(Qt::NoFocus);
     list_->setStyleSheet("QListWidget { background: transparent; border: none; color: white; font-size: 15px; }"
-                         " QListWidget::item:selected { background: rgba(242, 177, 52, 200); border-radius: 8px; }");
+                         " QListWidget::item:selected { background: transparent; }");
     // A finger (or the mouse) swipes the strip. The scroller takes the press
     // of a touch and may never hand it on, so a tap is told by its release:
     // a release that ended no swipe shows the page under it.
@@ -166,11 +166,12 @@ void PageStrip::rebuild()
         QListWidgetItem* item = list_->item(i);
         item->setText(QString::number(i + 1));
         item->setTextAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-        const QImage thumb = thumbnails_.value(pages[i]);
-        item->setIcon(thumb.isNull() ? QIcon() : QIcon(QPixmap::fromImage(thumb)));
+        setIcon(i);
     }
+    list_->clearSelection();
     if (pageIdx >= 0 && pageIdx < list_->count()) {
         list_->setCurrentRow(pageIdx);
+        list_->item(pageIdx)->setSelected(true);
         list_->scrollToItem(list_->item(pageIdx));
     }
     if (isVisible())
@@ -204,8 +205,27 @@ void PageStrip::render(int idx)
     dirty_.remove(pg);
     const QImage thumb = board_->renderThumbnail(idx, THUMBNAIL, background, pageSize);
     thumbnails_[pg] = thumb;
-    if (idx < list_->count())
-        list_->item(idx)->setIcon(QIcon(QPixmap::fromImage(thumb)));
+    setIcon(idx);
+}
+
+// The thumbnail as the strip shows it: the current page framed in the
+// toolbar's amber.
+void PageStrip::setIcon(int idx)
+{
+    if (idx < 0 || idx >= list_->count() || static_cast<size_t>(idx) >= pages.size())
+        return;
+    const QImage thumb = thumbnails_.value(pages[idx]);
+    if (thumb.isNull()) {
+        list_->item(idx)->setIcon(QIcon());
+        return;
+    }
+    QPixmap pm = QPixmap::fromImage(thumb);
+    if (idx == pageIdx) {
+        QPainter p(&pm);
+        p.setPen(QPen(QColor(0xf2, 0xb1, 0x34), 6));
+        p.drawRect(QRectF(pm.rect()).adjusted(3, 3, -3, -3));
+    }
+    list_->item(idx)->setIcon(QIcon(pm));
 }
 
 void PageStrip::backgroundReady(const QString& file, int page, const QImage& image, const QSize& pageSize)

@@ -57,6 +57,7 @@ private:
     // Thumbnails of pages marked as changed, drawn anew.
     void renderDirty();
     void render(int idx);
+    void setIcon(int idx);
     void placeOverBoard();
     void backgroundReady(const QString& file, int page, const QImage& image, const QSize& pageSize);
     static QString key(const QString& file, int page);

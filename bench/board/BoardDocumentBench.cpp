@@ -57,7 +57,8 @@ std::unique_ptr<BoardForm> openForm()
     std::unique_ptr<BoardForm> form(new BoardForm());
     form->resize(1920, 1080);
     form->show();
-    QTest::qWaitForWindowExposed(form.get(), 60000);
+    if (!QTest::qWaitForWindowExposed(form.get(), 60000))
+        return nullptr;
     QCoreApplication::processEvents();
     return form;
 }
@@ -79,6 +80,8 @@ void BM_OpenPdfFirstPageOnScreen(benchmark::State& state)
 {
     const QString pdf = lessonPdf();
     std::unique_ptr<BoardForm> form = openForm();
+    if (!form)
+        state.SkipWithError("no window");
     for (auto _ : state) {
         state.PauseTiming();
         BackgroundCache::clear();
@@ -97,6 +100,10 @@ void BM_OpenPdfAllPagesReady(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         std::unique_ptr<BoardForm> form = openForm();
+        if (!form) {
+            state.SkipWithError("no window");
+            break;
+        }
         BackgroundCache::clear();
         PageStrip* strip = form->pageStrip();
         state.ResumeTiming();
@@ -122,6 +129,8 @@ void BM_MemoryPerPdfPage(benchmark::State& state)
 {
     const QString pdf = lessonPdf();
     std::unique_ptr<BoardForm> form = openForm();
+    if (!form)
+        state.SkipWithError("no window");
     BackgroundCache::clear();
     double opened = 0, visited = 0;
     for (auto _ : state) {

@@ -8,6 +8,8 @@
 #include "BoardWidget.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
@@ -15,6 +17,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QResizeEvent>
+#include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -71,6 +75,43 @@ protected:
 
     std::unique_ptr<BoardWidget> board;
 };
+
+// A board test in a temporary working directory of its own (so the board
+// folder, "boards" under it, is the test's), back where it was afterwards.
+class FolderBoardTest : public BoardTest {
+protected:
+    void SetUp() override
+    {
+        BoardTest::SetUp();
+        ASSERT_TRUE(tmp.isValid());
+        oldDir = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(tmp.path()));
+    }
+    void TearDown() override
+    {
+        BoardTest::TearDown();  // the widget (and its saver) goes first
+        QDir::setCurrent(oldDir);
+    }
+
+    QTemporaryDir tmp;
+    QString oldDir;
+};
+
+// Runs the event loop until cond holds; false after timeoutMs, a bound that
+// only turns a hang into a failure.
+template <typename F>
+bool waitFor(F cond, int timeoutMs = 60000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
 
 inline QImage toImage(const QPixmap& pm)
 {

@@ -101,19 +101,6 @@ protected:
         return found;
     }
 
-    template <typename F>
-    static bool waitFor(F cond)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!cond()) {
-            if (t.elapsed() > tsupport::SLOW_MS)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(5);
-        }
-        return true;
-    }
 
     // An older board on the disk: one white page without ink.
     QString olderBoard()

@@ -27,20 +27,12 @@ std::vector<BoardFolder::Entry> saves(int count, qint64 bytes)
     return out;
 }
 
-class BoardFolderTest : public BoardTest {
+class BoardFolderTest : public FolderBoardTest {
 protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        ASSERT_TRUE(tmp.isValid());
-        oldDir = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(tmp.path()));
-    }
     void TearDown() override
     {
-        BoardTest::TearDown();
+        FolderBoardTest::TearDown();
         BoardFolder::setPath(QString());
-        QDir::setCurrent(oldDir);
     }
 
     // A file of the given size (sparse beyond its first bytes) modified at
@@ -54,9 +46,6 @@ protected:
             ASSERT_TRUE(f.resize(size));
         ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
     }
-
-    QTemporaryDir tmp;
-    QString oldDir;
 };
 
 }  // namespace

@@ -24,20 +24,8 @@ using namespace bftest;
 
 namespace {
 
-class BoardSaveTest : public BoardTest {
+class BoardSaveTest : public FolderBoardTest {
 protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        ASSERT_TRUE(tmp.isValid());
-        oldDir = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(tmp.path()));
-    }
-    void TearDown() override
-    {
-        BoardTest::TearDown();  // the widget (and its saver) goes first
-        QDir::setCurrent(oldDir);
-    }
 
     static void key(BoardWidget* w, int k, Qt::KeyboardModifiers mods = Qt::ControlModifier)
     {
@@ -45,20 +33,6 @@ protected:
         QCoreApplication::sendEvent(w, &ev);
     }
 
-    // Runs the event loop until cond holds (false after SLOW_MS).
-    template <typename F>
-    static bool waitFor(F cond)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!cond()) {
-            if (t.elapsed() > tsupport::SLOW_MS)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(5);
-        }
-        return true;
-    }
 
     // The board folder: "boards" under the working directory.
     QString boards() const { return tmp.filePath("boards"); }
@@ -86,8 +60,6 @@ protected:
         return path;
     }
 
-    QTemporaryDir tmp;
-    QString oldDir;
 };
 
 int strokeCount(const BoardFile::Contents& c)

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 using namespace boardtest;
+using btest::waitFor;
 
 namespace {
 
@@ -55,19 +56,6 @@ protected:
         ASSERT_TRUE(strip->isVisible());
     }
 
-    // Runs the event loop until cond holds (false after 60 s).
-    template <typename F>
-    static bool waitFor(F cond)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!cond()) {
-            if (t.elapsed() > 60000)
-                return false;
-            QTest::qWait(10);
-        }
-        return true;
-    }
 
     // Every thumbnail drawn, none waiting.
     bool settled()
@@ -130,6 +118,8 @@ TEST_F(Strip, ThumbnailsFollowThePagesAndATapShowsAPage)
     tapItem(0);
     EXPECT_EQ(pageIdx, 0);
     EXPECT_EQ(list->currentRow(), 0);
+    ASSERT_EQ(list->selectedItems().size(), 1);
+    EXPECT_EQ(list->selectedItems()[0], list->item(0));
     // Ink on it: its thumbnail follows a moment later, the others stay.
     const QImage blackBefore = strip->thumbnail(1);
     fingerStroke(QPointF(100, 600), QPointF(900, 600));
