@@ -105,7 +105,9 @@ public:
     // or while it is not ready: then the page's colour is drawn).
     QImage renderThumbnail(int idx, const QSize& box, const QImage& background, const QSize& pageSize);
 
-    // Reuses an empty last page or appends one, then shows the last page.
+    // Reuses an empty last page (no ink, no picture) or appends one, an
+    // undoable step unless it is the board's first page; then shows the
+    // last page.
     void newPage(QString ABkgFile, bool APageable);
     // Shows page Idx; throws std::runtime_error for an index out of range.
     void loadPage(unsigned int Idx);
@@ -154,8 +156,8 @@ public:
     bool deletePage();
     // A copy of the current page (background, grid, ink) after it, shown.
     void duplicatePage();
-    // Moves the current page by delta places (-1 earlier, 1 later) as far as
-    // the list allows; false when it does not move.
+    // Moves the current page by delta places (-1 earlier, 1 later); false
+    // (and nothing moves) when that is past either end of the list.
     bool movePage(int delta);
     // Undoes or redoes the last command (after ending a running stroke); a
     // command of another page shows that page first.
