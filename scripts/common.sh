@@ -13,6 +13,7 @@ TAVLO_PACKAGES="build-essential cmake pkg-config
  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
  gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x
+ libpoppler-qt5-dev poppler-utils
  libgtest-dev libgmock-dev libbenchmark-dev
  xvfb trayer openbox fonts-wqy-microhei x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
  libsodium-dev

@@ -86,10 +86,13 @@ int main(int argc, char* argv[])
         watched.start();
         if (cl.isSet("--quiet"))
             QScreenThread::setQuiet(true);
+        // "--whiteboard [FILE]": the whiteboard window opens at start as
+        // well, with the board saved in FILE, or the PDF or picture FILE to
+        // write on, when one is given.
         if (cl.isSet("--whiteboard")) {
             w->startBtnClick();
             if (!cl.value("--whiteboard").isEmpty() && boardWidget != nullptr)
-                boardWidget->openBoard(cl.value("--whiteboard"));
+                boardWidget->openFile(cl.value("--whiteboard"));
         }
         code = app.exec();
         delete w;
