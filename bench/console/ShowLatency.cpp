@@ -7,8 +7,10 @@
 // round tells every group to show the next group's screen and samples the
 // other screens (five points each, straight from the X servers) until they
 // show that group's colour; then "stop all" and back to their own colours.
-// Prints each round's times and the median and worst over all groups and
-// rounds. Needs root (namespaces); runs itself in a private one.
+// Then, for comparison, the same source is shown on each other group alone,
+// one after the other ("show N to G", then "stop G"). Prints each round's
+// times and the median and worst over all groups and rounds, for both.
+// Needs root (namespaces); runs itself in a private one.
 #include "ConsoleSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
@@ -134,7 +136,7 @@ int main(int argc, char* argv[])
 
     std::printf("%d groups, %d rounds; load average %s", groups, rounds,
                 tsupport::run("cat", {"/proc/loadavg"}, QProcessEnvironment::systemEnvironment()).constData());
-    std::vector<qint64> all, worsts;
+    std::vector<qint64> all, worsts, singles;
     QElapsedTimer clock;
     for (int r = 0; r < rounds; ++r) {
         const int source = r % groups + 1;
@@ -171,15 +173,41 @@ int main(int argc, char* argv[])
         QElapsedTimer back;
         back.start();
         waitForColours(others, own, back);
+
+        // One show at a time, to each of the same groups.
+        std::printf("round %d, group %d to each alone:", r + 1, source);
+        for (size_t i = 0; i < others.size(); ++i) {
+            const int target = static_cast<int>(std::find_if(gs.begin(), gs.end(), [&](const auto& g) {
+                                                    return g.get() == others[i];
+                                                }) - gs.begin()) + 1;
+            clock.start();
+            const QStringList one = console.ask(QString("show %1 to %2").arg(source).arg(target), tsupport::SLOW_MS);
+            if (one.isEmpty() || !one.last().startsWith("sent"))
+                return 1;
+            const qint64 t = waitForColours({others[i]}, {want[i]}, clock)[0];
+            std::printf(" %lld", static_cast<long long>(t));
+            if (t >= 0)
+                singles.push_back(t);
+            console.ask(QString("stop %1").arg(target), tsupport::SLOW_MS);
+            back.start();
+            waitForColours({others[i]}, {own[i]}, back);
+        }
+        std::printf(" ms\n");
+        std::fflush(stdout);
     }
     if (all.empty())
         return 1;
     std::sort(all.begin(), all.end());
     std::sort(worsts.begin(), worsts.end());
+    std::sort(singles.begin(), singles.end());
     std::printf("show to all -> picture on a group's screen: median %lld ms, worst %lld ms (%zu screens); "
                 "per command, the last screen: median %lld ms\n",
                 static_cast<long long>(all[all.size() / 2]), static_cast<long long>(all.back()), all.size(),
                 static_cast<long long>(worsts[worsts.size() / 2]));
+    if (!singles.empty())
+        std::printf("one show at a time -> picture: median %lld ms, worst %lld ms (%zu screens)\n",
+                    static_cast<long long>(singles[singles.size() / 2]), static_cast<long long>(singles.back()),
+                    singles.size());
     for (auto& g : gs) {
         XCloseDisplay(g->display);
         g->terminal.reset();
