@@ -1,5 +1,6 @@
 // The group terminal's entry point: tray icon with its quit action, then the
 // main window (splash, configuration, messaging, screen sharing, viewer).
+#include "BoardFolder.h"
 #include "BoardForm.h"
 #include "BoardWidget.h"
 #include "CommandLine.h"
@@ -13,6 +14,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <cstdio>
 #include <exception>
@@ -32,7 +34,8 @@ static CommandLine commandLine()
     cl.addFile("team.bin", "the configuration in the working directory, written with defaults when missing");
     cl.addFile(TAVLO_CONFIG_DIR "/team.bin", "the installed configuration, read by the terminal started at login");
     cl.addFile(TAVLO_AUTOSTART_FILE, "starts \"tavlo --quiet --config-dir " TAVLO_CONFIG_DIR "\" at every login");
-    cl.addFile("board-*.tvboard, .png, .pdf", "the whiteboard's files, in the working directory");
+    cl.addFile("boards/", "the whiteboard's boards and exported pages (board-*.tvboard, .png, .pdf), under the "
+                          "working directory; with --config-dir under $XDG_DATA_HOME/tavlo (~/.local/share/tavlo)");
     return cl;
 }
 
@@ -69,6 +72,12 @@ int main(int argc, char* argv[])
     {
         MainWindow* w = nullptr;
         const QString configDir = cl.value("--config-dir");
+        // A terminal given its configuration folder (the one started at
+        // login) has no working directory of its own to write into: the
+        // whiteboard's files go to the user's data folder.
+        if (!configDir.isEmpty())
+            BoardFolder::setPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                                 QStringLiteral("/tavlo/boards"));
         try {
             w = new MainWindow(nullptr, configDir);
         } catch (const std::exception& e) {

@@ -183,3 +183,28 @@ TEST(WhiteboardOption, APdfOpensAsPagesToWriteOn)
     EXPECT_EQ(c.pages[1]->bkgFile, pdf);
     EXPECT_EQ(c.pages[1]->bkgPage, 1);
 }
+
+// The terminal started at login reads its configuration from a folder of its
+// own and has no working directory to write into: the board goes to the
+// user's data folder, nothing into the working directory.
+TEST(WhiteboardOption, WithAConfigurationFolderTheBoardGoesToTheUsersDataFolder)
+{
+    XServer xs(1920, 1080);
+    ASSERT_TRUE(xs.ok());
+    TeamDir work("127.0.0.2", 2);
+    TeamDir config("127.0.0.2", 3);
+    const QString data = config.file("data");
+    QProcessEnvironment env = xs.env();
+    env.insert("XDG_DATA_HOME", data);
+    const QString pdf = work.file("lesson.pdf");
+    ASSERT_TRUE(btest::makePdf(pdf, {QColor(200, 30, 30)}, QSizeF(720, 405)));
+
+    Terminal t(work.path(), env, {"--config-dir", config.path(), "--whiteboard", pdf});
+    ASSERT_TRUE(t.started());
+    const QString folder = data + "/tavlo/boards/";
+    EXPECT_TRUE(t.waitForOutput("BoardFile: " + folder + "board-", SLOW_MS)) << t.out().toStdString();
+    EXPECT_TRUE(t.quitViaTray());
+    EXPECT_EQ(t.exitCode(), 0) << t.err().toStdString();
+    EXPECT_EQ(QDir(folder).entryList(QStringList{"board-*.tvboard"}, QDir::Files).size(), 1);
+    EXPECT_FALSE(QDir(work.file("boards")).exists());
+}
