@@ -13,6 +13,7 @@ TAVLO_PACKAGES="build-essential cmake pkg-config
  gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x
  libgtest-dev libgmock-dev libbenchmark-dev
  xvfb trayer x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
+ xserver-xephyr libxrandr-dev
  iproute2 procps python3"
 
 tavlo_install_packages() {
