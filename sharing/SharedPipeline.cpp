@@ -6,6 +6,7 @@
 #include "TavloRtspServer.h"
 
 #include <gst/app/gstappsrc.h>
+#include <gst/base/gstbasesink.h>
 
 #include <cstdio>
 
@@ -21,6 +22,32 @@ const char STREAM_NAME_KEY[] = "tavlo-stream-name";
 GstAppSrc* appsrcOf(GstRTSPMedia* media)
 {
     return static_cast<GstAppSrc*>(g_object_get_data(G_OBJECT(media), APPSRC_KEY));
+}
+
+// The pipeline's senders send each packet the moment it comes. The access
+// units are stamped as they enter the appsrc, after encoding, so there is
+// nothing to wait for: a sender that syncs to the clock renders at the
+// stamp plus the live pipeline's latency, which holds every sink's
+// processing deadline (20 ms unless set). The sender of the clients that
+// take RTP over their RTSP connection is set to sync again at every PLAY
+// (the library's rate control, which also keeps the sender reports'
+// timestamps): with no deadline it too sends at once. That wait was the
+// whole of the TCP road's extra 20 ms.
+void sendAtOnce(GstElement* element)
+{
+    if (GST_IS_BASE_SINK(element))
+        g_object_set(element, "sync", FALSE, "processing-deadline", G_GUINT64_CONSTANT(0), nullptr);
+}
+
+// The senders join the pipeline itself or one of its bins.
+void onElementAdded(GstBin*, GstElement* element, gpointer)
+{
+    sendAtOnce(element);
+}
+
+void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer)
+{
+    sendAtOnce(element);
 }
 
 }  // namespace
@@ -116,6 +143,11 @@ void SharedPipeline::configure(GstRTSPMedia* media)
     if (GstElement* src = gst_bin_get_by_name(GST_BIN(bin), "src")) {
         g_object_set_data_full(G_OBJECT(media), APPSRC_KEY, src, gst_object_unref);
         m_feeder->attach(GST_APP_SRC(src));
+    }
+    if (GstObject* pipeline = gst_object_get_parent(GST_OBJECT(bin))) {
+        g_signal_connect(pipeline, "element-added", G_CALLBACK(onElementAdded), nullptr);
+        g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(onDeepElementAdded), nullptr);
+        gst_object_unref(pipeline);
     }
     gst_object_unref(bin);
     if (TAVLO_IS_MEDIA(media))

@@ -33,21 +33,6 @@ static GstSDPMessage* tavlo_rtsp_client_create_sdp(GstRTSPClient* client, GstRTS
     return sdp;
 }
 
-// Client thread, at every PLAY: no rate control. With it (the library's
-// default, switched on again at each PLAY) the senders of clients that take
-// RTP over their RTSP connection wait on the pipeline clock until each
-// packet's time plus the live pipeline's latency, which includes the 20 ms
-// processing deadline of every sink; the access units are stamped as they
-// leave the encoder, so each one waited that long. UDP senders never wait.
-// A live stream has nothing to pace: every packet goes out at once.
-static GstRTSPStatusCode tavlo_rtsp_client_adjust_play_mode(GstRTSPClient*, GstRTSPContext*, GstRTSPTimeRange**,
-                                                            GstSeekFlags*, gdouble*, GstClockTime*,
-                                                            gboolean* enable_rate_control)
-{
-    *enable_rate_control = FALSE;
-    return GST_RTSP_STS_OK;
-}
-
 gboolean tavlo_client_ports_allowed(gint min, gint max)
 {
     // A client that names one port gets RTCP on the next one.
@@ -77,7 +62,6 @@ static void tavlo_rtsp_client_class_init(TavloRtspClientClass* klass)
 {
     GstRTSPClientClass* client = GST_RTSP_CLIENT_CLASS(klass);
     client->create_sdp = tavlo_rtsp_client_create_sdp;
-    client->adjust_play_mode = tavlo_rtsp_client_adjust_play_mode;
     client->configure_client_transport = tavlo_rtsp_client_configure_client_transport;
 }
 

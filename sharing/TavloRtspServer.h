@@ -15,9 +15,8 @@ GST_DEBUG_CATEGORY_EXTERN(tavlo_sharing_debug);
 void tavlo_sharing_debug_init(void);
 
 // A client whose session description carries the stream's texts
-// (SharedPipeline::describe), whose PLAYs send every packet at once (no
-// rate control), and whose UDP transports are refused for ports that are
-// not ordinary client ports (tavlo_client_ports_allowed).
+// (SharedPipeline::describe), and whose UDP transports are refused for
+// ports that are not ordinary client ports (tavlo_client_ports_allowed).
 #define TAVLO_TYPE_RTSP_CLIENT (tavlo_rtsp_client_get_type())
 G_DECLARE_FINAL_TYPE(TavloRtspClient, tavlo_rtsp_client, TAVLO, RTSP_CLIENT, GstRTSPClient)
 
