@@ -56,6 +56,7 @@ void AppSrcFeeder::push(const QScreenThread::AccessUnit& unit)
     if (m_needKeyframe && (!unit.keyframe || level >= BUFFER_LIMIT)) {
         if (m_trimming) {
             ++m_trimmed;
+            // Pinned: one line per access unit left out by the trim.
             if (!QScreenThread::quiet())
                 std::printf("GetFrame pop@@@: %d\n", static_cast<int>(level));
         }
@@ -74,6 +75,7 @@ void AppSrcFeeder::push(const QScreenThread::AccessUnit& unit)
     if (gst_app_src_push_buffer(m_appsrc, buffer) != GST_FLOW_OK)
         return;
     ++m_delivered;
+    // Pinned: one line per access unit that enters, with what the appsrc holds.
     if (!QScreenThread::quiet())
         std::printf("GetFrame: %d\n", static_cast<int>(level + 1));
 }
@@ -89,6 +91,7 @@ GstPadProbeReturn AppSrcFeeder::onLeave(GstPad*, GstPadProbeInfo* info, gpointer
         GST_DEBUG("an access unit from before the idle spell dropped");
         return GST_PAD_PROBE_DROP;
     }
+    // Pinned: one line per access unit that the pipeline takes.
     if (!QScreenThread::quiet())
         std::printf("GetFramec: %s", "GetFrame@@\n");
     return GST_PAD_PROBE_OK;

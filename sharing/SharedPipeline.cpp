@@ -137,8 +137,8 @@ void SharedPipeline::configure(GstRTSPMedia* media)
             return;
         }
     }
-    GST_DEBUG("the shared pipeline of %s is built; the source feeds it", m_streamName);
-    g_object_set_data(G_OBJECT(media), STREAM_NAME_KEY, const_cast<char*>(m_streamName));
+    GST_DEBUG("the shared pipeline of %s is built; the source feeds it", m_streamName.c_str());
+    g_object_set_data_full(G_OBJECT(media), STREAM_NAME_KEY, g_strdup(m_streamName.c_str()), g_free);
     GstElement* bin = gst_rtsp_media_get_element(media);
     if (GstElement* src = gst_bin_get_by_name(GST_BIN(bin), "src")) {
         g_object_set_data_full(G_OBJECT(media), APPSRC_KEY, src, gst_object_unref);

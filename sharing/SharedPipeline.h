@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <mutex>
+#include <string>
 
 class AppSrcFeeder;
 
@@ -38,7 +39,7 @@ public:
     SharedPipeline& operator=(const SharedPipeline&) = delete;
 
     // The stream's name; it is mounted at "/" + name.
-    const char* streamName() const { return m_streamName; }
+    const char* streamName() const { return m_streamName.c_str(); }
     // The factory to mount (borrowed; the mount points take their own ref).
     GstRTSPMediaFactory* factory() const { return m_factory; }
 
@@ -73,7 +74,7 @@ private:
     void failed(GstRTSPMedia* media, const gchar* why);
 
     Guard::Ref m_guard;
-    const char* m_streamName;
+    std::string m_streamName;
     AppSrcFeeder* m_feeder;
     FailureHandler m_onFailure;
     GstRTSPMediaFactory* m_factory;
