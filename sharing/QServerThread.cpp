@@ -151,8 +151,8 @@ GstRTSPFilterResult closeClient(GstRTSPServer*, GstRTSPClient*, gpointer)
     return GST_RTSP_FILTER_REMOVE;  // the server closes it
 }
 
-// Server thread, or GUI thread at teardown: the clients of a server close
-// themselves, waited for up to CLOSE_WAIT_MS.
+// GUI thread, at teardown: the clients of a server close themselves,
+// waited for up to CLOSE_WAIT_MS; the server closes the rest.
 void closeClients(GstRTSPServer* server)
 {
     QElapsedTimer waited;
@@ -438,7 +438,8 @@ void QServerThread::dropSoon(GstRTSPMedia* media, bool heldPrepared)
         return;
     }
     GSource* idle = g_idle_source_new();
-    g_source_set_callback(idle, &QServerThread::dropLater, failed, [](gpointer f) { delete static_cast<FailedMedia*>(f); });
+    g_source_set_callback(idle, &QServerThread::dropLater, failed,
+                          [](gpointer f) { delete static_cast<FailedMedia*>(f); });
     g_source_attach(idle, Context);
     g_source_unref(idle);
 }

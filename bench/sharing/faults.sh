@@ -59,8 +59,8 @@ for fault in ${TAVLO_FAULTS:-rtcp-udp rtcp-tcp sessions joins}; do
         before=$(listen_overflows)
         summary=$(python3 "$HERE/rtpcount.py" --clients 30 --burst --seconds 3 --quiet)
         after=$(listen_overflows)
-        echo "30 joins timed from connect(): $(echo "$summary" | grep -o 'first_au_ms_max=[^ ]* play_au_ms_max=[^ ]*')" \
-             "ListenOverflows=$((after - before))"
+        times=$(echo "$summary" | grep -o 'first_au_ms_max=[^ ]* play_au_ms_max=[^ ]*')
+        echo "30 joins timed from connect(): $times ListenOverflows=$((after - before))"
         stop_terminal
         ;;
     esac

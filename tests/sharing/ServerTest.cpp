@@ -383,7 +383,8 @@ TEST_F(Sharing, SessionsAreBoundedInAll)
             << i << ": " << clients.back()->last().constData();
     }
     RawRtsp over;
-    const int status = over.request("SETUP", over.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+    const int status =
+        over.request("SETUP", over.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
     EXPECT_GE(status, 400) << over.last().constData();
     // One leaves: room for one more.
     ASSERT_EQ(clients.front()->request("TEARDOWN", clients.front()->url()), 200);
