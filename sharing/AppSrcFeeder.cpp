@@ -2,6 +2,7 @@
 
 #include "TavloRtspServer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -41,8 +42,11 @@ AppSrcFeeder::~AppSrcFeeder()
 void AppSrcFeeder::push(const QScreenThread::AccessUnit& unit)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // Strictly in the order of the pushes, even within one tick of the clock.
+    const gint64 stamp = std::max(monotonicNs(), m_lastStampNs + 1);
+    m_lastStampNs = stamp;
     if (unit.afterIdle)
-        m_outlet->resumedAtNs = monotonicNs();
+        m_outlet->resumedAtNs = stamp;
     if (!m_appsrc || unit.size <= 0)
         return;
     const guint64 level = gst_app_src_get_current_level_buffers(m_appsrc);
@@ -69,7 +73,7 @@ void AppSrcFeeder::push(const QScreenThread::AccessUnit& unit)
     if (!buffer)
         return;
     gst_buffer_fill(buffer, 0, unit.data, static_cast<gsize>(unit.size));
-    gst_buffer_add_reference_timestamp_meta(buffer, pushedAt(), monotonicNs(),
+    gst_buffer_add_reference_timestamp_meta(buffer, pushedAt(), static_cast<GstClockTime>(stamp),
                                             GST_CLOCK_TIME_NONE);
     // The appsrc stamps it with the pipeline clock (the wall clock) now.
     if (gst_app_src_push_buffer(m_appsrc, buffer) != GST_FLOW_OK)

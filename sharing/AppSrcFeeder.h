@@ -54,8 +54,9 @@ public:
 private:
     // What the appsrc's probe shares with the feeder; outlives either.
     struct Outlet {
-        // Monotonic time (ns) at which the capture last woke up from an
-        // idle spell; access units pushed before it are stale.
+        // The push time (monotonic, ns, strictly increasing from push to
+        // push) of the first access unit after the capture last woke up
+        // from an idle spell; access units pushed before it are stale.
         std::atomic<gint64> resumedAtNs{0};
     };
     static GstPadProbeReturn onLeave(GstPad* pad, GstPadProbeInfo* info, gpointer outlet);
@@ -69,6 +70,7 @@ private:
     // Nothing is pushed before the next keyframe: a new pipeline, or a trim.
     bool m_needKeyframe = true;
     bool m_trimming = false;  // the wait for a keyframe follows a trim
+    gint64 m_lastStampNs = 0;  // the push time of the last access unit
     std::atomic<unsigned long> m_delivered{0};
     std::atomic<unsigned long> m_trimmed{0};
 };
