@@ -16,7 +16,7 @@ TAVLO_PACKAGES="build-essential cmake pkg-config
  libpoppler-qt5-dev poppler-utils
  libgtest-dev libgmock-dev libbenchmark-dev
  xvfb trayer x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
- libsodium-dev
+ libsodium-dev xserver-xephyr libxrandr-dev
  iproute2 procps python3
  dpkg-dev file pandoc lintian desktop-file-utils man-db"
 
