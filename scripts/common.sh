@@ -15,8 +15,8 @@ TAVLO_PACKAGES="build-essential cmake pkg-config
  gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x
  libpoppler-qt5-dev poppler-utils
  libgtest-dev libgmock-dev libbenchmark-dev
- xvfb trayer openbox fonts-wqy-microhei x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
- libsodium-dev
+ xvfb trayer openbox fonts-wqy-microhei x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0
+ xauth libsodium-dev xserver-xephyr libxrandr-dev
  iproute2 procps python3
  dpkg-dev file pandoc lintian desktop-file-utils man-db"
 
