@@ -28,6 +28,7 @@
 namespace {
 
 const QString URL = "rtsp://127.0.0.1:5000/cam_passby_chn0";
+const QString SMALL_URL = "rtsp://127.0.0.1:5000/cam_passby_chn1";
 
 // The terminal writes several lines per captured frame; a full pipe would
 // stall its capture thread, so waits here keep reading them.
@@ -302,6 +303,82 @@ TEST_F(LiveStream, PaintedColourShowsUpInTheDecodedPicture)
     EXPECT_LT(blue[0], 60);
     EXPECT_LT(blue[1], 60);
     EXPECT_GT(blue[2], 200);
+}
+
+// Strongly red pixels in the tray (trayer's panel): the terminal's icon
+// carries a red dot while its screen is watched. -1 without a panel.
+int redInTray(const QProcessEnvironment& env)
+{
+    const QList<tsupport::WindowInfo> panels = tsupport::windowsNamed(env, "panel");
+    if (panels.isEmpty())
+        return -1;
+    const QImage img = tsupport::screenshot(env, panels.first().id);
+    if (img.isNull())
+        return -1;
+    int red = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            red += c.red() > 190 && c.green() < 70 && c.blue() < 70;
+        }
+    return red;
+}
+
+// The small stream as a real client sees it: the screen at 480 x 270 (its
+// aspect kept), H.264, a picture about a second, in the screen's colours.
+// Playing it is not watching: no red dot in the tray, which playing the
+// full stream brings.
+TEST_F(LiveStream, SmallStreamIsTheScreenSmallAndIsNotWatching)
+{
+    auto paint = std::make_unique<Painter>(QStringList{"color", "00c000"}, x->env());
+    const Probe p = probe("tcp", SMALL_URL, 3, x->env());
+    EXPECT_EQ(p.codec, "h264") << p.err.constData();
+    EXPECT_EQ(p.width, 480);
+    EXPECT_EQ(p.height, 270);
+    ASSERT_GE(p.frames.size(), 3u) << p.err.constData();
+    for (size_t i = 1; i < p.frames.size(); ++i)
+        EXPECT_GE(p.frames[i].pts - p.frames[i - 1].pts, 0.8) << "frame " << i;
+    const Output o = run("ffmpeg",
+                         {"-v", "error", "-rtsp_transport", "tcp", "-i", SMALL_URL, "-frames:v", "2", "-vf",
+                          "crop=32:32:224:119", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
+                         x->env(), 2 * tsupport::SLOW_MS);
+    ASSERT_GE(o.out.size(), 32 * 32 * 3) << o.err.constData();
+    const auto* px = reinterpret_cast<const uint8_t*>(o.out.constData());
+    EXPECT_LT(px[0], 60);
+    EXPECT_GT(px[1], 150);
+    EXPECT_LT(px[2], 60);
+
+    // The tray (which the painter's window covered) while a client plays the
+    // small stream, then the full one.
+    paint.reset();
+    const int before = redInTray(x->env());
+    ASSERT_GE(before, 0) << "no tray panel";
+    auto small = launch("ffmpeg", {"-v", "error", "-stats", "-rtsp_transport", "tcp", "-i", SMALL_URL, "-f", "null",
+                                   "-"},
+                        x->env());
+    // Its progress lines ("frame=  N ...") say it has pictures.
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    QByteArray stats;
+    const QRegularExpression frames("frame=\\s*([0-9]+)");
+    int decoded = 0;
+    while (decoded < 3 && !deadline.hasExpired()) {
+        small->waitForReadyRead(100);
+        stats += small->readAllStandardError();
+        for (auto it = frames.globalMatch(QString::fromLatin1(stats)); it.hasNext();)
+            decoded = std::max(decoded, it.next().captured(1).toInt());
+    }
+    ASSERT_GE(decoded, 3) << stats.right(300).constData();
+    tsupport::pause(1000);  // four looks of the tray
+    EXPECT_LE(redInTray(x->env()), before + 4) << "no dot for the thumbnails";
+    auto full = launch("ffmpeg", {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-f", "null", "-"}, x->env());
+    deadline = QDeadlineTimer(tsupport::SLOW_MS);
+    while (redInTray(x->env()) <= before + 20 && !deadline.hasExpired())
+        tsupport::pause(200);
+    EXPECT_GT(redInTray(x->env()), before + 20) << "the dot while the full stream plays";
+    full->kill();
+    full->waitForFinished(3000);
+    small->kill();
+    small->waitForFinished(3000);
 }
 
 // A pattern that changes with every frame reads back exactly from every
