@@ -282,10 +282,15 @@ void QScreenThread::thumbnailIfDue(const uint8_t* pixels, int stride, bool grabO
         thumbStale_ = true;
     }
     const Clock::time_point now = Clock::now();
-    if (!thumbnailsWanted() || !onThumbnail || now < nextThumbAt_)
+    if (!thumbnailsWanted() || now < nextThumbAt_)
         return;
-    // The next one a whole interval from now, whatever becomes of this one.
+    // The next one a whole interval from now, whatever becomes of this one
+    // (a loop that only makes thumbnails never spins).
     nextThumbAt_ = now + std::chrono::milliseconds(Classroom::THUMBNAIL_INTERVAL_MS);
+    if (!onThumbnail) {
+        thumbWanted_ = false;  // nobody to hand it to
+        return;
+    }
     if (grabOwn && (grabber.changed() || !lastPixels_)) {
         int ownStride = 0;
         if (const uint8_t* own = grabber.grab(&ownStride)) {

@@ -269,6 +269,31 @@ TEST_F(ConsoleEndToEnd, ThumbnailsShowEachGroupsScreen)
     EXPECT_GT(picturesLine(1).section(' ', 3, 3).toLongLong(), first);
 }
 
+// The thumbnails come from each terminal's small stream, which costs the
+// terminal no full-size picture: while only the console looks, group 1's
+// terminal neither grabs for its full stream nor encodes one ("XShmGetImage("
+// and "diff: " lines), however many thumbnails go by.
+TEST_F(ConsoleEndToEnd, ThumbnailsComeFromTheSmallStreamAndWakeNoFullPicture)
+{
+    ASSERT_TRUE(waitForThumbnail(1, RED)) << picturesLine(1).toStdString();
+    ASSERT_TRUE(waitForThumbnail(2, BLUE)) << picturesLine(2).toStdString();
+    for (const Group* g : groups) {
+        const QStringList answer = console->ask(QString("stream %1").arg(g->number), tsupport::SLOW_MS);
+        ASSERT_FALSE(answer.isEmpty());
+        EXPECT_EQ(answer.last(),
+                  QString("stream %1 rtsp://%2:5000/cam_passby_chn1").arg(g->number).arg(g->net->groupAddress()));
+    }
+    tsupport::Terminal& t = *groups[0]->terminal;
+    const int grabs = t.countOutput("XShmGetImage("), encoded = t.countOutput("diff: ");
+    const qint64 first = picturesLine(1).section(' ', 3, 3).toLongLong();
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (picturesLine(1).section(' ', 3, 3).toLongLong() < first + 3 && !deadline.hasExpired())
+        tsupport::pause(200);
+    EXPECT_GE(picturesLine(1).section(' ', 3, 3).toLongLong(), first + 3);
+    EXPECT_EQ(t.countOutput("XShmGetImage("), grabs) << "the full stream grabbed for a thumbnail";
+    EXPECT_EQ(t.countOutput("diff: "), encoded) << "the full-size encoder woke for a thumbnail";
+}
+
 TEST_F(ConsoleEndToEnd, FailingStreamSaysWhyAndIsRetried)
 {
     // Group 50 announces from 127.0.0.5 a live port where nothing listens yet.

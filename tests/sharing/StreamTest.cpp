@@ -167,6 +167,47 @@ private:
     QProcess p_;
 };
 
+// ffmpeg decoding a stream until it is destroyed; its progress lines
+// ("frame=  N ...") say how many pictures it has decoded.
+class DecodingClient {
+public:
+    DecodingClient(const QString& url, const QProcessEnvironment& env)
+        : p_(launch("ffmpeg", {"-v", "error", "-stats", "-rtsp_transport", "tcp", "-i", url, "-f", "null", "-"}, env))
+    {
+    }
+    ~DecodingClient()
+    {
+        p_->kill();
+        p_->waitForFinished(3000);
+    }
+    // Pictures decoded so far (as of the last progress line read).
+    int frames()
+    {
+        stats_ += p_->readAllStandardError();
+        static const QRegularExpression frame("frame=\\s*([0-9]+)");
+        for (auto it = frame.globalMatch(QString::fromLatin1(stats_)); it.hasNext();)
+            frames_ = std::max(frames_, it.next().captured(1).toInt());
+        stats_ = stats_.right(400);
+        return frames_;
+    }
+    bool waitForFrames(int n)
+    {
+        QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
+        while (frames() < n && !deadline.hasExpired() && p_->state() != QProcess::NotRunning) {
+            p_->waitForReadyRead(100);
+            if (drained)  // the terminal's pipe is read meanwhile
+                drained->waitForOutput(QStringLiteral("\x01"), 5);
+        }
+        return frames() >= n;
+    }
+    QByteArray stats() { return stats_; }
+
+private:
+    std::unique_ptr<QProcess> p_;
+    QByteArray stats_;
+    int frames_ = 0;
+};
+
 // The client's complaints, less the raw muxer's notes about timestamps that
 // round to the same output tick (not a decoding matter).
 QByteArray decoderErrors(const QByteArray& err)
@@ -353,32 +394,41 @@ TEST_F(LiveStream, SmallStreamIsTheScreenSmallAndIsNotWatching)
     paint.reset();
     const int before = redInTray(x->env());
     ASSERT_GE(before, 0) << "no tray panel";
-    auto small = launch("ffmpeg", {"-v", "error", "-stats", "-rtsp_transport", "tcp", "-i", SMALL_URL, "-f", "null",
-                                   "-"},
-                        x->env());
-    // Its progress lines ("frame=  N ...") say it has pictures.
-    QDeadlineTimer deadline(tsupport::SLOW_MS);
-    QByteArray stats;
-    const QRegularExpression frames("frame=\\s*([0-9]+)");
-    int decoded = 0;
-    while (decoded < 3 && !deadline.hasExpired()) {
-        small->waitForReadyRead(100);
-        stats += small->readAllStandardError();
-        for (auto it = frames.globalMatch(QString::fromLatin1(stats)); it.hasNext();)
-            decoded = std::max(decoded, it.next().captured(1).toInt());
-    }
-    ASSERT_GE(decoded, 3) << stats.right(300).constData();
+    DecodingClient small(SMALL_URL, x->env());
+    ASSERT_TRUE(small.waitForFrames(3)) << small.stats().constData();
     tsupport::pause(1000);  // four looks of the tray
     EXPECT_LE(redInTray(x->env()), before + 4) << "no dot for the thumbnails";
-    auto full = launch("ffmpeg", {"-v", "error", "-rtsp_transport", "tcp", "-i", URL, "-f", "null", "-"}, x->env());
-    deadline = QDeadlineTimer(tsupport::SLOW_MS);
+    DecodingClient full(URL, x->env());
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
     while (redInTray(x->env()) <= before + 20 && !deadline.hasExpired())
         tsupport::pause(200);
     EXPECT_GT(redInTray(x->env()), before + 20) << "the dot while the full stream plays";
-    full->kill();
-    full->waitForFinished(3000);
-    small->kill();
-    small->waitForFinished(3000);
+}
+
+// Only the small stream played, on a screen that changes all the time: the
+// terminal's full path (its grab and encoder lines, "XShmGetImage(" and
+// "diff: ") stays asleep however many small pictures go out; a client of
+// the full stream wakes it.
+TEST_F(LiveStream, OnlyTheSmallStreamPlayedWakesNoFullPicture)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    DecodingClient small(SMALL_URL, x->env());
+    ASSERT_TRUE(small.waitForFrames(2)) << small.stats().constData();
+    const int grabs = terminal->countOutput("XShmGetImage(");
+    const int encoded = terminal->countOutput("diff: ");
+    // Three of the terminal's once-a-second ticks and more small pictures
+    // (the client's first ones may come in one burst after its probing).
+    const int ticks = terminal->countOutput("SendTo: 127.0.0.2");
+    ASSERT_TRUE(terminal->waitForCount("SendTo: 127.0.0.2", ticks + 3, tsupport::SLOW_MS));
+    ASSERT_TRUE(small.waitForFrames(small.frames() + 2)) << small.stats().constData();
+    EXPECT_EQ(terminal->countOutput("XShmGetImage("), grabs) << "a full-size grab for the thumbnails";
+    EXPECT_EQ(terminal->countOutput("diff: "), encoded) << "the full-size encoder woke for the thumbnails";
+
+    DecodingClient full(URL, x->env());
+    EXPECT_TRUE(full.waitForFrames(30)) << full.stats().constData();
+    EXPECT_GT(terminal->countOutput("diff: "), encoded + 20);
+    const int smallBefore = small.frames();
+    EXPECT_TRUE(small.waitForFrames(smallBefore + 2)) << "the small pictures go on beside the full ones";
 }
 
 // A pattern that changes with every frame reads back exactly from every
