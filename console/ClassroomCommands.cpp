@@ -99,7 +99,10 @@ QByteArray ClassroomCommands::stopPayload()
 QByteArray ClassroomCommands::lockPayload(const QString& text)
 {
     QJsonObject o{{"messageId", Classroom::MSG_LOCK}};
-    const QString t = text.trimmed().left(Classroom::LOCK_TEXT_MAX);
+    QString t = text.trimmed();
+    if (t.size() > Classroom::LOCK_TEXT_MAX)  // whole characters: never half a surrogate pair
+        t.truncate(t.at(Classroom::LOCK_TEXT_MAX - 1).isHighSurrogate() ? Classroom::LOCK_TEXT_MAX - 1
+                                                                        : Classroom::LOCK_TEXT_MAX);
     if (!t.isEmpty())
         o.insert("text", t);
     return compact(o);

@@ -323,6 +323,10 @@ TEST(ClassroomCommands, LockAndUnlockPayloads)
     // A text longer than a card takes is cut, never refused.
     const QJsonObject cut = json(ClassroomCommands::lockPayload(QString(500, QChar(0x8001))));
     EXPECT_EQ(cut.value("text").toString().size(), Classroom::LOCK_TEXT_MAX);
+    // Characters beyond the first plane are cut whole.
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QJsonObject cutWhole = json(ClassroomCommands::lockPayload("a" + smile.repeated(150)));
+    EXPECT_EQ(cutWhole.value("text").toString().toStdString(), ("a" + smile.repeated(99)).toStdString());
 }
 
 TEST_F(CommandsOnTable, ASelectionGetsItsCommandsAndTheGoneAreLeftOut)
