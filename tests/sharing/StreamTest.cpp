@@ -723,7 +723,7 @@ int countEntries(const QString& dir)
 }  // namespace
 
 // Rounds of clients of every kind (FFmpeg over TCP, UDP and the HTTP
-// tunnel, GStreamer, raw RTSP) that play until they have pictures and are
+// tunnel, GStreamer, raw RTSP of both streams) that play until they have pictures and are
 // then killed without TEARDOWN: each one receives pictures, and afterwards
 // the terminal's threads and descriptors come back to where they were after
 // the first round.
@@ -747,17 +747,19 @@ TEST_F(LiveStream, ChurnOfClientsThatDropLeavesNothingBehind)
                                   "h264parse", "!", "avdec_h264", "!", "videoconvert", "!", "video/x-raw,format=GRAY8",
                                   "!", "fdsink", "sync=false"},
                                  x->env()));
-        RawRtsp raw;
+        RawRtsp raw, rawSmall;
         ASSERT_EQ(raw.setupAndPlay(), 200) << raw.last().constData();
+        rawSmall.setStream("cam_passby_chn1");  // the console's thumbnails come and go as well
+        ASSERT_EQ(rawSmall.setupAndPlay(), 200) << rawSmall.last().constData();
         // Every client receives pictures (16 x 16 grey ones from FFmpeg,
-        // whole decoded ones from GStreamer, access units for the raw one).
+        // whole decoded ones from GStreamer, access units for the raw ones).
         std::vector<qint64> got(players.size(), 0);
         QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
         auto allGot = [&] {
             for (size_t i = 0; i < players.size(); ++i)
                 if (got[i] < 10 * 256)
                     return false;
-            return raw.accessUnits() >= 10;
+            return raw.accessUnits() >= 10 && rawSmall.accessUnits() >= 2;
         };
         while (!allGot() && !deadline.hasExpired()) {
             for (size_t i = 0; i < players.size(); ++i) {
@@ -765,6 +767,7 @@ TEST_F(LiveStream, ChurnOfClientsThatDropLeavesNothingBehind)
                 got[i] += players[i]->readAllStandardOutput().size();
             }
             raw.receiveUntil([] { return false; }, 10);
+            rawSmall.receiveUntil([] { return false; }, 1);
             if (drained)
                 drained->waitForOutput(QStringLiteral("\x01"), 1);
         }
@@ -772,12 +775,14 @@ TEST_F(LiveStream, ChurnOfClientsThatDropLeavesNothingBehind)
             EXPECT_GE(got[i], 10 * 256) << "client " << i << " received pictures: "
                                         << players[i]->readAllStandardError().constData();
         EXPECT_GE(raw.accessUnits(), 10);
+        EXPECT_GE(rawSmall.accessUnits(), 2);
         // Gone without a word.
         for (auto& p : players) {
             p->kill();
             p->waitForFinished(3000);
         }
         raw.abort();
+        rawSmall.abort();
         ASSERT_TRUE(terminal->running()) << terminal->err().constData();
         if (round == 0) {
             // Settled: what the first round leaves is the baseline.
