@@ -7,6 +7,8 @@
 #include <QUdpSocket>
 #include <QVBoxLayout>
 
+class ViewerControl;
+
 QT_BEGIN_NAMESPACE
 namespace Ui {
 class MainWindow;
@@ -41,6 +43,8 @@ private:
     QVBoxLayout* layout = nullptr;
     QUdpSocket* udpSocket = nullptr;
     QTimer* sendTimer = nullptr;
+    // Shows, switches and stops the stream viewer; child of the window.
+    ViewerControl* viewers = nullptr;
 };
 
 // The close-button pictures, one row of normal, hover, pressed.

@@ -1,0 +1,69 @@
+#include "ViewerControl.h"
+
+#include "QPullThread.h"
+
+ViewerControl::ViewerControl(QObject* parent) : QObject(parent) {}
+
+ViewerControl::~ViewerControl()
+{
+    pending_.reset();
+    if (pullThread) {
+        pullThread->shouldTerminate = true;
+        pullThread->wait();
+        delete pullThread;
+        pullThread = nullptr;
+    }
+}
+
+void ViewerControl::show(const QString& url)
+{
+    if (pullThread && pullThread->switchTo(url)) {
+        pending_.reset();
+        return;
+    }
+    if (pullThread) {
+        // Ending: the next one starts once it has finished.
+        pending_ = url;
+        if (pullThread->isFinished())
+            reap();
+        return;
+    }
+    start(url);
+}
+
+void ViewerControl::stop()
+{
+    pending_.reset();
+    if (!pullThread)
+        return;
+    pullThread->shouldTerminate = true;
+    if (pullThread->isFinished())
+        reap();
+}
+
+void ViewerControl::start(const QString& url)
+{
+    pullThread = new QPullThread(this, url);
+    QPullThread* viewer = pullThread;
+    // Queued: runs in the GUI thread once the viewer thread has finished.
+    connect(viewer, &QThread::finished, this, [this, viewer] {
+        if (viewer == pullThread)
+            reap();
+    });
+    viewer->start(QThread::InheritPriority);
+}
+
+void ViewerControl::reap()
+{
+    if (!pullThread)
+        return;
+    // The thread has emitted finished (or reports finished): only its exit is left.
+    pullThread->wait();
+    delete pullThread;
+    pullThread = nullptr;
+    if (pending_) {
+        const QString url = *pending_;
+        pending_.reset();
+        start(url);
+    }
+}
