@@ -3,6 +3,7 @@
 // to a console in the test's namespace; the console is driven through its
 // standard input, as the window's buttons drive it.
 #include "ConsoleSupport.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
@@ -25,7 +26,7 @@ QString painterPath() { return tsupport::buildDir() + "/tavlo-test-painter"; }
 // One group: its namespace, screen, painter and terminal.
 struct Group {
     int number;
-    std::unique_ptr<GroupNet> net;
+    std::unique_ptr<tsupport::GroupNet> net;
     std::unique_ptr<tsupport::XServer> x;
     std::unique_ptr<tsupport::TeamDir> dir;
     std::unique_ptr<tsupport::Terminal> terminal;
@@ -45,7 +46,7 @@ class ConsoleEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             return;
         consoleX = new tsupport::XServer(1280, 720, false);
         ASSERT_TRUE(consoleX->ok());
@@ -54,7 +55,7 @@ protected:
             auto* g = new Group;
             groups[k - 1] = g;
             g->number = k;
-            g->net = std::make_unique<GroupNet>(k);
+            g->net = std::make_unique<tsupport::GroupNet>(k);
             ASSERT_TRUE(g->net->ok());
             g->x = std::make_unique<tsupport::XServer>(1920, 1080, true);
             ASSERT_TRUE(g->x->ok());
@@ -63,12 +64,7 @@ protected:
             ASSERT_TRUE(g->painter.waitForStarted(tsupport::SLOW_MS));
             ASSERT_TRUE(g->painter.waitForReadyRead(tsupport::SLOW_MS));  // "painted"
             g->dir = std::make_unique<tsupport::TeamDir>(g->net->hostAddress(), k);
-            // Mesa's software GL leaves a few bytes in a driver SDL unloads
-            // again, where no suppression can name them (as in the commands tests).
-            QProcessEnvironment env = g->x->env();
-            if (env.contains("ASAN_OPTIONS"))
-                env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
-            g->terminal = std::make_unique<tsupport::Terminal>(g->dir->path(), env,
+            g->terminal = std::make_unique<tsupport::Terminal>(g->dir->path(), tsupport::terminalEnv(g->x->env()),
                                                                g->net->enter(tsupport::tavloPath()), "nsenter");
             ASSERT_TRUE(g->terminal->waitForOutput("SendTo: " + g->net->hostAddress() + "\n", tsupport::SLOW_MS));
         }
@@ -93,7 +89,7 @@ protected:
     }
     void SetUp() override
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
         ASSERT_TRUE(console && console->running()) << (console ? console->err().constData() : "");
         for (Group* g : groups)
@@ -129,7 +125,7 @@ protected:
             const QStringList answer = console->ask(QString("thumbnail %1 %2").arg(group).arg(file), tsupport::SLOW_MS);
             if (!answer.isEmpty() && answer.last() == "saved " + file) {
                 const QImage img(file);
-                if (img.width() == 240 && img.height() == 135 && vsupport::coveredBy(img, colour))
+                if (img.width() == 240 && img.height() == 135 && tsupport::coveredBy(img, colour))
                     return true;
             }
             tsupport::pause(200);
@@ -186,7 +182,7 @@ TEST_F(ConsoleEndToEnd, ShowGroupTwoToAllThenStop)
     EXPECT_FALSE(sent.contains("group 2 at")) << "group 2 is not told to show itself";
 
     // Group 1's screen shows group 2's colour, through the two namespaces.
-    EXPECT_TRUE(vsupport::waitForColour(groups[0]->x->env(), BLUE, tsupport::SLOW_MS))
+    EXPECT_TRUE(tsupport::waitForColour(groups[0]->x->env(), BLUE, tsupport::SLOW_MS))
         << groups[0]->terminal->out().right(2000).constData();
     EXPECT_TRUE(waitForRow("row 1 ", " present shows group 2"));
     EXPECT_TRUE(waitForRow("row 2 ", " present shows nothing"));
@@ -197,7 +193,7 @@ TEST_F(ConsoleEndToEnd, ShowGroupTwoToAllThenStop)
     EXPECT_TRUE(stopped.last().contains("group 1 at 10.214.1.2: {\"messageId\":1}")) << stopped.last().toStdString();
     EXPECT_TRUE(stopped.last().contains("group 2 at 10.214.2.2: {\"messageId\":1}")) << stopped.last().toStdString();
     EXPECT_TRUE(tsupport::waitForNoWindow(groups[0]->x->env(), "多屏", tsupport::SLOW_MS));
-    EXPECT_TRUE(vsupport::waitForColour(groups[0]->x->env(), RED, tsupport::SLOW_MS));
+    EXPECT_TRUE(tsupport::waitForColour(groups[0]->x->env(), RED, tsupport::SLOW_MS));
     EXPECT_TRUE(waitForRow("row 1 ", " present shows nothing"));
 }
 
@@ -265,7 +261,7 @@ TEST_F(ConsoleEndToEnd, TeachersScreenToAllIsTheConsolesOwnScreen)
     // Each terminal pulls the teacher's screen from its own "roomIp", the
     // console's address on its link.
     for (const Group* g : groups)
-        EXPECT_TRUE(vsupport::waitForColour(g->x->env(), GREEN, tsupport::SLOW_MS))
+        EXPECT_TRUE(tsupport::waitForColour(g->x->env(), GREEN, tsupport::SLOW_MS))
             << g->terminal->out().right(2000).constData();
     EXPECT_TRUE(waitForRow("row 1 ", " present shows the teacher"));
     EXPECT_TRUE(waitForRow("row 2 ", " present shows the teacher"));
