@@ -13,7 +13,10 @@ class QSysConfig : public QObject {
 public:
     // Throws std::runtime_error "Config file NOT exist!" (after writing the
     // default file) or "Write Config File ERROR" (also for a team.bin that is
-    // not a regular file: a FIFO, a device or a directory). Never blocks.
+    // not a regular file: a FIFO, a device or a directory, and for one whose
+    // "teamNum" is missing or not an integer from 1 to 2^31 - 1, which also
+    // covers text that is not a JSON object). Never blocks. A "roomIp" that
+    // is missing or no string reads as "".
     QSysConfig(QObject* parent, QString fileName);
 
     // Writes the default configuration; throws "Write Config File ERROR".
