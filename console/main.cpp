@@ -15,6 +15,7 @@
 #include "ConsoleWindow.h"
 #include "QServerThread.h"
 #include "StdinControl.h"
+#include "StreamAddress.h"
 
 #include <QApplication>
 #include <QHostAddress>
@@ -31,7 +32,16 @@ int main(int argc, char* argv[])
     bool stdinControl = false, share = true;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == "--bind" && i + 1 < args.size() && bind.setAddress(args[i + 1])) {
+        if (args[i] == "--bind" && i + 1 < args.size()) {
+            // The terminal's address rule, with every address allowed.
+            QString why;
+            const auto address = StreamAddress::parseLiteral(args[i + 1], &why);
+            if (!address) {
+                std::fprintf(stderr, "tavlo-console: --bind: '%s' %s\n%s", qPrintable(args[i + 1]), qPrintable(why),
+                             USAGE);
+                return 2;
+            }
+            bind = *address;
             ++i;
         } else if (args[i] == "--stdin") {
             stdinControl = true;
