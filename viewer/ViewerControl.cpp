@@ -2,6 +2,8 @@
 
 #include "QPullThread.h"
 
+#include <QPointer>
+
 ViewerControl::ViewerControl(QObject* parent) : QObject(parent) {}
 
 ViewerControl::~ViewerControl()
@@ -44,13 +46,16 @@ void ViewerControl::stop()
 void ViewerControl::start(const QString& url)
 {
     pullThread = new QPullThread(this, url);
-    QPullThread* viewer = pullThread;
-    // Queued: runs in the GUI thread once the viewer thread has finished.
-    connect(viewer, &QThread::finished, this, [this, viewer] {
-        if (viewer == pullThread)
+    // Queued: runs in the GUI thread once the viewer thread has finished. By
+    // then the viewer may have been reaped already (a show that came after
+    // its end), and a new one made, maybe at the same address: the guard is
+    // null for a deleted viewer.
+    const QPointer<QPullThread> viewer(pullThread);
+    connect(pullThread, &QThread::finished, this, [this, viewer] {
+        if (viewer && viewer == pullThread)
             reap();
     });
-    viewer->start(QThread::InheritPriority);
+    pullThread->start(QThread::InheritPriority);
 }
 
 void ViewerControl::reap()
