@@ -115,6 +115,18 @@ protected:
         }
     }
 
+    // After the 200th round: threads and descriptors back where the 20th
+    // left them, and the resident memory within RSS_SLACK_KB of it.
+    void expectFlatSince(const State& after20)
+    {
+        ASSERT_TRUE(backTo(after20));
+        const qint64 rssKb = processStats(terminal->pid()).rssKb;
+        std::printf("RSS after 20 rounds %lld kB, after 200 rounds %lld kB\n",
+                    static_cast<long long>(after20.process.rssKb), static_cast<long long>(rssKb));
+        EXPECT_LE(rssKb - after20.process.rssKb, RSS_SLACK_KB)
+            << "RSS after 20 rounds " << after20.process.rssKb << " kB, after 200 " << rssKb << " kB";
+    }
+
     std::unique_ptr<XServer> x;
     std::unique_ptr<PeerNet> net;
     std::unique_ptr<Peer> px, py;
@@ -141,12 +153,7 @@ TEST_F(RoundsTest, TwoHundredShowsOfALiveStreamLeaveTheMemoryFlat)
             after20 = state();
         }
     }
-    ASSERT_TRUE(backTo(after20));
-    const ProcessStats after200 = processStats(terminal->pid());
-    std::printf("RSS after 20 rounds %lld kB, after 200 rounds %lld kB\n", static_cast<long long>(after20.process.rssKb),
-                static_cast<long long>(after200.rssKb));
-    EXPECT_LE(after200.rssKb - after20.process.rssKb, RSS_SLACK_KB)
-        << "RSS after 20 rounds " << after20.process.rssKb << " kB, after 200 " << after200.rssKb << " kB";
+    expectFlatSince(after20);
     EXPECT_EQ(px->count("connected"), 200);
     EXPECT_TRUE(px->waitFor("closed", 200, SLOW_MS));
     EXPECT_FALSE(terminal->out().contains("runtime error"));
@@ -165,12 +172,7 @@ TEST_F(RoundsTest, TwoHundredShowsOfAnAddressThatRefusesLeaveTheMemoryFlat)
         if (round == 20)
             after20 = state();
     }
-    ASSERT_TRUE(backTo(after20));
-    const ProcessStats after200 = processStats(terminal->pid());
-    std::printf("RSS after 20 rounds %lld kB, after 200 rounds %lld kB\n", static_cast<long long>(after20.process.rssKb),
-                static_cast<long long>(after200.rssKb));
-    EXPECT_LE(after200.rssKb - after20.process.rssKb, RSS_SLACK_KB)
-        << "RSS after 20 rounds " << after20.process.rssKb << " kB, after 200 " << after200.rssKb << " kB";
+    expectFlatSince(after20);
     EXPECT_EQ(terminal->countOutput("runtime error\n"), 200);
 }
 

@@ -371,13 +371,19 @@ TEST_F(ViewerTest, StopWhileOpeningEndsTheViewerWithoutAFailure)
 {
     Peer peer({"--address", "127.0.0.9", "--mode", "hang"});
     ASSERT_TRUE(peer.ready());
-    StdoutCapture out;
-    start("127.0.0.9");
-    ASSERT_TRUE(peer.waitFor("accepted", 1, tsupport::SLOW_MS));
-    viewer->shouldTerminate = true;
-    ASSERT_TRUE(viewer->wait(STOP_MS));
+    QByteArray text;
+    {
+        StdoutCapture out;
+        start("127.0.0.9");
+        peer.waitFor("accepted", 1, tsupport::SLOW_MS);
+        viewer->shouldTerminate = true;
+        viewer->wait(STOP_MS);
+        text = out.text();
+    }
+    EXPECT_GE(peer.count("accepted"), 1);
+    ASSERT_TRUE(viewer->isFinished());
     EXPECT_EQ(viewer->currentSrc(), QString());
-    EXPECT_TRUE(out.text().isEmpty()) << out.text().constData();
+    EXPECT_TRUE(text.isEmpty()) << text.constData();
 }
 
 // A source that never delivers a picture (here: it never answers) is given
@@ -386,13 +392,18 @@ TEST_F(ViewerTest, FirstPictureOverdueEndsTheViewer)
 {
     Peer peer({"--address", "127.0.0.9", "--mode", "hang"});
     ASSERT_TRUE(peer.ready());
-    StdoutCapture out;
+    QByteArray text;
     QElapsedTimer clock;
-    clock.start();
-    start("127.0.0.9");
-    ASSERT_TRUE(ends(tsupport::SLOW_MS));
+    {
+        StdoutCapture out;
+        clock.start();
+        start("127.0.0.9");
+        ends(tsupport::SLOW_MS);
+        text = out.text();
+    }
+    ASSERT_TRUE(viewer->isFinished());
     EXPECT_GE(clock.elapsed(), QPullThread::FIRST_PICTURE_MS);
-    EXPECT_EQ(out.text(), "No picture within 2 s\nruntime error\n");
+    EXPECT_EQ(text, "No picture within 2 s\nruntime error\n");
     EXPECT_EQ(viewer->currentSrc(), QString());
     EXPECT_TRUE(tsupport::windowsNamed(x->env(), "多屏").isEmpty());
 }
@@ -421,19 +432,25 @@ TEST_F(ViewerTest, SdlFailuresEndTheViewer)
     Peer peer({"--address", "127.0.0.5", "--color", "e02020"});
     ASSERT_TRUE(peer.ready());
     for (const char* call : {"SDL_CreateRenderer", "SDL_CreateTexture", "SDL_UpdateYUVTexture", "SDL_RenderCopy"}) {
-        StdoutCapture out;
-        inject::failingSdl = call;
-        start("127.0.0.5");
-        const bool ended = ends(tsupport::SLOW_MS);
-        inject::failingSdl = nullptr;
+        QByteArray text;
+        bool ended = false;
+        {
+            // The failures are reported once stdout is back.
+            StdoutCapture out;
+            inject::failingSdl = call;
+            start("127.0.0.5");
+            ended = ends(tsupport::SLOW_MS);
+            inject::failingSdl = nullptr;
+            text = out.text();
+        }
         EXPECT_TRUE(ended) << call;
-        EXPECT_TRUE(out.text().endsWith("runtime error\n")) << call << ": " << out.text().constData();
-        EXPECT_EQ(viewer->currentSrc(), QString()) << call;
-        EXPECT_TRUE(tsupport::waitForNoWindow(x->env(), "多屏", tsupport::SLOW_MS)) << call;
+        EXPECT_TRUE(text.endsWith("runtime error\n")) << call << ": " << text.constData();
         if (!ended) {
             viewer->shouldTerminate = true;
             viewer->wait();
         }
+        EXPECT_EQ(viewer->currentSrc(), QString()) << call;
+        EXPECT_TRUE(tsupport::waitForNoWindow(x->env(), "多屏", tsupport::SLOW_MS)) << call;
     }
     // Nothing of it stays: the next viewer shows the stream.
     start("127.0.0.5");
