@@ -29,3 +29,11 @@ target_include_directories(tavlo-bench-firstpicture PRIVATE ${X11_INCLUDE_DIR})
 target_link_libraries(tavlo-bench-firstpicture PRIVATE ${X11_LIBRARIES})
 set_target_properties(tavlo-bench-firstpicture PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
                       AUTOMOC OFF AUTOUIC OFF)
+
+# bench/viewer/guistall.sh: the GUI thread's longest stall during a burst of
+# 200 show and stop commands:
+#   cmake --build <build> --target tavlo-bench-guistall tavlo-test-rtsp-peer
+#   bench/viewer/guistall.sh <build> [datagrams]
+add_executable(tavlo-bench-guistall ${CMAKE_CURRENT_SOURCE_DIR}/viewer/GuiStall.cpp)
+target_link_libraries(tavlo-bench-guistall PRIVATE tavlo_shell tavlo_res_icons Qt5::Widgets)
+set_target_properties(tavlo-bench-guistall PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

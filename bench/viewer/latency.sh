@@ -19,32 +19,14 @@
 # unless TAVLO_BENCH_DISPLAYS="N M" says otherwise. TAVLO_BENCH_BUSY=1 keeps
 # one core busy with a shell loop (another process) while the players run.
 set -eu
-if [ -z "${TAVLO_BENCH_INNER:-}" ]; then
-    exec env TAVLO_BENCH_INNER=1 unshare -n sh "$0" "$@"
-fi
+. "$(dirname "$0")/common.sh"
 B=$(realpath "${1:-build}")
 SECS=${2:-20}
 set -- ${TAVLO_BENCH_DISPLAYS:-64 65}
+free_displays "$@"
 D1=:$1
 D2=:$2
 URL=rtsp://127.0.0.1:5000/cam_passby_chn0
-ip link set lo up
-for d in $1 $2; do
-    if [ -e /tmp/.X$d-lock ]; then
-        echo "display :$d is in use; choose others with TAVLO_BENCH_DISPLAYS=\"N M\"" >&2
-        exit 1
-    fi
-done
-
-WORK=$(mktemp -d)
-PIDS=""
-cleanup() {
-    for p in $PIDS; do kill "$p" 2>/dev/null || true; done
-    sleep 1
-    for p in $PIDS; do kill -9 "$p" 2>/dev/null || true; done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT INT TERM
 
 Xvfb $D1 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 & PIDS="$PIDS $!"
 Xvfb $D2 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 & PIDS="$PIDS $!"
