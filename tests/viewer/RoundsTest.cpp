@@ -25,6 +25,8 @@ const QString R_ADDR = "10.213.0.6";  // refuses: nothing listens there
 const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0);
 // How far the resident memory may grow from the 20th round to the 200th.
 const qint64 RSS_SLACK_KB = 20 * 1024;
+// How long a round shows its stream once the first picture is up.
+const int SHOWN_MS = 500;
 
 QByteArray show(const QString& ip)
 {
@@ -38,12 +40,16 @@ protected:
     {
         if (!isolatedNetwork())
             GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
-        x = std::make_unique<XServer>(1280, 720, true);
+        // A classroom's screens and streams: 1920 x 1080 (the viewer's
+        // pictures, texture and window image are blocks of megabytes).
+        x = std::make_unique<XServer>(1920, 1080, true);
         ASSERT_TRUE(x->ok());
         net = std::make_unique<PeerNet>(QStringList{X_ADDR, Y_ADDR, R_ADDR});
         ASSERT_TRUE(net->ok());
-        px = std::make_unique<Peer>(QStringList{"--address", X_ADDR, "--color", "e02020"}, net->pid());
-        py = std::make_unique<Peer>(QStringList{"--address", Y_ADDR, "--color", "2020e0"}, net->pid());
+        px = std::make_unique<Peer>(QStringList{"--address", X_ADDR, "--color", "e02020", "--size", "1920x1080"},
+                                    net->pid());
+        py = std::make_unique<Peer>(QStringList{"--address", Y_ADDR, "--color", "2020e0", "--size", "1920x1080"},
+                                    net->pid());
         ASSERT_TRUE(px->ready() && py->ready());
         ASSERT_TRUE(dropAnnouncementsTo("127.0.0.2"));
         probe = std::make_unique<ScreenProbe>(x->display());
@@ -60,13 +66,14 @@ protected:
         ASSERT_TRUE(terminal->waitForCount("SendTo: 127.0.0.2\n", 3, SLOW_MS));
     }
     void send(const QByteArray& datagram) { ASSERT_TRUE(commander->send(datagram, QHostAddress::LocalHost, 55555)); }
-    // One show of X until its picture is on the screen, and the stop until
-    // it has gone.
+    // One show of X until its picture is on the screen, a few more pictures,
+    // and the stop until it has gone.
     bool liveRound()
     {
         send(show(X_ADDR));
         if (!probe->waitFor(RED, SLOW_MS))
             return false;
+        pause(SHOWN_MS);
         send(STOP);
         QDeadlineTimer deadline(SLOW_MS);
         while (probe->shows(RED))
