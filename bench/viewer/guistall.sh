@@ -34,5 +34,5 @@ Xvfb $D -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 & PIDS="$PIDS $!"
 sleep 2
 printf '{"roomIp":"127.0.0.2","teamNum":1}' > "$WORK/team.bin"
 echo "load before: $(cat /proc/loadavg) on $(nproc) cores"
-( cd "$WORK" && DISPLAY=$D LIBGL_ALWAYS_SOFTWARE=1 "$B/tavlo-bench-guistall" 10.213.0.2 10.213.0.3 "$N" )
+( cd "$WORK" && DISPLAY=$D LIBGL_ALWAYS_SOFTWARE=1 "$B/tavlo-bench-guistall" 10.213.0.2 10.213.0.3 "$N" ) | grep -v "^SendTo: "
 echo "load after: $(cat /proc/loadavg)"

@@ -18,6 +18,8 @@
 # Runs in a network namespace of its own (needs root); displays :64 and :65
 # unless TAVLO_BENCH_DISPLAYS="N M" says otherwise. TAVLO_BENCH_BUSY=1 keeps
 # one core busy with a shell loop (another process) while the players run.
+# TAVLO_BENCH_BEFORE=<another build dir> adds that build's viewer (its
+# tavlo-bench-pull) as "tavlo viewer (before)", for a comparison in one run.
 set -eu
 . "$(dirname "$0")/common.sh"
 B=$(realpath "${1:-build}")
@@ -60,6 +62,9 @@ measure() {
     sleep 1
 }
 
+if [ -n "${TAVLO_BENCH_BEFORE:-}" ]; then
+    measure "tavlo viewer (before)" /dev/null "$(realpath "$TAVLO_BENCH_BEFORE")/tavlo-bench-pull" "$URL"
+fi
 measure "tavlo viewer" "$WORK/stages" "$B/tavlo-bench-pull" "$URL"
 measure "gstreamer player" /dev/null gst-launch-1.0 -q rtspsrc location="$URL" latency=0 protocols=tcp ! \
     rtph264depay ! avdec_h264 ! videoconvert ! ximagesink sync=false
