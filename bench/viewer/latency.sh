@@ -49,14 +49,22 @@ fi
 echo "load before: $(cat /proc/loadavg) on $(nproc) cores; $SECS s per player"
 export DISPLAY=$D2 LIBGL_ALWAYS_SOFTWARE=1
 
-# measure LABEL OUTFILE COMMAND...: runs the player, reads its screen.
+# cputicks PID: the process's user and system time so far, in clock ticks.
+cputicks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
+
+# measure LABEL OUTFILE COMMAND...: runs the player, reads its screen, and
+# prints the player's CPU time per second while it was read.
 measure() {
     label=$1
     out=$2
     shift 2
     "$@" > "$out" 2>/dev/null & V=$!
     sleep 4
+    before=$(cputicks $V)
     "$B/tavlo-bench-clockgrab" "$label" "$SECS" | tee -a "$WORK/grabs" || true
+    after=$(cputicks $V)
+    echo "$label: CPU $(awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v s="$SECS" \
+        'BEGIN { printf "%.2f", t / hz / s }') s/s"
     kill $V 2>/dev/null || true
     wait $V 2>/dev/null || true
     sleep 1
