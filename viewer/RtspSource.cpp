@@ -157,7 +157,6 @@ RtspSource::Status RtspSource::next(int timeoutMs, Unit* unit, const char** fail
                 gst_buffer_unmap(buffer, &map);
                 const GstClockTime pts = GST_BUFFER_PTS(buffer);
                 unit->ptsUs = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<int64_t>(pts / GST_USECOND) : INT64_MIN;
-                unit->key = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
                 gst_sample_unref(sample);
                 gotUnit_ = true;
                 return Status::Unit;

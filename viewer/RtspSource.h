@@ -35,7 +35,6 @@ public:
     struct Unit {
         std::vector<uint8_t> data;   // Annex B, start codes included
         int64_t ptsUs = INT64_MIN;   // stream time; INT64_MIN when the unit has none
-        bool key = false;            // flagged as a keyframe by the depayloader
     };
 
     enum class Status {
