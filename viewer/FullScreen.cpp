@@ -2,6 +2,11 @@
 
 #include <SDL.h>
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
 #include <mutex>
 #include <stdexcept>
 
@@ -27,15 +32,10 @@ bool sdlReady()
         // SDL must leave the process's signals alone: the terminal is ended
         // through its tray, or by a signal that should really end it.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        // The picture goes to the screen the way a plain X11 player puts it
-        // there: converted to RGB by SDL's software renderer (SIMD) straight
-        // into the window's shared-memory image, which XShmPutImage shows.
-        // Through GL the conversion, the stretch and the swap cost 25 ms a
-        // picture on a software rasteriser (llvmpipe) against 5 ms this way;
-        // without this hint SDL would hand the window's image to GL again.
+        // The window's image is the X server's shared memory, not a GL
+        // texture: through GL the conversion, the stretch and the swap cost
+        // 25 ms a picture on a software rasteriser (llvmpipe).
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-        // A picture stretched to another size stays legible.
-        SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
         ok = SDL_Init(SDL_INIT_VIDEO) == 0;
         // Held once more than any window holds it, so that closing the last
         // window does not unload (and the next one reload) the GL library.
@@ -43,6 +43,23 @@ bool sdlReady()
             SDL_GL_LoadLibrary(nullptr);
     });
     return ok;
+}
+
+// The FFmpeg pixel format of a window image, or AV_PIX_FMT_NONE.
+AVPixelFormat imageFormat(Uint32 sdlFormat)
+{
+    switch (sdlFormat) {
+    case SDL_PIXELFORMAT_RGB888:
+    case SDL_PIXELFORMAT_ARGB8888:
+        return AV_PIX_FMT_BGRA;  // B, G, R, X in memory
+    case SDL_PIXELFORMAT_BGR888:
+    case SDL_PIXELFORMAT_ABGR8888:
+        return AV_PIX_FMT_RGBA;
+    case SDL_PIXELFORMAT_RGB565:
+        return AV_PIX_FMT_RGB565;
+    default:
+        return AV_PIX_FMT_NONE;
+    }
 }
 
 }  // namespace
@@ -64,34 +81,37 @@ void FullScreen::open()
     window_ = SDL_CreateWindow("多屏", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h, WINDOW_FLAGS);
     if (!window_)
         fail("Could not create SDL window\n");
-    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (!renderer_) {
-        close();
-        fail("Could not create SDL renderer\n");
-    }
 }
 
-void FullScreen::upload(int w, int h, const uint8_t* const planes[3], const int strides[3])
+void FullScreen::draw(int w, int h, const uint8_t* const planes[3], const int strides[3])
 {
-    if (!texture_ || w != textureW_ || h != textureH_) {
-        if (texture_)
-            SDL_DestroyTexture(texture_);
-        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_YV12, SDL_TEXTUREACCESS_STREAMING, w, h);
-        if (!texture_)
-            fail("Could not create SDL texture\n");
-        textureW_ = w;
-        textureH_ = h;
-    }
-    if (SDL_UpdateYUVTexture(texture_, nullptr, planes[0], strides[0], planes[1], strides[1], planes[2], strides[2]) != 0)
+    // The image follows the window's size (valid until the window changes).
+    SDL_Surface* image = SDL_GetWindowSurface(window_);
+    if (!image)
+        fail("Could not show the picture\n");
+    const AVPixelFormat format = imageFormat(image->format->format);
+    if (format == AV_PIX_FMT_NONE)
+        fail("Could not show the picture\n");
+    // Picture and window of one size take swscale's direct YUV -> RGB path.
+    sws_ = sws_getCachedContext(sws_, w, h, AV_PIX_FMT_YUV420P, image->w, image->h, format, SWS_BILINEAR, nullptr,
+                                nullptr, nullptr);
+    if (!sws_)
+        fail("Could not show the picture\n");
+    if (SDL_MUSTLOCK(image) && SDL_LockSurface(image) != 0)
+        fail("Could not show the picture\n");
+    uint8_t* const out[4] = {static_cast<uint8_t*>(image->pixels), nullptr, nullptr, nullptr};
+    const int outStrides[4] = {image->pitch, 0, 0, 0};
+    const int rows = sws_scale(sws_, planes, strides, 0, h, out, outStrides);
+    if (SDL_MUSTLOCK(image))
+        SDL_UnlockSurface(image);
+    if (rows <= 0)
         fail("Could not show the picture\n");
 }
 
 void FullScreen::present()
 {
-    // The texture covers the whole window: nothing to clear first.
-    if (SDL_RenderCopy(renderer_, texture_, nullptr, nullptr) != 0)
+    if (SDL_UpdateWindowSurface(window_) != 0)
         fail("Could not show the picture\n");
-    SDL_RenderPresent(renderer_);
 }
 
 void FullScreen::drainEvents()
@@ -105,14 +125,9 @@ void FullScreen::drainEvents()
 
 void FullScreen::close()
 {
-    if (texture_)
-        SDL_DestroyTexture(texture_);
-    if (renderer_)
-        SDL_DestroyRenderer(renderer_);
+    sws_freeContext(sws_);
+    sws_ = nullptr;
     if (window_)
         SDL_DestroyWindow(window_);
-    texture_ = nullptr;
-    renderer_ = nullptr;
     window_ = nullptr;
-    textureW_ = textureH_ = 0;
 }

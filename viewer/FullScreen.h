@@ -4,17 +4,16 @@
 #include <cstdint>
 
 struct SDL_Window;
-struct SDL_Renderer;
-struct SDL_Texture;
+struct SwsContext;
 
-// The viewer's borderless window "多屏" that covers the desktop, with its
-// renderer and the streaming YUV 4:2:0 texture each picture is uploaded to,
-// stretched over the whole window. The renderer is SDL's software one,
-// drawing into the window's shared-memory image (see FullScreen.cpp). Every SDL call that can fail is checked:
-// a failure throws std::runtime_error with the viewer's error text ("Could
-// not initialize SDL\n", "Could not create SDL window\n", "Could not create
-// SDL renderer\n", "Could not create SDL texture\n", "Could not show the
-// picture\n").
+// The viewer's borderless window "多屏" that covers the desktop. Each picture
+// (planar YUV 4:2:0) is converted to the window's pixel format and stretched
+// to its size in one pass (swscale) straight into the window's shared-memory
+// image, which SDL then puts on the screen (XShmPutImage): the way a plain
+// X11 player shows video, with no texture or renderer in between. Every SDL
+// call that can fail is checked: a failure throws std::runtime_error with the
+// viewer's error text ("Could not initialize SDL\n", "Could not create SDL
+// window\n", "Could not show the picture\n").
 //
 // SDL's video subsystem and the GL library are set up by the first window of
 // the process and kept until it ends. Made, used and destroyed in one thread
@@ -29,10 +28,10 @@ public:
     bool isOpen() const { return window_ != nullptr; }
     // Makes the window (black until the first picture). Throws.
     void open();
-    // Uploads a planar YUV 4:2:0 picture of w × h into the texture (made
-    // again when the size changes). Throws.
-    void upload(int w, int h, const uint8_t* const planes[3], const int strides[3]);
-    // Puts the texture on the screen. Throws.
+    // Converts a planar YUV 4:2:0 picture of w × h into the window's image.
+    // Throws.
+    void draw(int w, int h, const uint8_t* const planes[3], const int strides[3]);
+    // Puts the window's image on the screen. Throws.
     void present();
     // Takes whatever SDL has queued for the window (exposures, focus, close
     // requests) and drops it: the window is closed only by its owner.
@@ -42,9 +41,8 @@ public:
 
 private:
     SDL_Window* window_ = nullptr;
-    SDL_Renderer* renderer_ = nullptr;
-    SDL_Texture* texture_ = nullptr;
-    int textureW_ = 0, textureH_ = 0;
+    // The conversion from the last picture's size to the window's image.
+    SwsContext* sws_ = nullptr;
 };
 
 #endif

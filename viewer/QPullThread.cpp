@@ -215,8 +215,8 @@ QPullThread::Outcome QPullThread::play(const QString& url, FullScreen& screen)
                     continue;
                 if (!screen.isOpen())
                     screen.open();
-                screen.upload(picture->width, picture->height, planes, strides);
-                t.uploadedUs = steadyUs();
+                screen.draw(picture->width, picture->height, planes, strides);
+                t.drawnUs = steadyUs();
                 screen.present();
                 t.presentedUs = steadyUs();
                 pictureShown_ = true;

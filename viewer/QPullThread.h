@@ -16,8 +16,8 @@ struct PictureTimes {
     int64_t receivedUs = 0;   // its access unit left the network end (RtspSource)
     int64_t decodedUs = 0;    // the decoder gave the picture
     int64_t gatedUs = 0;      // the late-picture gate let it through (LiveGate)
-    int64_t uploadedUs = 0;   // converted if need be and uploaded to the texture
-    int64_t presentedUs = 0;  // the present returned
+    int64_t drawnUs = 0;      // converted into the window's image
+    int64_t presentedUs = 0;  // the image went to the X server (SDL_UpdateWindowSurface returned)
 };
 
 // The stream viewer: pulls an RTSP stream (RTP over the RTSP TCP connection,

@@ -7,9 +7,9 @@
 // all pictures, wall-clock milliseconds since the painter drew them):
 //   stage <name> age median M p90 P, step median S p90 Q
 // with the stages "received" (the access unit left the network end),
-// "decoded", "gated" (the late-picture gate let it through), "uploaded"
-// (converted if need be and in the texture) and "presented" (the present
-// returned); "step" is the time since the stage before.
+// "decoded", "gated" (the late-picture gate let it through), "drawn"
+// (converted into the window's image) and "presented" (on its way to the
+// screen); "step" is the time since the stage before.
 #include "ClockPattern.h"
 #include "QPullThread.h"
 
@@ -29,7 +29,7 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 void onSignal(int) { stopRequested = 1; }
 
-const char* const STAGES[] = {"received", "decoded", "gated", "uploaded", "presented"};
+const char* const STAGES[] = {"received", "decoded", "gated", "drawn", "presented"};
 constexpr int STAGE_COUNT = 5;
 
 // Wall-clock and steady-clock microseconds now.
@@ -88,7 +88,7 @@ int main(int argc, char* argv[])
         ages.lastSeq = r.seq;
         // The painted time is the low 32 bits of the wall clock in ms.
         const int64_t offset = wallUs() - steadyUs();
-        const int64_t stage[STAGE_COUNT] = {t.receivedUs, t.decodedUs, t.gatedUs, t.uploadedUs, t.presentedUs};
+        const int64_t stage[STAGE_COUNT] = {t.receivedUs, t.decodedUs, t.gatedUs, t.drawnUs, t.presentedUs};
         for (int i = 0; i < STAGE_COUNT; ++i) {
             const uint32_t wallMs = static_cast<uint32_t>((stage[i] + offset) / 1000);
             ages.at[i].push_back(static_cast<int64_t>(static_cast<int32_t>(wallMs - r.ms)) * 1000 +

@@ -66,32 +66,22 @@ int clock_gettime(clockid_t clock, struct timespec* ts)
     return r;
 }
 
-SDL_Renderer* SDL_CreateRenderer(SDL_Window* window, int index, Uint32 flags)
+SDL_Window* SDL_CreateWindow(const char* title, int x, int y, int w, int h, Uint32 flags)
 {
-    static const auto next = inject::real<SDL_Renderer* (*)(SDL_Window*, int, Uint32)>("SDL_CreateRenderer");
-    return inject::failing("SDL_CreateRenderer") ? nullptr : next(window, index, flags);
+    static const auto next = inject::real<SDL_Window* (*)(const char*, int, int, int, int, Uint32)>("SDL_CreateWindow");
+    return inject::failing("SDL_CreateWindow") ? nullptr : next(title, x, y, w, h, flags);
 }
 
-SDL_Texture* SDL_CreateTexture(SDL_Renderer* renderer, Uint32 format, int access, int w, int h)
+SDL_Surface* SDL_GetWindowSurface(SDL_Window* window)
 {
-    static const auto next = inject::real<SDL_Texture* (*)(SDL_Renderer*, Uint32, int, int, int)>("SDL_CreateTexture");
-    return inject::failing("SDL_CreateTexture") ? nullptr : next(renderer, format, access, w, h);
+    static const auto next = inject::real<SDL_Surface* (*)(SDL_Window*)>("SDL_GetWindowSurface");
+    return inject::failing("SDL_GetWindowSurface") ? nullptr : next(window);
 }
 
-int SDL_UpdateYUVTexture(SDL_Texture* texture, const SDL_Rect* rect, const Uint8* y, int yPitch, const Uint8* u,
-                         int uPitch, const Uint8* v, int vPitch)
+int SDL_UpdateWindowSurface(SDL_Window* window)
 {
-    static const auto next =
-        inject::real<int (*)(SDL_Texture*, const SDL_Rect*, const Uint8*, int, const Uint8*, int, const Uint8*, int)>(
-            "SDL_UpdateYUVTexture");
-    return inject::failing("SDL_UpdateYUVTexture") ? -1 : next(texture, rect, y, yPitch, u, uPitch, v, vPitch);
-}
-
-int SDL_RenderCopy(SDL_Renderer* renderer, SDL_Texture* texture, const SDL_Rect* src, const SDL_Rect* dst)
-{
-    static const auto next =
-        inject::real<int (*)(SDL_Renderer*, SDL_Texture*, const SDL_Rect*, const SDL_Rect*)>("SDL_RenderCopy");
-    return inject::failing("SDL_RenderCopy") ? -1 : next(renderer, texture, src, dst);
+    static const auto next = inject::real<int (*)(SDL_Window*)>("SDL_UpdateWindowSurface");
+    return inject::failing("SDL_UpdateWindowSurface") ? -1 : next(window);
 }
 }
 
@@ -425,13 +415,14 @@ TEST_F(ViewerTest, StepOfTheWallClockDoesNotKeepASilentStreamAlive)
     EXPECT_EQ(viewer->currentSrc(), QString());
 }
 
-// Every SDL call that can fail is checked: the viewer ends with "runtime
-// error" and leaves no window, instead of running on with nothing to show.
+// Every SDL call that can fail is checked (the window, its image, putting
+// the image on the screen): the viewer ends with "runtime error" and leaves
+// no window, instead of running on with nothing to show.
 TEST_F(ViewerTest, SdlFailuresEndTheViewer)
 {
     Peer peer({"--address", "127.0.0.5", "--color", "e02020"});
     ASSERT_TRUE(peer.ready());
-    for (const char* call : {"SDL_CreateRenderer", "SDL_CreateTexture", "SDL_UpdateYUVTexture", "SDL_RenderCopy"}) {
+    for (const char* call : {"SDL_CreateWindow", "SDL_GetWindowSurface", "SDL_UpdateWindowSurface"}) {
         QByteArray text;
         bool ended = false;
         {
