@@ -12,3 +12,11 @@ if(benchmark_FOUND)
   target_link_libraries(tavlo-bench-boardfile PRIVATE tavlo_board benchmark::benchmark Qt5::Widgets)
   set_target_properties(tavlo-bench-boardfile PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
+# The lesson's own material: opening a 20-page PDF (first page on screen, all
+# thumbnails ready), memory per page, and pdftoppm on the same file.
+if(benchmark_FOUND)
+  add_executable(tavlo-bench-board-document ${CMAKE_CURRENT_SOURCE_DIR}/board/BoardDocumentBench.cpp
+                 ${CMAKE_CURRENT_SOURCE_DIR}/board/BenchPdf.h)
+  target_link_libraries(tavlo-bench-board-document PRIVATE tavlo_board benchmark::benchmark Qt5::Widgets Qt5::Test)
+  set_target_properties(tavlo-bench-board-document PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endif()

@@ -1,8 +1,11 @@
-# Screen sharing: bench/sharing/bench.sh compares Tavlo's stream with an
-# ffmpeg x11grab pipeline (CPU, frames per second, latency) and prints the
-# figures. It needs the terminal and the test painter of this build tree:
+# Screen sharing: bench/sharing/bench.sh compares Tavlo's stream with a
+# GStreamer-only server and an ffmpeg x11grab pipeline (CPU, frames per
+# second, latency); cost.sh and bitrate.sh measure what sharing costs;
+# faults.sh replays the stray requests that once broke it. Each prints its
+# figures. They need the terminal and the test painter of this build tree:
 #   cmake --build <build> --target tavlo tavlo-test-painter tavlo-bench-gstserver
 #   bench/sharing/bench.sh <build> [seconds]
+#   bench/sharing/faults.sh <build> [seconds]
 if(NOT TARGET tavlo-test-painter)
   add_executable(tavlo-test-painter ${CMAKE_SOURCE_DIR}/tests/sharing/ScreenPainter.cpp)
   target_link_libraries(tavlo-test-painter PRIVATE ${X11_LIBRARIES})

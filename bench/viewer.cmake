@@ -26,7 +26,7 @@ add_custom_target(bench_viewer
 #   bench/viewer/firstpicture.sh <build> [tries]
 add_executable(tavlo-bench-firstpicture ${CMAKE_CURRENT_SOURCE_DIR}/viewer/FirstPicture.cpp)
 target_include_directories(tavlo-bench-firstpicture PRIVATE ${X11_INCLUDE_DIR})
-target_link_libraries(tavlo-bench-firstpicture PRIVATE ${X11_LIBRARIES})
+target_link_libraries(tavlo-bench-firstpicture PRIVATE tavlo_trust Qt5::Core ${X11_LIBRARIES})
 set_target_properties(tavlo-bench-firstpicture PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
                       AUTOMOC OFF AUTOUIC OFF)
 

@@ -3,23 +3,16 @@
 #include "BoardPrivate.h"
 #include "Utils.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
 #include <QImage>
 #include <QPaintEvent>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 // ---------------------------------------------------------------------------
-// Composition and export
+// Composition
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// Lays grid tile bb over a bw x bh canvas, anchored to page multiples of the
-// tile size. Tiles smaller than a pixel are not drawn.
+// Tiles smaller than a pixel are not drawn.
 void tileGrid(QPainter* canvas, const QPixmap* bb, float rate, float left, float top, int width, int height)
 {
     if (bb == nullptr || bb->isNull())
@@ -46,8 +39,6 @@ const QPixmap* gridTile(int type, int size)
     const int idx = clampTo(size, 0, 2);
     return type == 1 ? fieldGridBmps[idx] : lineGridBmps[idx];
 }
-
-}  // namespace
 
 // GUI thread (after a resize, a page operation, a pan or zoom, a trapezoid
 // eraser stroke).
@@ -143,12 +134,9 @@ void BoardWidget::paint(QPainter* canvas, const QRect& area)
                 // The feedback is redrawn at every repaint; it works on copies
                 // of the soft pen's running values so that repaints never
                 // change what later reaches the stroke layer.
+                const RenderStateGuard keep;
                 float width = priorWidth;
-                const int savedIdx = lastIdx;
-                const StrokePoint savedPoint = lastPoint;
                 drawPenSoft(canvas, segment, st->width, st->colorIdx, width, false, xLeft, xTop, xRate);
-                lastIdx = savedIdx;
-                lastPoint = savedPoint;
             } else if (st->type == TT_P_HARD) {
                 drawPenHard(canvas, segment, st->width, st->colorIdx, xLeft, xTop, xRate);
             }
@@ -214,99 +202,4 @@ QRect BoardWidget::liveRect()
         return QRect();
     const QRectF grown = r.adjusted(-margin, -margin, margin, margin);
     return grown.toAlignedRect() & rect();
-}
-
-QPixmap* BoardWidget::savePageToPixmap(int idx)
-{
-    if (idx < 0 || static_cast<size_t>(idx) >= pages.size())
-        return nullptr;
-    Page* pg = pages[idx];
-    const float ox = 0, oy = 0;
-    float scale = 1;
-    QPixmap* out = nullptr;
-    int bw = 0, bh = 0;
-
-    // A page whose type was changed to a colour keeps its file but exports
-    // as a colour page.
-    if (pg->bkgType == BT_IMG && !pg->bkgFile.isEmpty()) {
-        QImage img(pg->bkgFile);
-        if (!img.isNull()) {
-            bw = img.width();
-            bh = img.height();
-            out = new QPixmap(bw, bh);
-            out->fill(QColor::fromRgba(0xFF000000));
-            QPainter p(out);
-            p.drawImage(0, 0, img);
-        }
-    }
-    if (out == nullptr) {
-        // Sized from the ink box: at least the view, at most MAX_WIDTH x
-        // MAX_HEIGHT.
-        const float pw = static_cast<float>(pg->maxPoint.x() - pg->minPoint.x() + 40);
-        const float ph = static_cast<float>(pg->maxPoint.y() - pg->minPoint.y() + 40);
-        bw = static_cast<int>(std::ceil(std::max(std::min(static_cast<float>(MAX_WIDTH), pw),
-                                                 static_cast<float>(VIEW_WIDTH))));
-        bh = static_cast<int>(std::ceil(std::max(std::min(static_cast<float>(MAX_HEIGHT), ph),
-                                                 static_cast<float>(VIEW_HEIGHT))));
-        if (bw > MAX_WIDTH || bh > MAX_HEIGHT) {
-            // Only a view larger than the limit gets here: shrink the whole
-            // exported area (the view at least) into the limit.
-            const float ew = std::max(pw, static_cast<float>(VIEW_WIDTH));
-            const float eh = std::max(ph, static_cast<float>(VIEW_HEIGHT));
-            scale = std::min(MAX_WIDTH / ew, MAX_HEIGHT / eh);
-            bw = static_cast<int>(std::ceil(ew * scale));
-            bh = static_cast<int>(std::ceil(eh * scale));
-        }
-        bw = std::max(bw, 1);
-        bh = std::max(bh, 1);
-        out = new QPixmap(bw, bh);
-        const BkgType type = colourType(pg);
-        out->fill(QColor::fromRgba(type == BT_BLACK ? 0xFF21282F : type == BT_WHITE ? 0xFFFFFFFF : 0xFF274143));
-        if (pg->gridType > 0) {
-            const QPixmap* bb = gridTile(pg->gridType, pg->gridSize);
-            if (bb != nullptr && !bb->isNull()) {
-                const int BW = bb->width(), BH = bb->height();
-                const double TW = BW * scale, TH = BH * scale;
-                if (TW >= 1 && TH >= 1) {
-                    QPainter p(out);
-                    for (double ST = std::trunc(-BH * scale); ST < bh; ST = std::trunc(ST + TH))
-                        for (double SL = std::trunc(-BW * scale); SL < bw; SL = std::trunc(SL + TW))
-                            p.drawPixmap(QRect(static_cast<int>(SL), static_cast<int>(ST), static_cast<int>(TW),
-                                               static_cast<int>(TH)),
-                                         *bb);
-                }
-            }
-        }
-    }
-
-    QPixmap ink(bw, bh);
-    ink.fill(Qt::transparent);
-    {
-        QPainter p(&ink);
-        for (Stroke* st : pg->strokes)
-            drawStroke(&p, st, ox, oy, scale, false);
-    }
-    QPainter p(out);
-    p.drawPixmap(0, 0, ink);
-    return out;
-}
-
-// GUI thread.
-QString BoardWidget::savePage()
-{
-    if (pageIdx < 0)
-        return QString();
-    const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz");
-    QString path = QDir::current().absoluteFilePath(QString("board-%1.png").arg(stamp));
-    for (int i = 1; QFileInfo::exists(path); ++i)
-        path = QDir::current().absoluteFilePath(QString("board-%1-%2.png").arg(stamp).arg(i));
-    QPixmap* pm = savePageToPixmap(pageIdx);
-    const bool ok = pm != nullptr && pm->save(path, "PNG");
-    delete pm;
-    if (!ok) {
-        std::printf("SavePage FAILED: %s\n", path.toLocal8Bit().constData());
-        return QString();
-    }
-    std::printf("SavePage: %s\n", path.toLocal8Bit().constData());
-    return path;
 }

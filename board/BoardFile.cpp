@@ -1,5 +1,7 @@
 #include "BoardFile.h"
 
+#include "RegularFile.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -13,19 +15,28 @@
 #include <unistd.h>
 
 const char BoardFile::MAGIC[8] = {'T', 'A', 'V', 'L', 'O', 'B', 'R', 'D'};
-const quint32 BoardFile::VERSION = 1;
-const qint64 BoardFile::MAX_BYTES = qint64(1) << 30;
+const quint32 BoardFile::VERSION = 2;
+const qint64 BoardFile::MAX_BYTES = qint64(64) << 20;
+const double BoardFile::MAX_COORDINATE = 1e6;
+const qint64 BoardFile::MAX_TIME_MS = qint64(1) << 50;
+const int BoardFile::MAX_WIDTH = 64;
 
 namespace {
 
 // magic, version, payload length; the payload; its MD5.
 constexpr int HEADER_BYTES = 8 + 4 + 8;
 constexpr int DIGEST_BYTES = 16;
-// The smallest encodings, to bound counts by the bytes that remain.
+// The smallest encodings, to bound counts by the bytes that remain: every
+// segment brings at least one point of its own, every stroke a segment, so
+// what a file costs in memory stays within a small multiple of its size.
 constexpr int MIN_PAGE_BYTES = 4 + 3 * 4 + 4 * 8 + 4;
-constexpr int MIN_STROKE_BYTES = 1 + 4 + 4 + 8 + 4 + 4;
-constexpr int MIN_SEGMENT_BYTES = 1 + 4;
 constexpr int MIN_POINT_BYTES = 8 + 1 + 2 * 8;
+constexpr int MIN_SEGMENT_BYTES = 1 + 4 + MIN_POINT_BYTES;
+constexpr int MIN_STROKE_BYTES = 1 + 4 + 4 + 8 + 4 + 4 + MIN_SEGMENT_BYTES;
+// The longest picture or document path a page may name.
+constexpr quint32 MAX_PATH_BYTES = 4096;
+// More pages than any document a board opens.
+constexpr qint32 MAX_DOCUMENT_PAGE = 100000;
 
 // Little-endian appender.
 class Out {
@@ -166,19 +177,33 @@ bool fail(QString* error, const QString& text)
     return false;
 }
 
+// A coordinate the board can have drawn: finite and within the page extents
+// (with room to spare); 1e300 is not.
+bool plausible(double v)
+{
+    return std::isfinite(v) && std::fabs(v) <= BoardFile::MAX_COORDINATE;
+}
+
+// A time of Utils::clocktime in ms; far enough from the limits of 64 bits that
+// differences of two of them never overflow.
+bool plausibleTime(qint64 t)
+{
+    return t >= -BoardFile::MAX_TIME_MS && t <= BoardFile::MAX_TIME_MS;
+}
+
 bool readPoint(In& in, StrokePoint& sp)
 {
     const qint64 time = in.i64();
     const quint8 corner = in.u8();
     const double x = in.f64(), y = in.f64();
-    if (!in.ok() || corner > 1 || !std::isfinite(x) || !std::isfinite(y))
+    if (!in.ok() || corner > 1 || !plausible(x) || !plausible(y) || !plausibleTime(time))
         return false;
     sp = corner == 1 ? StrokePoint(time, 0, 0, 0, 0) : StrokePoint(time, 0, 0);
     sp.time = time;
     *sp.point = QPointF(x, y);
     if (corner == 1) {
         const double x2 = in.f64(), y2 = in.f64();
-        if (!in.ok() || !std::isfinite(x2) || !std::isfinite(y2))
+        if (!in.ok() || !plausible(x2) || !plausible(y2))
             return false;
         *sp.point2 = QPointF(x2, y2);
     }
@@ -197,7 +222,9 @@ std::unique_ptr<Stroke> readStroke(In& in, QString* why)
     const quint32 segCount = in.u32();
     if (!in.ok())
         return nullptr;
-    if (type > TT_P_HARD || width < 0 || width > 1000 || colorIdx < 0 || colorIdx > 5 || segCount == 0) {
+    // The kinds the board draws (never TT_UNKNOW), its pen widths, its palette.
+    if (type < TT_E_RECT || type > TT_P_HARD || width < 0 || width > BoardFile::MAX_WIDTH || colorIdx < 0 ||
+        colorIdx > 5 || segCount == 0 || !plausibleTime(startTime) || !std::isfinite(angle)) {
         *why = QStringLiteral("a stroke with impossible values");
         return nullptr;
     }
@@ -213,7 +240,9 @@ std::unique_ptr<Stroke> readStroke(In& in, QString* why)
         const quint32 n = in.u32();
         if (!in.ok() || !in.count(n, MIN_POINT_BYTES))
             return nullptr;
-        if (shares > 1 || (shares == 1 && s == 0) || (shares == 0 && n == 0)) {
+        // Every segment the writer writes has a point of its own: a segment
+        // split off another holds at least its first new sample.
+        if (shares > 1 || (shares == 1 && s == 0) || n == 0) {
             *why = QStringLiteral("a stroke with malformed segments");
             return nullptr;
         }
@@ -246,10 +275,11 @@ std::unique_ptr<Stroke> readStroke(In& in, QString* why)
     return st;
 }
 
-std::unique_ptr<Page> readPage(In& in, QString* why)
+std::unique_ptr<Page> readPage(In& in, quint32 version, QString* why)
 {
     const QByteArray file = in.bytes();
     const qint32 type = in.i32();
+    const qint32 bkgPage = version >= 2 ? in.i32() : -1;
     const qint32 gridType = in.i32();
     const qint32 gridSize = in.i32();
     const double minX = in.f64(), minY = in.f64(), maxX = in.f64(), maxY = in.f64();
@@ -257,8 +287,9 @@ std::unique_ptr<Page> readPage(In& in, QString* why)
     if (!in.ok())
         return nullptr;
     // Any grid numbers render (unknown ones as no grid or clamped sizes).
-    if (type < BT_GREEN || type > BT_IMG || !std::isfinite(minX) ||
-        !std::isfinite(minY) || !std::isfinite(maxX) || !std::isfinite(maxY)) {
+    if (type < BT_GREEN || type > BT_IMG || !std::isfinite(minX) || !std::isfinite(minY) || !std::isfinite(maxX) ||
+        !std::isfinite(maxY) || static_cast<quint32>(file.size()) > MAX_PATH_BYTES || bkgPage < -1 ||
+        bkgPage > MAX_DOCUMENT_PAGE || (bkgPage >= 0 && file.isEmpty())) {
         *why = QStringLiteral("a page with impossible values");
         return nullptr;
     }
@@ -267,8 +298,7 @@ std::unique_ptr<Page> readPage(In& in, QString* why)
     std::unique_ptr<Page> pg(new Page(QString::fromUtf8(file), static_cast<BkgType>(type), gridType, gridSize));
     // A page keeps its image file after a change to a colour type.
     pg->setBkgType(static_cast<BkgType>(type));
-    pg->minPoint = QPointF(minX, minY);
-    pg->maxPoint = QPointF(maxX, maxY);
+    pg->bkgPage = bkgPage;
     pg->strokes.reserve(strokeCount);
     for (quint32 i = 0; i < strokeCount; ++i) {
         std::unique_ptr<Stroke> st = readStroke(in, why);
@@ -276,6 +306,8 @@ std::unique_ptr<Page> readPage(In& in, QString* why)
             return nullptr;
         pg->strokes.push_back(st.release());
     }
+    // The ink box is the ink's, whatever the file says.
+    pg->updateMaxPoint();
     return pg;
 }
 
@@ -292,6 +324,7 @@ QByteArray BoardFile::encode(const std::vector<Page*>& pages, int pageIdx, BkgTy
     for (const Page* pg : pages) {
         o.bytes(pg->bkgFile.toUtf8());
         o.i32(pg->bkgType);
+        o.i32(pg->bkgPage);
         o.i32(pg->gridType);
         o.i32(pg->gridSize);
         o.f64(pg->minPoint.x());
@@ -349,7 +382,7 @@ bool BoardFile::decode(const QByteArray& bytes, Contents& out, QString* error)
     Contents c;
     QString why;
     for (quint32 i = 0; in.ok() && i < pageCount; ++i) {
-        std::unique_ptr<Page> pg = readPage(in, &why);
+        std::unique_ptr<Page> pg = readPage(in, version, &why);
         if (!pg)
             break;
         c.pages.push_back(std::move(pg));
@@ -368,15 +401,30 @@ bool BoardFile::decode(const QByteArray& bytes, Contents& out, QString* error)
 
 bool BoardFile::read(const QString& path, Contents& out, QString* error)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return fail(error, QStringLiteral("cannot be read (%1)").arg(f.errorString()));
-    if (f.size() > MAX_BYTES)
-        return fail(error, QStringLiteral("too large (%1 bytes)").arg(f.size()));
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        return fail(error, QStringLiteral("cannot be read (%1)").arg(f.errorString()));
-    return decode(bytes, out, error);
+    // Header, payload and digest: the payload limit plus a few bytes.
+    QByteArray bytes;
+    if (!RegularFile::read(path, MAX_BYTES + HEADER_BYTES + DIGEST_BYTES, bytes, error))
+        return false;
+    if (!decode(bytes, out, error))
+        return false;
+    // A picture or document named by a relative path lies beside the board
+    // file, wherever the board is opened from.
+    const QDir dir = QFileInfo(path).absoluteDir();
+    for (auto& pg : out.pages)
+        if (!pg->bkgFile.isEmpty() && QFileInfo(pg->bkgFile).isRelative())
+            pg->bkgFile = QDir::cleanPath(dir.absoluteFilePath(pg->bkgFile));
+    return true;
+}
+
+std::unique_ptr<Page> BoardFile::copy(const Page& pg)
+{
+    // Through the file image: the copy shares nothing with the original and
+    // its split segments share their boundary points as drawing built them.
+    std::vector<Page*> one{const_cast<Page*>(&pg)};
+    Contents c;
+    if (!decode(encode(one, 0, BT_GREEN), c, nullptr) || c.pages.size() != 1)
+        return nullptr;
+    return std::move(c.pages.front());
 }
 
 bool BoardFile::writeAtomic(const QString& path, const QByteArray& bytes, QString* error)

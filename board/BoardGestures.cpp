@@ -184,6 +184,7 @@ bool BoardWidget::event(QEvent* e)
                 if (eraserStatus == ES_PEN)
                     finishPenStroke();
             }
+            commitStroke();
             touchModel = IDEL;
             if (viewMoved() && !dragReset())
                 drawWin();
@@ -232,6 +233,10 @@ bool BoardWidget::event(QEvent* e)
             // until it is rendered without the stroke.
             const bool drawn = last->segments.size() > 1 || last->type == TT_E_RECT;
             page->strokes.pop_back();
+            if (last == liveStroke) {
+                liveStroke = nullptr;
+                livePage = nullptr;
+            }
             delete last;
             if (drawn)
                 drawWin();
@@ -259,7 +264,7 @@ bool BoardWidget::event(QEvent* e)
             const QRectF box = touchBox(pts);
             Stroke* st = new Stroke(time, toPageRect(box));
             page->strokes.push_back(st);
-            page->forgetUndone();
+            beginStroke(st);
             setEraserRect(box);
             clearOnStrokeLayer(st->segments.back()->getLastPoint());
         }
@@ -274,6 +279,7 @@ bool BoardWidget::event(QEvent* e)
                 finishPenStroke();
             else if (touchModel == PEN && eraserStatus == ES_ERASER_TRAP)
                 drawWin();
+            commitStroke();
             dropEraserRect();
             touchModel = IDEL;
             boardChanged();
@@ -358,6 +364,7 @@ void BoardWidget::endStroke()
             drawWin();  // the area outlined so far is cleared
         boardChanged();
     }
+    commitStroke();
     endGesture();
 }
 
@@ -431,6 +438,7 @@ void BoardWidget::mouseReleaseEvent(QMouseEvent* e)
             penUp(X, Y, boardClock());
             if (eraserStatus == ES_PEN)
                 finishPenStroke();
+            commitStroke();
         }
         touchModel = IDEL;
         update();

@@ -1,10 +1,21 @@
 #include "BoardWidget.h"
 
+#include "AddPageCommand.h"
+#include "BackgroundCache.h"
+#include "BackgroundCommand.h"
+#include "BoardFile.h"
 #include "BoardPrivate.h"
+#include "ClearCommand.h"
+#include "DeletePageCommand.h"
+#include "GridCommand.h"
+#include "MovePageCommand.h"
 #include "Utils.h"
 
 #include <QImage>
 #include <QSizeF>
+#include <QUndoStack>
+#include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 // ---------------------------------------------------------------------------
@@ -50,16 +61,28 @@ void applyImageFit()
 void BoardWidget::newPage(QString ABkgFile, bool APageable)
 {
     pageable = APageable;
-    if (pageIdx >= 0 && !pages.empty() && pages.back()->strokes.empty()) {
+    commitStroke();
+    // An empty last page is reused: one without ink or a picture (a page of
+    // a document is never empty).
+    if (pageIdx >= 0 && !pages.empty() && pages.back()->strokes.empty() && pages.back()->bkgFile.isEmpty()) {
         Page* last = pages.back();
         last->setBkg(ABkgFile);
-        // An empty page reused without an image becomes a colour page again.
+        // Reused without an image it is a colour page.
         if (ABkgFile.isEmpty() && last->bkgType == BT_IMG && bkgType != BT_IMG)
             last->setBkgType(bkgType);
-    } else {
-        pages.push_back(new Page(ABkgFile, bkgType, gridTypeIdx, gridSizeIdx));
+        loadPage(static_cast<unsigned int>(pages.size() - 1));
+        return;
     }
-    loadPage(static_cast<unsigned int>(pages.size() - 1));
+    Page* fresh = new Page(ABkgFile, bkgType, gridTypeIdx, gridSizeIdx);
+    if (pages.empty()) {
+        // The board's first page: there is no board without one, so it is
+        // no step to undo.
+        pages.push_back(fresh);
+        loadPage(0);
+        emit pagesChanged();
+        return;
+    }
+    undoStack_->push(new AddPageCommand(this, static_cast<int>(pages.size()), fresh, tr("New page")));
 }
 
 void BoardWidget::loadPage(unsigned int Idx)
@@ -67,21 +90,12 @@ void BoardWidget::loadPage(unsigned int Idx)
     if (Idx >= pages.size())
         throw std::runtime_error("指定的批注或黑板不存在");
     page = pages[Idx];
-    delete bkgBmp;
-    bkgBmp = nullptr;
-    fitPending = false;
-    if (page->bkgType == BT_IMG && !page->bkgFile.isEmpty()) {
-        QPixmap* img = new QPixmap(page->bkgFile);
-        if (img->isNull())
-            delete img;  // missing or unreadable: shown as a colour page
-        else
-            bkgBmp = img;
-    }
+    pageIdx = static_cast<int>(Idx);
+    loadBackground();
     const BkgType shown = bkgBmp != nullptr ? BT_IMG : colourType(page);
     penColorIdx = (shown == BT_IMG || shown == BT_WHITE) ? 0 : 5;
     gridTypeIdx = page->gridType;
     gridSizeIdx = page->gridSize;
-    pageIdx = static_cast<int>(Idx);
     xRate = winRate = 1;
     xLeft = winLeft = 0;
     xTop = winTop = 0;
@@ -96,6 +110,22 @@ void BoardWidget::loadPage(unsigned int Idx)
         update();
     }
     boardChanged();
+    emit pagesChanged();
+}
+
+// The current page's picture or document page, from the background cache;
+// a picture that cannot be shown (missing, not a regular file, unreadable,
+// too large) leaves a colour page.
+void BoardWidget::loadBackground()
+{
+    delete bkgBmp;
+    bkgBmp = nullptr;
+    fitPending = false;
+    if (page == nullptr || page->bkgType != BT_IMG || page->bkgFile.isEmpty())
+        return;
+    const QPixmap pm = BackgroundCache::pixmap(page->bkgFile, page->bkgPage);
+    if (!pm.isNull())
+        bkgBmp = new QPixmap(pm);
 }
 
 void BoardWidget::loadDot()
@@ -119,90 +149,172 @@ void BoardWidget::loadDot()
     }
 }
 
-// GUI thread.
 void BoardWidget::priorPage()
 {
+    endStroke();
     if (pageIdx > 0)
         loadPage(static_cast<unsigned int>(pageIdx - 1));
 }
 
-// GUI thread.
+void BoardWidget::goToPage(int idx)
+{
+    endStroke();
+    if (idx >= 0 && idx < static_cast<int>(pages.size()) && idx != pageIdx)
+        loadPage(static_cast<unsigned int>(idx));
+}
+
 void BoardWidget::nextPage()
 {
+    endStroke();
     if (pageIdx < static_cast<int>(pages.size()) - 1)
         loadPage(static_cast<unsigned int>(pageIdx + 1));
 }
 
-// GUI thread. The type for new pages too. A colour type shows at once: an
-// image loaded for the page is dropped (the page keeps its file), and a white
-// pen on a white page turns red.
+// The type for new pages too. A colour type shows at once: an image loaded
+// for the page is dropped (the page keeps its file), and a white pen on a
+// white page turns red.
 void BoardWidget::setBkgType(BkgType type)
 {
-    if (page != nullptr)
-        page->setBkgType(type);
-    bkgType = type;
-    if (type != BT_IMG && bkgBmp != nullptr) {
+    endStroke();
+    if (page == nullptr) {
+        bkgType = type;
+        return;
+    }
+    if (type == page->bkgType && type == bkgType)
+        return;
+    undoStack_->push(new BackgroundCommand(this, page, type));
+}
+
+void BoardWidget::applyBackground(Page* pg, BkgType pageType, BkgType newPageType)
+{
+    makeCurrent(pg);
+    bkgType = newPageType;
+    pg->setBkgType(pageType);
+    if (pageType != BT_IMG && bkgBmp != nullptr) {
         delete bkgBmp;
         bkgBmp = nullptr;
         fitPending = false;
+    } else if (pageType == BT_IMG && bkgBmp == nullptr) {
+        // Back to its picture (an undo): shown where the view is.
+        loadBackground();
     }
-    if (colourType(page) == BT_WHITE && bkgBmp == nullptr && penColorIdx == 5)
+    if (colourType(pg) == BT_WHITE && bkgBmp == nullptr && penColorIdx == 5)
         penColorIdx = 0;
-    drawWin();
-    update();
-    boardChanged();
+    showChanged(pg);
 }
 
-// GUI thread.
 void BoardWidget::setGridType(int gridType)
 {
-    if (page != nullptr)
-        page->gridType = gridType;
-    gridTypeIdx = gridType;
-    drawWin();
-    update();
-    boardChanged();
+    endStroke();
+    if (page == nullptr) {
+        gridTypeIdx = gridType;
+        return;
+    }
+    if (gridType == page->gridType)
+        return;
+    undoStack_->push(new GridCommand(this, page, gridType, page->gridSize));
 }
 
-// GUI thread.
 void BoardWidget::setGridSize(int gridSize)
 {
-    if (page != nullptr)
-        page->gridSize = gridSize;
-    gridSizeIdx = gridSize;
-    drawWin();
-    update();
-    boardChanged();
+    endStroke();
+    if (page == nullptr) {
+        gridSizeIdx = gridSize;
+        return;
+    }
+    if (gridSize == page->gridSize)
+        return;
+    undoStack_->push(new GridCommand(this, page, page->gridType, gridSize));
 }
 
-// GUI thread.
+void BoardWidget::applyGrid(Page* pg, int gridType, int gridSize)
+{
+    makeCurrent(pg);
+    pg->gridType = gridType;
+    pg->gridSize = gridSize;
+    gridTypeIdx = gridType;
+    gridSizeIdx = gridSize;
+    showChanged(pg);
+}
+
 void BoardWidget::undo()
 {
-    if (page == nullptr || page->strokes.empty())
-        return;
-    page->undone.push_back(page->strokes.back());
-    page->strokes.pop_back();
-    drawWin();
-    update();
-    boardChanged();
+    endStroke();
+    undoStack_->undo();
 }
 
-// GUI thread.
+void BoardWidget::redo()
+{
+    endStroke();
+    undoStack_->redo();
+}
+
 void BoardWidget::clear()
 {
+    endStroke();
     if (page == nullptr)
         return;
-    for (Stroke* st : page->strokes)
-        delete st;
-    page->strokes.clear();
-    page->forgetUndone();
-    // An empty page exports at the view's size again.
-    page->updateMaxPoint();
-    xRate = 1;
-    xLeft = 0;
-    xTop = 0;
-    eraserStatus = ES_PEN;
+    undoStack_->push(new ClearCommand(this, page));
+}
+
+bool BoardWidget::deletePage()
+{
+    endStroke();
+    if (pageIdx < 0 || pages.size() < 2)
+        return false;
+    undoStack_->push(new DeletePageCommand(this, pageIdx));
+    return true;
+}
+
+void BoardWidget::duplicatePage()
+{
+    endStroke();
+    if (page == nullptr)
+        return;
+    std::unique_ptr<Page> copy = BoardFile::copy(*page);
+    if (!copy)
+        return;
+    undoStack_->push(new AddPageCommand(this, pageIdx + 1, copy.release(), tr("Duplicate the page")));
+}
+
+bool BoardWidget::movePage(int delta)
+{
+    endStroke();
+    const int to = pageIdx + delta;
+    if (pageIdx < 0 || delta == 0 || to < 0 || to >= static_cast<int>(pages.size()))
+        return false;
+    undoStack_->push(new MovePageCommand(this, pageIdx, to));
+    return true;
+}
+
+void BoardWidget::makeCurrent(Page* pg)
+{
+    if (pg == page)
+        return;
+    const auto it = std::find(pages.begin(), pages.end(), pg);
+    if (it != pages.end())
+        loadPage(static_cast<unsigned int>(it - pages.begin()));
+}
+
+void BoardWidget::showChanged(Page* pg)
+{
+    makeCurrent(pg);
     drawWin();
     update();
     boardChanged();
+    const auto it = std::find(pages.begin(), pages.end(), pg);
+    if (it != pages.end())
+        emit pageEdited(static_cast<int>(it - pages.begin()));
+}
+
+void BoardWidget::showPageAt(int idx)
+{
+    // The page shown keeps its view when it stays the page shown (a move).
+    if (idx >= 0 && static_cast<size_t>(idx) < pages.size() && pages[idx] == page) {
+        pageIdx = idx;
+        boardChanged();
+        emit pagesChanged();
+        return;
+    }
+    loadPage(static_cast<unsigned int>(std::max(0, idx)));
 }

@@ -1,47 +1,50 @@
 #include "BoardPdf.h"
 
-#include <QFile>
+#include "BoardFile.h"
+
+#include <QBuffer>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <memory>
 
-bool BoardPdf::write(const QString& path, int pageCount, const std::function<QPixmap*(int)>& render,
-                     QString* error)
+bool BoardPdf::write(const QString& path, int pageCount, const std::function<QSize(int)>& size,
+                     const std::function<void(int, QPainter&)>& draw, QString* error)
 {
-    auto fail = [&](const QString& text) {
-        QFile::remove(path);
-        if (error != nullptr)
-            *error = text;
-        return false;
-    };
-    QPdfWriter writer(path);
-    writer.setCreator(QStringLiteral("Tavlo"));
-    writer.setResolution(72);  // one image pixel per point
-    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    QPainter painter;
+    // Made in memory, then written as board files are (BoardFile::writeAtomic):
+    // a full disk is reported, and no broken file stays behind.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
     int written = 0;
-    for (int i = 0; i < pageCount; ++i) {
-        std::unique_ptr<QPixmap> pm(render(i));
-        if (!pm || pm->isNull())
-            continue;
-        const QPageSize size(QSizeF(pm->width(), pm->height()), QPageSize::Point, QString(),
-                             QPageSize::ExactMatch);
-        writer.setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
-        if (written == 0) {
-            if (!painter.begin(&writer))
-                return fail(QStringLiteral("cannot write %1").arg(path));
-        } else if (!writer.newPage()) {
-            painter.end();
-            return fail(QStringLiteral("cannot add a page to %1").arg(path));
+    bool ok = true;
+    {
+        QPdfWriter writer(&buffer);
+        writer.setCreator(QStringLiteral("Tavlo"));
+        writer.setResolution(72);  // one unit per point
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter;
+        for (int i = 0; i < pageCount && ok; ++i) {
+            const QSize s = size(i);
+            if (s.isEmpty())
+                continue;
+            const QPageSize pageSize(QSizeF(s), QPageSize::Point, QString(), QPageSize::ExactMatch);
+            writer.setPageLayout(QPageLayout(pageSize, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+            ok = written == 0 ? painter.begin(&writer) : writer.newPage();
+            if (!ok)
+                break;
+            painter.save();
+            painter.setClipRect(QRect(QPoint(0, 0), s));
+            draw(i, painter);
+            painter.restore();
+            ++written;
         }
-        painter.drawPixmap(0, 0, *pm);
-        ++written;
+        if (painter.isActive() && !painter.end())
+            ok = false;
     }
-    if (written == 0)
-        return fail(QStringLiteral("no page to write"));
-    if (!painter.end())
-        return fail(QStringLiteral("cannot finish %1").arg(path));
-    return true;
+    if (!ok || written == 0) {
+        if (error != nullptr)
+            *error = written == 0 ? QStringLiteral("no page to write") : QStringLiteral("the PDF cannot be made");
+        return false;
+    }
+    return BoardFile::writeAtomic(path, buffer.data(), error);
 }

@@ -1,19 +1,21 @@
 #ifndef TAVLO_BOARDPDF_H
 #define TAVLO_BOARDPDF_H
 
-#include <QPixmap>
+#include <QSize>
 #include <QString>
 #include <functional>
 
-// One PDF of a run of page images: each image on a page of its own size, one
-// image pixel to one PDF point, nothing scaled or cropped.
+class QPainter;
+
+// One PDF of a run of pages, each on a PDF page of its own size, one unit to
+// one PDF point (Qt's PDF writer: what a page draws with paths stays paths).
 class BoardPdf {
 public:
-    // render(i) returns the image of page i (owned by the caller afterwards)
-    // or null to skip it. False (with error) when the file could not be
+    // size(i) is the size of page i (empty: skip it); draw(i, painter)
+    // draws it from (0, 0). False (with error) when the file could not be
     // written or there was no page; a partial file is removed.
-    static bool write(const QString& path, int pageCount, const std::function<QPixmap*(int)>& render,
-                      QString* error);
+    static bool write(const QString& path, int pageCount, const std::function<QSize(int)>& size,
+                      const std::function<void(int, QPainter&)>& draw, QString* error);
 };
 
 #endif

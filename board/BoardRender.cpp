@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 // ---------------------------------------------------------------------------
 // Stroke rendering
@@ -80,6 +81,23 @@ void BoardWidget::drawStroke(QPainter* canvas, Stroke* stroke, float ox, float o
     }
 }
 
+QPainterPath hardPenPath(const std::vector<QPointF>& vp)
+{
+    // A chain of cubics through every third point, closed by a line or a
+    // quadratic for the one or two points left over.
+    const size_t n = vp.size();
+    QPainterPath path(vp[0]);
+    const int mi = static_cast<int>(n) - 3;
+    int i = 1;
+    for (; i <= mi; i += 3)
+        path.cubicTo(vp[i], vp[i + 1], vp[i + 2]);
+    if (i == mi + 2)
+        path.lineTo(vp[n - 1]);
+    else if (i == mi + 1)
+        path.quadTo(vp[n - 2], vp[n - 1]);
+    return path;
+}
+
 void BoardWidget::drawPenHard(QPainter* canvas, Segment* segment, float strokeWidth, int colorIdx, float ox, float oy,
                               float scale)
 {
@@ -110,22 +128,11 @@ void BoardWidget::drawPenHard(QPainter* canvas, Segment* segment, float strokeWi
                                   static_cast<int>(2 * halfW), static_cast<int>(2 * halfW)));
         return;
     }
-    // A chain of cubics through every third point, closed by a line or a
-    // quadratic for the one or two points left over.
-    QPainterPath path(vp[0]);
-    const int mi = static_cast<int>(n) - 3;
-    int i = 1;
-    for (; i <= mi; i += 3)
-        path.cubicTo(vp[i], vp[i + 1], vp[i + 2]);
-    if (i == mi + 2)
-        path.lineTo(vp[n - 1]);
-    else if (i == mi + 1)
-        path.quadTo(vp[n - 2], vp[n - 1]);
-    canvas->drawPath(path);
+    canvas->drawPath(hardPenPath(vp));
 }
 
-void BoardWidget::drawPenSoft(QPainter* canvas, Segment* segment, float strokeWidth, int colorIdx, float& priorWidth,
-                              bool isLast, float ox, float oy, float scale)
+void softPenPieces(const Segment* segment, float strokeWidth, float& priorWidth, bool isLast,
+                   const std::function<void(StrokePoint* from, StrokePoint* to, float width)>& piece)
 {
     const std::vector<StrokePoint*>& pts = segment->points;
     const size_t n = pts.size();
@@ -178,10 +185,18 @@ void BoardWidget::drawPenSoft(QPainter* canvas, Segment* segment, float strokeWi
                 currWidth = std::fmax(1.0f, currWidth * LastDis / (segLen / 3));
         }
         currWidth = std::fmax(1.0f, std::fmin(2 * strokeWidth, currWidth));
-        drawLine(canvas, colorIdx, priorPoint, currPoint, currWidth, ox, oy, scale);
+        piece(priorPoint, currPoint, currWidth);
         priorWidth = currWidth;
         priorPoint = currPoint;
     }
+}
+
+void BoardWidget::drawPenSoft(QPainter* canvas, Segment* segment, float strokeWidth, int colorIdx, float& priorWidth,
+                              bool isLast, float ox, float oy, float scale)
+{
+    softPenPieces(segment, strokeWidth, priorWidth, isLast, [&](StrokePoint* from, StrokePoint* to, float width) {
+        drawLine(canvas, colorIdx, from, to, width, ox, oy, scale);
+    });
 }
 
 void BoardWidget::drawLine(QPainter* canvas, int colorIdx, StrokePoint* start, StrokePoint* end, float size, float ox,

@@ -1,6 +1,7 @@
 #include "BoardSaver.h"
 
 #include "BoardFile.h"
+#include "BoardFolder.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include <cstdio>
 
 const int BoardSaver::DELAY_MS = 500;
+const int BoardSaver::RETRY_MS = 2000;
 
 BoardSaver::BoardSaver(std::function<QByteArray()> snapshot, QString dir, QObject* parent, Writer write)
     : QObject(parent), snapshot_(std::move(snapshot)), write_(std::move(write)), dir_(std::move(dir))
@@ -26,7 +28,10 @@ BoardSaver::BoardSaver(std::function<QByteArray()> snapshot, QString dir, QObjec
     connect(&timer_, &QTimer::timeout, this, &BoardSaver::saveNow);
     // Quitting from the tray must not lose the last stroke.
     if (QCoreApplication::instance() != nullptr)
-        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { flush(); });
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+            if (!flush())
+                std::printf("BoardSave FAILED: the board could not be saved before the end\n");
+        });
     removeStaleTemporaries(dir_);
     writer_ = std::thread(&BoardSaver::writerLoop, this);
 }
@@ -52,6 +57,9 @@ void BoardSaver::changed()
 void BoardSaver::saveNow()
 {
     timer_.stop();
+    // A folder that is gone (or never was) is made again; when it cannot be,
+    // the write fails and says why.
+    BoardFolder::ensure(dir_, nullptr);
     if (path_.isEmpty()) {
         const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz");
         const QDir dir(dir_);
@@ -64,6 +72,8 @@ void BoardSaver::saveNow()
         std::lock_guard<std::mutex> lock(mutex_);
         pendingBytes_ = std::move(bytes);
         pendingPath_ = path_;
+        pendingKeep_ = keep_;
+        pendingKeep_ << path_;
         pending_ = true;
     }
     cond_.notify_all();
@@ -71,21 +81,67 @@ void BoardSaver::saveNow()
 
 bool BoardSaver::flush(int timeoutMs)
 {
-    if (timer_.isActive())
+    if (timer_.isActive() || failing_)
         saveNow();
     std::unique_lock<std::mutex> lock(mutex_);
     auto idle = [this] { return !pending_ && !writing_; };
-    if (timeoutMs < 0) {
+    if (timeoutMs < 0)
         cond_.wait(lock, idle);
-        return true;
-    }
-    return cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle);
+    else if (!cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle))
+        return false;
+    return lastOk_;
+}
+
+bool BoardSaver::failing() const
+{
+    return failing_;
+}
+
+QString BoardSaver::lastError() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastWriteError_;
+}
+
+void BoardSaver::keep(const QString& path)
+{
+    const QString abs = QFileInfo(path).absoluteFilePath();
+    if (!keep_.contains(abs))
+        keep_ << abs;
 }
 
 void BoardSaver::startNewFile()
 {
     timer_.stop();
     path_.clear();
+    // What failed belongs to the board that was replaced.
+    failing_ = false;
+    lastError_.clear();
+}
+
+QString BoardSaver::folder() const
+{
+    return dir_;
+}
+
+void BoardSaver::written(const QString& path, bool ok, const QString& error)
+{
+    if (!ok) {
+        if (error != lastError_) {
+            std::printf("BoardSave FAILED: %s\n", error.toLocal8Bit().constData());
+            lastError_ = error;
+        }
+        failing_ = true;
+        // Tried again with the board as it is then, change or not.
+        if (!timer_.isActive())
+            timer_.start(RETRY_MS);
+        emit saveFailed(path, error);
+    } else if (failing_ && path == path_) {
+        failing_ = false;
+        lastError_.clear();
+        std::printf("BoardFile: %s (saved again)\n", path.toLocal8Bit().constData());
+        emit saveRecovered(path);
+    }
 }
 
 QString BoardSaver::path() const
@@ -140,22 +196,25 @@ void BoardSaver::writerLoop()
             return;
         const QByteArray bytes = std::move(pendingBytes_);
         const QString path = pendingPath_;
+        const QStringList keep = pendingKeep_;
         pendingBytes_.clear();
         pending_ = false;
         writing_ = true;
         lock.unlock();
         QString error;
         const bool ok = write_(path, bytes, &error);
-        if (!ok) {
-            std::printf("BoardSave FAILED: %s\n", error.toLocal8Bit().constData());
-            QMetaObject::invokeMethod(this, [this, path, error] { emit saveFailed(path, error); },
-                                      Qt::QueuedConnection);
-        } else if (path != announced_) {
+        if (ok && path != announced_) {
             announced_ = path;
             std::printf("BoardFile: %s\n", path.toLocal8Bit().constData());
+            // A new file in the folder: the oldest automatic saves go.
+            for (const QString& gone : BoardFolder::prune(QFileInfo(path).absolutePath(), keep))
+                std::printf("BoardPruned: %s\n", gone.toLocal8Bit().constData());
         }
+        QMetaObject::invokeMethod(this, [this, path, ok, error] { written(path, ok, error); }, Qt::QueuedConnection);
         lock.lock();
         writing_ = false;
+        lastOk_ = ok;
+        lastWriteError_ = ok ? QString() : error;
         if (ok)
             ++writes_;
         cond_.notify_all();

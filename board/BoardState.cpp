@@ -1,6 +1,10 @@
 #include "BoardState.h"
 
+#include "BoardWidget.h"
 #include "Utils.h"
+
+#include <QApplication>
+#include <QUndoStack>
 
 // The board's module state: one board per process, every BoardWidget works on
 // these variables. Declared in BoardState.h.
@@ -69,6 +73,46 @@ QRectF drawSrcRect, drawDtsRect, drawFrgRect, drawViewRect, drawInterRect;
 // image is fitted at the first resize instead.
 bool fitPending = false;
 
+Stroke* liveStroke = nullptr;
+Page* livePage = nullptr;
+
 long (*boardClock)() = []() { return static_cast<long>(Utils::clocktime(ms)); };
 
 std::atomic<int> springBacks{0};
+
+void resetBoardState()
+{
+    // The history of a board refers to its pages: it goes first.
+    for (QWidget* w : QApplication::allWidgets())
+        if (auto* b = qobject_cast<BoardWidget*>(w))
+            b->undoStack()->clear();
+    for (Page* p : pages)
+        delete p;
+    pages.clear();
+    page = nullptr;
+    pageIdx = -1;
+    bkgType = BT_GREEN;
+    delete bkgBmp;
+    bkgBmp = nullptr;
+    gridTypeIdx = 1;
+    gridSizeIdx = 2;
+    pageable = false;
+    xRate = xLeft = xTop = 0;
+    winRate = winLeft = winTop = 0;
+    eraserStatus = ES_PEN;
+    penModelIdx = 0;
+    penColorIdx = 0;
+    penSizeIdx = 2;
+    touchModel = IDEL;
+    zoomRate1 = 0;
+    zoomDistance1 = 0;
+    zoomCenter1 = QPointF(0, 0);
+    delete eraserRect;
+    eraserRect = nullptr;
+    priorWidth = 0;
+    lastIdx = 0;
+    lastPoint = StrokePoint();
+    fitPending = false;
+    liveStroke = nullptr;
+    livePage = nullptr;
+}

@@ -68,9 +68,9 @@ extern int penModelIdx;           // 0 soft pen, other hard pen
 extern int penColorIdx;
 extern int penSizeIdx;
 extern TouchModel touchModel;
-extern float zoomRate1;
-extern float zoomDistance1;
-extern QPointF zoomCenter1;
+extern float zoomRate1;      // xRate when a two-finger zoom began
+extern float zoomDistance1;  // distance of the two fingers then, view pixels
+extern QPointF zoomCenter1;  // the page point held under the fingers' centre or the pointer
 extern QRectF* eraserRect;        // view rectangle of the eraser in use, or null
 extern float priorWidth;          // running values of the soft pen
 extern int lastIdx;
@@ -83,9 +83,20 @@ extern QRectF drawSrcRect, drawDtsRect, drawFrgRect, drawViewRect, drawInterRect
 // image is fitted at the first resize instead.
 extern bool fitPending;
 
+// The stroke being drawn (pen or eraser) and its page, or null: on the page
+// already, on the undo stack only when it ends (BoardWidget::commitStroke),
+// so that a stroke a gesture takes back never touches the undo history.
+extern Stroke* liveStroke;
+extern Page* livePage;
+
 // Milliseconds of input events (Utils::clocktime(ms) unless replaced).
 extern long (*boardClock)();
 // Spring-back tasks started and not yet through their last repaint.
 extern std::atomic<int> springBacks;
+
+// Everything above back to its value at program start; the pages are
+// released, and the undo history of every board widget with them. The
+// layers, the tables and the clock stay.
+void resetBoardState();
 
 #endif

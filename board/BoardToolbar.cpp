@@ -4,8 +4,8 @@
 #include "BoardWidget.h"
 #include "QImgBtn.h"
 
+#include <QAction>
 #include <QApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -28,31 +28,26 @@ static void registerToolbarResources()
     Q_INIT_RESOURCE(toolbar);
 }
 
-BoardToolbar::BoardToolbar(BoardWidget* board, QWidget* parent) : QWidget(parent), board(board)
+BoardToolbar::BoardToolbar(BoardWidget* board, QWidget* parent, QAction* pagesAction) : QWidget(parent), board(board)
 {
     registerToolbarResources();
     setObjectName("BoardToolbar");
     setAttribute(Qt::WA_NoSystemBackground);
     setFocusPolicy(Qt::NoFocus);
 
-    const auto plain = Qt::NoModifier;
-    const auto ctrl = Qt::ControlModifier;
     addButton("toolbar", {});
-    // There is no pen key of its own in the toolbar: a pen button also
-    // leaves an eraser (P), as a finger cannot press P first.
-    addButton("pen_soft", {{Qt::Key_P, plain}, {Qt::Key_S, plain}});
-    addButton("pen_hard", {{Qt::Key_P, plain}, {Qt::Key_H, plain}});
+    // There is no pen button of its own: a pen button also leaves an eraser
+    // (P), as a finger cannot press P first.
+    addButton("pen_soft", boardActions({"tool_pen", "pen_soft"}));
+    addButton("pen_hard", boardActions({"tool_pen", "pen_hard"}));
     for (int i = 0; i < 6; ++i)
-        addButton(QString("colour_%1").arg(i), {{Qt::Key_1 + i, plain}});
+        addButton(QString("colour_%1").arg(i), boardActions({QString("colour_%1").arg(i)}));
     for (int i = 0; i < 3; ++i)
-        addButton(QString("size_%1").arg(i), {{Qt::Key_7 + i, plain}});
-    addButton("eraser_rect", {{Qt::Key_E, plain}});
-    addButton("eraser_free", {{Qt::Key_T, plain}});
-    addButton("undo", {{Qt::Key_Z, ctrl}});
-    addButton("redo", {{Qt::Key_Y, ctrl}});
-    addButton("clear", {{Qt::Key_Delete, plain}});
-    addButton("page_new", {{Qt::Key_N, ctrl}});
-    addButton("page_prior", {{Qt::Key_PageUp, plain}});
+        addButton(QString("size_%1").arg(i), boardActions({QString("size_%1").arg(i)}));
+    addButton("eraser_rect", boardActions({"tool_eraser_rect"}));
+    addButton("eraser_free", boardActions({"tool_eraser_free"}));
+    for (const char* name : {"undo", "redo", "clear", "page_new", "page_prior"})
+        addButton(name, boardActions({name}));
     label = new QLabel(this);
     label->setObjectName("page");
     label->setFixedSize(CELL, CELL);
@@ -61,14 +56,12 @@ BoardToolbar::BoardToolbar(BoardWidget* board, QWidget* parent) : QWidget(parent
     label->setStyleSheet("QLabel { color: white; background: rgba(29, 42, 48, 225); border-radius: 10px;"
                          " font-size: 15px; font-weight: bold; }");
     items.push_back({"page", label, {}, nullptr});
-    addButton("page_next", {{Qt::Key_PageDown, plain}});
-    addButton("background", {{Qt::Key_B, plain}});
-    addButton("grid", {{Qt::Key_G, plain}});
-    addButton("grid_size", {{Qt::Key_G, Qt::ShiftModifier}});
-    addButton("save_png", {{Qt::Key_S, ctrl}});
-    addButton("save_pdf", {{Qt::Key_P, ctrl}});
-    addButton("reopen", {{Qt::Key_O, ctrl}});
-    addButton("full_screen", {{Qt::Key_F11, plain}});
+    addButton("page_next", boardActions({"page_next"}));
+    if (pagesAction != nullptr)
+        addButton("pages", {pagesAction});
+    for (const char* name : {"background", "grid", "grid_size", "open_document", "save_png", "save_pdf", "reopen",
+                             "full_screen"})
+        addButton(name, boardActions({name}));
     handle = button("toolbar");
 
     // The handle: a click collapses or expands, a drag moves the toolbar.
@@ -97,9 +90,26 @@ BoardToolbar::~BoardToolbar()
     }
 }
 
-void BoardToolbar::addButton(const QString& name, std::vector<Key> keys)
+std::vector<QAction*> BoardToolbar::boardActions(const QStringList& names) const
 {
-    Item item{name, nullptr, std::move(keys), new QPixmap*[3]};
+    std::vector<QAction*> out;
+    for (const QString& n : names)
+        if (QAction* a = board->action(n))
+            out.push_back(a);
+    return out;
+}
+
+std::vector<QAction*> BoardToolbar::actionsOf(const QString& name) const
+{
+    for (const Item& item : items)
+        if (item.name == name)
+            return item.actions;
+    return {};
+}
+
+void BoardToolbar::addButton(const QString& name, std::vector<QAction*> actions)
+{
+    Item item{name, nullptr, std::move(actions), new QPixmap*[3]};
     for (int state = 0; state < 3; ++state)
         item.pictures[state] = new QPixmap(QString(":/toolbar/%1_%2.png").arg(name).arg(state));
     auto* btn = new QImgBtn(this, item.pictures);
@@ -112,9 +122,19 @@ void BoardToolbar::addButton(const QString& name, std::vector<Key> keys)
     // The keyboard focus stays on the board, so that shortcuts keep working.
     btn->setFocusPolicy(Qt::NoFocus);
     item.widget = btn;
-    if (!item.keys.empty()) {
-        const std::vector<Key> k = item.keys;
-        connect(btn, &QPushButton::clicked, this, [this, k]() { deliver(k); });
+    if (!item.actions.empty()) {
+        QStringList tips;
+        for (QAction* a : item.actions) {
+            const QString keys = a->shortcut().toString(QKeySequence::NativeText);
+            tips << (keys.isEmpty() ? a->text() : QString("%1 (%2)").arg(a->text(), keys));
+        }
+        btn->setToolTip(tips.join(QStringLiteral(", ")));
+        const std::vector<QAction*> acts = item.actions;
+        connect(btn, &QPushButton::clicked, this, [this, acts]() {
+            for (QAction* a : acts)
+                a->trigger();
+            refresh();
+        });
     }
     items.push_back(item);
 }
@@ -134,18 +154,6 @@ QStringList BoardToolbar::buttonNames() const
         if (item.widget != label)
             names << item.name;
     return names;
-}
-
-// The same events a keyboard gives the focused board: press, then release.
-void BoardToolbar::deliver(const std::vector<Key>& keys)
-{
-    for (const Key& k : keys) {
-        QKeyEvent press(QEvent::KeyPress, k.key, k.mods);
-        QCoreApplication::sendEvent(board, &press);
-        QKeyEvent release(QEvent::KeyRelease, k.key, k.mods);
-        QCoreApplication::sendEvent(board, &release);
-    }
-    refresh();
 }
 
 void BoardToolbar::refresh()

@@ -9,30 +9,35 @@
 #include <vector>
 
 class BoardWidget;
+class QAction;
 class QImgBtn;
 class QLabel;
 
 // The whiteboard's toolbar: image buttons for everything the board's keyboard
 // shortcuts do, for a touch screen without a keyboard. A child of the board
 // window floating over the board (the board keeps its size). Each button
-// delivers its shortcut's key events to the board, so a button and its key
-// are one operation. The toolbar's own button collapses it to that one button
-// and, dragged, moves the toolbar to the nearest edge of the window. Touches
-// and clicks on the toolbar go to its buttons only, never to the board.
-// GUI thread.
+// triggers the board's actions (BoardActions) that carry its shortcut, so a
+// button and its key are one operation. The toolbar's own button collapses it
+// to that one button and, dragged, moves the toolbar to the nearest edge of
+// the window. Touches and clicks on the toolbar go to its buttons only, never
+// to the board. GUI thread.
 class BoardToolbar : public QWidget {
     Q_OBJECT
 
 public:
     enum Edge { Top, Bottom, Left, Right };
 
-    BoardToolbar(BoardWidget* board, QWidget* parent);
+    // pagesAction, when given, is the window's action that shows or hides the
+    // strip of page thumbnails (its button "pages").
+    BoardToolbar(BoardWidget* board, QWidget* parent, QAction* pagesAction = nullptr);
     ~BoardToolbar() override;
 
     // The button of the given name ("toolbar", "pen_soft", "colour_0", ...),
     // or null.
     QImgBtn* button(const QString& name) const;
     QStringList buttonNames() const;
+    // The actions a button triggers, in order.
+    std::vector<QAction*> actionsOf(const QString& name) const;
     // The "page n of m" label.
     QLabel* pageLabel() const { return label; }
     // Names of the buttons shown selected: the tool, the colour and the size.
@@ -57,21 +62,18 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    struct Key {
-        int key;
-        Qt::KeyboardModifiers mods;
-    };
     struct Item {
         QString name;
         QWidget* widget;  // a QImgBtn, or the page label
-        std::vector<Key> keys;
+        std::vector<QAction*> actions;
         // Normal, hover and pressed picture, a row the button keeps a pointer
         // to: allocated on its own so that it stays where it is. Owned.
         QPixmap** pictures;
     };
 
-    void addButton(const QString& name, std::vector<Key> keys);
-    void deliver(const std::vector<Key>& keys);
+    void addButton(const QString& name, std::vector<QAction*> actions);
+    // The board's actions of these names.
+    std::vector<QAction*> boardActions(const QStringList& names) const;
     void relayout();
     // Dragging by the toolbar button or the toolbar's background; global
     // positions. dragEnd returns whether the pointer moved far enough to be

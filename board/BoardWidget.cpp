@@ -1,10 +1,15 @@
 #include "BoardWidget.h"
 
+#include "BoardActions.h"
 #include "BoardPrivate.h"
+#include "BoardSaver.h"
+#include "EraseCommand.h"
+#include "StrokeCommand.h"
 
 #include "Utils.h"
 
 #include <QResizeEvent>
+#include <QUndoStack>
 #include <algorithm>
 #include <cmath>
 
@@ -19,8 +24,14 @@ static void registerResources()
 // Construction, resizing, pen input
 // ---------------------------------------------------------------------------
 
-BoardWidget::BoardWidget(QWidget* parent) : QWidget(parent)
+// Commands kept for undo; the oldest go (and free what they hold) beyond it.
+static const int UNDO_LIMIT = 500;
+
+BoardWidget::BoardWidget(QWidget* parent)
+    : QWidget(parent), undoStack_(new QUndoStack(this)), actions_(nullptr)
 {
+    undoStack_->setUndoLimit(UNDO_LIMIT);
+    actions_ = new BoardActions(this);
     registerResources();
     loadDot();
     static const char* const fieldNames[3] = {":/assert/网格线_田字_小.png", ":/assert/网格线_田字_中.png",
@@ -37,6 +48,51 @@ BoardWidget::BoardWidget(QWidget* parent) : QWidget(parent)
     TRANS_PAINT = QBrush(QColor(0, 0, 0, 0), Qt::SolidPattern);
     setAttribute(Qt::WA_AcceptTouchEvents);
     setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+BoardWidget::~BoardWidget()
+{
+    // The history goes with the widget; a stroke still being drawn stays on
+    // its page (the pages outlive the widget).
+    liveStroke = nullptr;
+    livePage = nullptr;
+    delete saver_;  // saves what is pending while the pages are all there
+    saver_ = nullptr;
+    undoStack_->clear();
+}
+
+QUndoStack* BoardWidget::undoStack() const
+{
+    return undoStack_;
+}
+
+QAction* BoardWidget::action(const QString& name) const
+{
+    return actions_->action(name);
+}
+
+void BoardWidget::beginStroke(Stroke* st)
+{
+    commitStroke();
+    liveStroke = st;
+    livePage = page;
+}
+
+void BoardWidget::commitStroke()
+{
+    Stroke* st = liveStroke;
+    Page* pg = livePage;
+    liveStroke = nullptr;
+    livePage = nullptr;
+    if (st == nullptr || pg == nullptr || std::find(pages.begin(), pages.end(), pg) == pages.end() ||
+        std::find(pg->strokes.begin(), pg->strokes.end(), st) == pg->strokes.end())
+        return;
+    if (st->type == TT_P_SOFT || st->type == TT_P_HARD)
+        undoStack_->push(new StrokeCommand(this, pg, st));
+    else
+        undoStack_->push(new EraseCommand(this, pg, st));
+    boardChanged();
+    emit pageEdited(static_cast<int>(std::find(pages.begin(), pages.end(), pg) - pages.begin()));
 }
 
 void BoardWidget::resizeEvent(QResizeEvent* event)
@@ -65,6 +121,7 @@ void BoardWidget::resizeEvent(QResizeEvent* event)
 void BoardWidget::setPaintThickness(int idx)
 {
     penSizeIdx = clampTo(idx, 0, 2);
+    update();
 }
 
 void BoardWidget::penDown(float x, float y, long time)
@@ -73,6 +130,8 @@ void BoardWidget::penDown(float x, float y, long time)
     eraserRect = nullptr;
     if (page == nullptr)
         return;
+    // A stroke still running ends where the next one begins.
+    commitStroke();
     const float px = x / xRate + xLeft;
     const float py = y / xRate + xTop;
     const size_t before = page->strokes.size();
@@ -111,7 +170,7 @@ void BoardWidget::penDown(float x, float y, long time)
     }
     }
     if (page->strokes.size() != before)
-        page->forgetUndone();
+        beginStroke(page->strokes.back());
 }
 
 void BoardWidget::penMove(float X, float Y, long time)

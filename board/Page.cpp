@@ -24,19 +24,12 @@ Page::~Page()
 {
     for (Stroke* s : strokes)
         delete s;
-    forgetUndone();
-}
-
-void Page::forgetUndone()
-{
-    for (Stroke* s : undone)
-        delete s;
-    undone.clear();
 }
 
 void Page::setBkg(QString file)
 {
     bkgFile = std::move(file);
+    bkgPage = -1;
     if (!bkgFile.isEmpty())
         bkgType = BT_IMG;
 }

@@ -24,7 +24,8 @@ public:
     Page(const Page&) = delete;
     Page& operator=(const Page&) = delete;
 
-    // A non-empty name makes the page an image page; an empty one keeps the type.
+    // A picture file: a non-empty name makes the page an image page; an
+    // empty one keeps the type.
     void setBkg(QString bkgFile);
     void setBkgType(BkgType type);
     BkgType getBkgType() const;
@@ -38,12 +39,10 @@ public:
     void updateMaxPoint();
 
     std::vector<Stroke*> strokes;  // owned, drawing order, erasers included
-    // Strokes taken back by undo, the latest last (owned); redo brings them
-    // back until new ink goes onto the page. Not part of a board file.
-    std::vector<Stroke*> undone;
-    // New ink: what undo took back is gone for good.
-    void forgetUndone();
     QString bkgFile;
+    // The page of the PDF document bkgFile that is the background (0 is the
+    // first), or -1 when bkgFile is a picture.
+    int bkgPage = -1;
     BkgType bkgType;
     int gridType;  // 0 none, 1 field grid, other positive: line grid
     int gridSize;  // 0 small, 1 medium, 2 large

@@ -1,6 +1,7 @@
 #include "ClassroomCommands.h"
 
 #include "Classroom.h"
+#include "Envelope.h"
 #include "StreamAddress.h"
 
 #include <QJsonDocument>
@@ -27,8 +28,8 @@ std::set<int> presentGroups(const GroupTable& table, qint64 nowMs)
 void addFor(std::vector<Command>& out, const GroupTable& table, int target, qint64 nowMs, const QByteArray& payload,
             std::optional<int> showing)
 {
-    for (const QHostAddress& a : table.addressesOf(target, nowMs))
-        out.push_back(Command{target, a, payload, showing});
+    if (const std::optional<GroupRow> r = table.current(target, nowMs))
+        out.push_back(Command{target, r->address, payload, r->nonce, showing});
 }
 
 // The payload that shows source, or nothing (with the reason).
@@ -117,4 +118,14 @@ std::vector<Command> ClassroomCommands::stopAll(const GroupTable& table, qint64 
     for (int g : presentGroups(table, nowMs))
         addFor(out, table, g, nowMs, stopPayload(), std::nullopt);
     return out;
+}
+
+std::optional<QByteArray> ClassroomCommands::datagram(const Command& command, const ClassroomKey* key, qint64 seq)
+{
+    if (command.nonce.isEmpty())
+        return command.payload;
+    if (!key)
+        return std::nullopt;
+    const QJsonObject body = QJsonDocument::fromJson(command.payload).object();
+    return Envelope::seal(Envelope::address(body, command.group, command.nonce, seq), *key);
 }

@@ -1,6 +1,7 @@
 #ifndef TAVLO_CLASSROOMCOMMANDS_H
 #define TAVLO_CLASSROOMCOMMANDS_H
 
+#include "ClassroomKey.h"
 #include "GroupTable.h"
 
 #include <QByteArray>
@@ -9,18 +10,21 @@
 #include <optional>
 #include <vector>
 
-// One command for one terminal: the datagram, where it goes (port 55555 of
-// to), and what the group shows once it has obeyed.
+// One command for one terminal: the command's JSON, where it goes (port
+// 55555 of to), the nonce to sign it with (that of the group's latest
+// announcement; empty: the terminal takes the plain command), and what the
+// group shows once it has obeyed.
 struct Command {
     int group = 0;
     QHostAddress to;
     QByteArray payload;
+    QString nonce;
     std::optional<int> showing;
 };
 
 // The console's commands, worked out from the group table and sent by the
-// caller. Only present groups are addressed; a group number announced from
-// two addresses is told at both. Pure functions, any thread.
+// caller. Only present groups are addressed, each at the address it is
+// pinned to (never at a conflicting one). Pure functions, any thread.
 class ClassroomCommands {
 public:
     // {"messageId":2,"groupId":0}
@@ -42,6 +46,12 @@ public:
                                           QString* error = nullptr);
     static std::vector<Command> stop(const GroupTable& table, int target, qint64 nowMs, QString* error = nullptr);
     static std::vector<Command> stopAll(const GroupTable& table, qint64 nowMs);
+
+    // The datagram that carries command: the plain payload for a terminal
+    // that takes plain commands, else the payload addressed to the group
+    // under its nonce with seq and signed with key (Envelope.h). Nothing
+    // when the terminal wants a signature and there is no key.
+    static std::optional<QByteArray> datagram(const Command& command, const ClassroomKey* key, qint64 seq);
 };
 
 #endif

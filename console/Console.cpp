@@ -1,6 +1,7 @@
 #include "Console.h"
 
 #include "Classroom.h"
+#include "Envelope.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -15,22 +16,53 @@ Console::Console(QObject* parent) : QObject(parent)
 
 bool Console::start(const QHostAddress& address, QString* error)
 {
-    if (!link_.listen(address)) {
-        if (error)
-            *error = link_.errorString();
+    if (!link_.listen(address, error))
         return false;
-    }
     tick_.start(1000);
     return true;
 }
 
-void Console::onAnnounced(int group, const QHostAddress& from, int livePort)
+void Console::setKey(const ClassroomKey& key, const QString& path)
 {
-    if (table_.announce(group, from, livePort, now())) {
+    key_ = key;
+    keyPath_ = path;
+}
+
+void Console::onAnnounced(int group, const QHostAddress& from, int livePort, const QString& nonce)
+{
+    const qint64 t = now();
+    const std::optional<GroupRow> before = table_.current(group, t);
+    QString why;
+    int64_t more = 0;
+    switch (table_.announce(group, from, livePort, t, nonce, &why)) {
+    case GroupTable::Outcome::Known:
+        return;
+    case GroupTable::Outcome::Appeared:
         std::printf("group %d at %s livePort %d: present\n", group, qPrintable(from.toString()), livePort);
         std::fflush(stdout);
         syncPullers();
         Q_EMIT changed();
+        return;
+    case GroupTable::Outcome::Conflict:
+        // Said when a conflict starts (the number is pinned to a present
+        // address, so there was a row); the tile shows it while it lasts.
+        if (!before || before->conflict)
+            return;
+        if (conflictLines_.allow(t, &more)) {
+            std::printf("group %d at %s: conflict, the number is %s's\n", group, qPrintable(from.toString()),
+                        qPrintable(before->address.toString()));
+            std::fflush(stdout);
+        }
+        Q_EMIT changed();
+        return;
+    case GroupTable::Outcome::Dropped:
+        if (droppedLines_.allow(t, &more)) {
+            std::printf("announcement of group %d from %s dropped: %s%s\n", group, qPrintable(from.toString()),
+                        qPrintable(why),
+                        more > 0 ? qPrintable(QString(" (and %1 more since the last line)").arg(qint64(more))) : "");
+            std::fflush(stdout);
+        }
+        return;
     }
 }
 
@@ -64,12 +96,26 @@ QString Console::send(const std::vector<Command>& commands, const QString& error
     }
     QStringList sent;
     for (const Command& c : commands) {
-        if (!link_.send(c.to, c.payload)) {
+        // One signed datagram per group, under that group's own nonce.
+        if (!c.nonce.isEmpty())
+            seq_ = Envelope::nextSeq(seq_);
+        const std::optional<QByteArray> datagram = ClassroomCommands::datagram(c, key_ ? &*key_ : nullptr, seq_);
+        if (!datagram) {
+            sent << QString("group %1 at %2: not sent, it takes signed commands and this console has no key")
+                        .arg(c.group)
+                        .arg(c.to.toString());
+            continue;
+        }
+        if (!link_.send(c.to, *datagram)) {
             sent << QString("group %1 at %2: send failed").arg(c.group).arg(c.to.toString());
             continue;
         }
         table_.setShowing(c.group, c.showing);
-        sent << QString("group %1 at %2: %3").arg(c.group).arg(c.to.toString()).arg(QString::fromUtf8(c.payload));
+        sent << QString("group %1 at %2: %3%4")
+                    .arg(c.group)
+                    .arg(c.to.toString())
+                    .arg(QString::fromUtf8(c.payload))
+                    .arg(c.nonce.isEmpty() ? "" : " signed");
     }
     const QString result = "sent " + sent.join("; ");
     Q_EMIT commandDone(result);

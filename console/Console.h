@@ -2,8 +2,10 @@
 #define TAVLO_CONSOLE_H
 
 #include "ClassroomCommands.h"
+#include "ClassroomKey.h"
 #include "ClassroomLink.h"
 #include "GroupTable.h"
+#include "LineThrottle.h"
 #include "ThumbnailPuller.h"
 
 #include <QElapsedTimer>
@@ -15,7 +17,8 @@
 #include <vector>
 
 // The classroom host's work without its widgets: the group table fed by the
-// announcements, its ageing, and the commands. The window and the stdin
+// announcements, its ageing, and the commands, signed with the classroom key
+// for every terminal that announces a nonce. The window and the stdin
 // control both act through it. GUI thread.
 class Console : public QObject {
     Q_OBJECT
@@ -25,6 +28,12 @@ public:
     // Listens for announcements on address port 55555. False (with the
     // reason in *error) when the port cannot be bound.
     bool start(const QHostAddress& address, QString* error);
+
+    // The classroom key and the file it is kept in. Without a key, groups
+    // that take only signed commands cannot be commanded.
+    void setKey(const ClassroomKey& key, const QString& path);
+    const std::optional<ClassroomKey>& key() const { return key_; }
+    QString keyPath() const { return keyPath_; }
 
     // Milliseconds since the console started (the table's clock).
     qint64 now() const { return clock_.elapsed(); }
@@ -56,7 +65,7 @@ Q_SIGNALS:
     void commandDone(const QString& result);
 
 private:
-    void onAnnounced(int group, const QHostAddress& from, int livePort);
+    void onAnnounced(int group, const QHostAddress& from, int livePort, const QString& nonce);
     void onTick();
     QString send(const std::vector<Command>& commands, const QString& error);
     // One puller per present pair; those of gone pairs end.
@@ -69,6 +78,11 @@ private:
     // Present pairs at the last tick, "group address", to report changes.
     std::vector<QString> present_;
     std::map<QString, std::unique_ptr<ThumbnailPuller>> pullers_;
+    std::optional<ClassroomKey> key_;
+    QString keyPath_;
+    qint64 seq_ = 0;  // of the last signed command
+    // Dropped announcements and conflicts: one line a second at most each.
+    LineThrottle droppedLines_, conflictLines_;
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "ConsoleWindow.h"
 
+#include "ClassroomKeyWindow.h"
 #include "Console.h"
 #include "GroupTile.h"
 
@@ -23,6 +24,8 @@ ConsoleWindow::ConsoleWindow(Console* console, QWidget* parent) : QMainWindow(pa
     auto* bar = new QHBoxLayout;
     auto* teacherAll = new QPushButton("Teacher to all", central);
     auto* stopAll = new QPushButton("Stop all", central);
+    auto* keyButton = new QPushButton("Classroom key…", central);
+    keyButton->setToolTip("The public key that terminals trust, its fingerprint, export and import");
     status_ = new QLabel("Waiting for groups to announce themselves", central);
     // A long result is cut at the window's edge (whole in the tooltip)
     // rather than widening the window.
@@ -30,6 +33,7 @@ ConsoleWindow::ConsoleWindow(Console* console, QWidget* parent) : QMainWindow(pa
     bar->addWidget(teacherAll);
     bar->addWidget(stopAll);
     bar->addWidget(status_, 1);
+    bar->addWidget(keyButton);
     v->addLayout(bar);
 
     scroll_ = new QScrollArea(central);
@@ -44,6 +48,10 @@ ConsoleWindow::ConsoleWindow(Console* console, QWidget* parent) : QMainWindow(pa
 
     connect(teacherAll, &QPushButton::clicked, this, [this] { report(console_->showToAll(0)); });
     connect(stopAll, &QPushButton::clicked, this, [this] { report(console_->stopAll()); });
+    connect(keyButton, &QPushButton::clicked, this, [this] {
+        ClassroomKeyWindow window(console_, this);
+        window.exec();
+    });
     connect(console_, &Console::changed, this, &ConsoleWindow::refresh);
     connect(console_, &Console::commandDone, this, [this](const QString& result) {
         status_->setText(result);

@@ -2,46 +2,85 @@
 
 #include <algorithm>
 
-bool GroupTable::announce(int group, const QHostAddress& address, int livePort, qint64 nowMs)
+GroupTable::Outcome GroupTable::announce(int group, const QHostAddress& address, int livePort, qint64 nowMs,
+                                         const QString& nonce, QString* why)
 {
-    const auto key = std::make_pair(group, address.toString());
-    auto it = entries_.find(key);
-    const bool appeared = it == entries_.end() || nowMs - it->second.lastMs >= GONE_MS;
-    if (it == entries_.end())
-        it = entries_.emplace(key, Entry{livePort, nowMs}).first;
-    Entry& e = it->second;
+    auto drop = [&](const QString& reason) {
+        if (why)
+            *why = reason;
+        return Outcome::Dropped;
+    };
+    auto it = entries_.find(group);
+    if (it != entries_.end() && it->second.address == address) {
+        Entry& e = it->second;
+        const bool appeared = nowMs - e.lastMs >= GONE_MS;
+        e.livePort = livePort;
+        e.nonce = nonce;
+        // Datagrams may be handled out of order with a time taken earlier:
+        // the age never runs backwards.
+        e.lastMs = std::max(e.lastMs, nowMs);
+        return appeared ? Outcome::Appeared : Outcome::Known;
+    }
+    if (it != entries_.end() && nowMs - it->second.lastMs < GONE_MS) {
+        it->second.conflict = address;
+        it->second.conflictMs = std::max(it->second.conflictMs, nowMs);
+        return Outcome::Conflict;
+    }
+    // The number is free (unknown, or its address has gone silent). The
+    // address may hold one group only: a present one keeps it, a gone one
+    // gives way.
+    const auto held = holderOf(address);
+    if (held != entries_.end()) {
+        if (nowMs - held->second.lastMs < GONE_MS)
+            return drop(QString("%1 already announces group %2").arg(address.toString()).arg(held->first));
+        entries_.erase(held);
+    }
+    if (it == entries_.end() && static_cast<int>(entries_.size()) >= MAX_GROUPS) {
+        // Room is made only by the group silent longest, and only if gone.
+        auto oldest = std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
+            return a.second.lastMs < b.second.lastMs;
+        });
+        if (nowMs - oldest->second.lastMs < GONE_MS)
+            return drop(QString("the list is full (%1 groups)").arg(MAX_GROUPS));
+        entries_.erase(oldest);
+    }
+    // A new group, or a number that moves to this address: whatever the old
+    // holder was told is not this terminal's.
+    Entry e;
+    e.address = address;
     e.livePort = livePort;
-    // Datagrams may be handled out of order with a time taken earlier: the
-    // age never runs backwards.
-    e.lastMs = std::max(e.lastMs, nowMs);
-    return appeared;
+    e.lastMs = nowMs;
+    e.nonce = nonce;
+    entries_[group] = e;
+    return Outcome::Appeared;
+}
+
+std::map<int, GroupTable::Entry>::iterator GroupTable::holderOf(const QHostAddress& address)
+{
+    return std::find_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e.second.address == address; });
+}
+
+GroupRow GroupTable::rowOf(int group, const Entry& e, qint64 nowMs) const
+{
+    GroupRow r;
+    r.group = group;
+    r.address = e.address;
+    r.livePort = e.livePort;
+    r.ageMs = std::max<qint64>(0, nowMs - e.lastMs);
+    r.gone = r.ageMs >= GONE_MS;
+    if (e.conflict && !r.gone && nowMs - e.conflictMs < GONE_MS)
+        r.conflict = e.conflict;
+    r.nonce = e.nonce;
+    r.showing = e.showing;
+    return r;
 }
 
 std::vector<GroupRow> GroupTable::rows(qint64 nowMs) const
 {
     std::vector<GroupRow> out;
-    for (const auto& [key, e] : entries_) {
-        const qint64 age = std::max<qint64>(0, nowMs - e.lastMs);
-        if (age >= FORGET_MS)
-            continue;
-        GroupRow r;
-        r.group = key.first;
-        r.address = QHostAddress(key.second);
-        r.livePort = e.livePort;
-        r.ageMs = age;
-        r.gone = age >= GONE_MS;
-        r.showing = showing(key.first);
-        out.push_back(r);
-    }
-    // The map's order is by group, then address text; flag the numbers that
-    // two present addresses announce.
-    for (size_t i = 0; i < out.size(); ++i) {
-        if (out[i].gone)
-            continue;
-        for (size_t j = 0; j < out.size(); ++j)
-            if (j != i && out[j].group == out[i].group && !out[j].gone)
-                out[i].duplicate = true;
-    }
+    for (const auto& [group, e] : entries_)
+        if (nowMs - e.lastMs < FORGET_MS)
+            out.push_back(rowOf(group, e, nowMs));
     return out;
 }
 
@@ -55,40 +94,28 @@ void GroupTable::forgetOld(qint64 nowMs)
     }
 }
 
-std::vector<QHostAddress> GroupTable::addressesOf(int group, qint64 nowMs) const
-{
-    std::vector<std::pair<qint64, QHostAddress>> found;
-    for (const GroupRow& r : rows(nowMs))
-        if (r.group == group && !r.gone)
-            found.emplace_back(r.ageMs, r.address);
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<QHostAddress> out;
-    for (const auto& f : found)
-        out.push_back(f.second);
-    return out;
-}
-
 std::optional<GroupRow> GroupTable::current(int group, qint64 nowMs) const
 {
-    std::optional<GroupRow> best;
-    for (const GroupRow& r : rows(nowMs))
-        if (r.group == group && !r.gone && (!best || r.ageMs < best->ageMs))
-            best = r;
-    return best;
+    const auto it = entries_.find(group);
+    if (it == entries_.end())
+        return std::nullopt;
+    const GroupRow r = rowOf(group, it->second, nowMs);
+    if (r.gone)
+        return std::nullopt;
+    return r;
 }
 
 void GroupTable::setShowing(int group, std::optional<int> what)
 {
-    if (what)
-        showing_[group] = *what;
-    else
-        showing_.erase(group);
+    const auto it = entries_.find(group);
+    if (it != entries_.end())
+        it->second.showing = what;
 }
 
 std::optional<int> GroupTable::showing(int group) const
 {
-    const auto it = showing_.find(group);
-    if (it == showing_.end())
+    const auto it = entries_.find(group);
+    if (it == entries_.end())
         return std::nullopt;
-    return it->second;
+    return it->second.showing;
 }

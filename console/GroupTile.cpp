@@ -25,10 +25,16 @@ GroupTile::GroupTile(Console* console, QWidget* parent) : QFrame(parent), consol
     title_->setFont(f);
     info_ = new QLabel(this);
     showing_ = new QLabel(this);
+    trust_ = new QLabel(this);
+    conflict_ = new QLabel(this);
+    conflict_->setStyleSheet("color: #c00000;");
+    conflict_->hide();
     v->addWidget(thumb_);
     v->addWidget(title_);
+    v->addWidget(conflict_);
     v->addWidget(info_);
     v->addWidget(showing_);
+    v->addWidget(trust_);
 
     auto* buttons = new QHBoxLayout;
     auto* teacher = new QPushButton("Teacher", this);
@@ -71,12 +77,20 @@ void GroupTile::setRow(const GroupRow& row, const std::vector<int>& groups)
     QString title = QString("Group %1").arg(row.group);
     if (row.gone)
         title += "  (gone)";
-    if (row.duplicate)
-        title += "  DUPLICATE NUMBER";
+    if (row.conflict)
+        title += "  CONFLICT";
     title_->setText(title);
-    title_->setStyleSheet(row.duplicate ? "color: #c00000;" : row.gone ? "color: #808080;" : "");
+    title_->setStyleSheet(row.conflict ? "color: #c00000;" : row.gone ? "color: #808080;" : "");
+    // The other address on a line of its own, so the tile keeps its width.
+    conflict_->setVisible(row.conflict.has_value());
+    conflict_->setText(row.conflict ? "also announced by " + row.conflict->toString() + ": ignored" : QString());
+    conflict_->setToolTip(row.conflict ? "Another computer announces this group's number. Commands and the "
+                                         "thumbnail keep to the address heard first, " +
+                                             row.address.toString() + "."
+                                       : QString());
     info_->setText(QString("%1:%2, %3 s ago").arg(row.address.toString()).arg(row.livePort).arg(row.ageMs / 1000));
     showing_->setText(showingText(row.showing));
+    trust_->setText(row.nonce.isEmpty() ? "commands not authenticated" : "commands signed");
     setEnabled(!row.gone);
 
     // The menu of other groups to show here; rebuilt only when they change.

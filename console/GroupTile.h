@@ -11,7 +11,8 @@ class QComboBox;
 class QLabel;
 
 // One group in the console's window: its thumbnail, number, address, live
-// port, age, flags, what it is told to show, and its commands. GUI thread.
+// port, age, a conflicting address, what it is told to show, whether its
+// commands are signed, and its commands. GUI thread.
 class GroupTile : public QFrame {
     Q_OBJECT
 public:
@@ -36,6 +37,8 @@ private:
     QLabel* title_;
     QLabel* info_;
     QLabel* showing_;
+    QLabel* trust_;
+    QLabel* conflict_;
     QComboBox* source_;
 };
 

@@ -27,13 +27,14 @@ QString StdinControl::execute(const QString& line)
     if (w.size() == 1 && w[0] == "list") {
         QStringList out;
         for (const GroupRow& r : console_->rows()) {
-            out << QString("row %1 %2 %3 %4 %5%6 %7")
+            out << QString("row %1 %2 %3 %4 %5%6%7 %8")
                        .arg(r.group)
                        .arg(r.address.toString())
                        .arg(r.livePort)
                        .arg(r.ageMs / 1000)
                        .arg(r.gone ? "gone" : "present")
-                       .arg(r.duplicate ? " duplicate" : "")
+                       .arg(r.conflict ? " conflict " + r.conflict->toString() : QString())
+                       .arg(r.nonce.isEmpty() ? "" : " signed")
                        .arg(GroupTile::showingText(r.showing));
         }
         out << "end";

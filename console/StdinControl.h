@@ -10,8 +10,8 @@ class Console;
 
 // Drives the console from its standard input, one command a line, for
 // scripts and tests; the answers are stdout lines:
-//   list                  one "row G ADDR PORT AGE_S present|gone [duplicate] shows ..." line per
-//                         group, then "end"
+//   list                  one "row G ADDR PORT AGE_S present|gone [conflict ADDR] [signed] shows ..."
+//                         line per group, then "end"
 //   show N to G | to all  show group N's screen (0: the teacher's) on group G or on every other group
 //   stop G | stop all
 //   pictures              one "pictures G ADDR N [why there is none]" line per group (N: thumbnails

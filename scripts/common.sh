@@ -1,9 +1,11 @@
-# Shared by scripts/run and scripts/test: installs what is missing, builds, and
-# starts a private X display when asked. Sourced, not run.
+# Shared by scripts/run, scripts/test and scripts/package: installs what is
+# missing, builds, and starts a private X display when asked. Sourced, not run.
 
 TAVLO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Debian 12 packages that the build, the program and the tests need.
+# Debian 12 packages that the build, the program, the tests and the Debian
+# packages (CPack's dpkg-shlibdeps and file, pandoc for the manual pages,
+# lintian, desktop-file-validate, man) need.
 TAVLO_PACKAGES="build-essential cmake pkg-config
  qtbase5-dev qtbase5-dev-tools libqt5svg5
  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
@@ -11,9 +13,12 @@ TAVLO_PACKAGES="build-essential cmake pkg-config
  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
  gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x
+ libpoppler-qt5-dev poppler-utils
  libgtest-dev libgmock-dev libbenchmark-dev
  xvfb trayer x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
- iproute2 procps python3"
+ libsodium-dev xserver-xephyr libxrandr-dev
+ iproute2 procps python3
+ dpkg-dev file pandoc lintian desktop-file-utils man-db"
 
 tavlo_install_packages() {
     local missing=""

@@ -1,21 +1,23 @@
 #include "QScreenThread.h"
 
 #include "ColourConversion.h"
+#include "FramePacer.h"
 
 #include <QElapsedTimer>
 #include <QException>
 #include <QGuiApplication>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <sys/time.h>
 
 extern "C" {
-#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 }
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // --quiet: no per-frame lines.
 std::atomic<bool> Quiet{false};
@@ -27,7 +29,18 @@ std::atomic<bool> Quiet{false};
     throw QException();
 }
 
+// Black in limited-range YUV.
+const uint8_t BLACK_Y = 16, BLACK_C = 128;
+
 }  // namespace
+
+// Low delay: no look-ahead, no frame threads, no B-frames ("zerolatency"),
+// a fast preset, and quality 23 under the rate limits set on the context.
+const QScreenThread::EncoderOption QScreenThread::ENCODER_OPTIONS[3] = {
+    {"preset", "veryfast"},
+    {"tune", "zerolatency"},
+    {"crf", "23"},
+};
 
 QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps, int AGob, int ABitPerSecond)
     : QThread(parent), Width(AWidth), Height(AHeight), Fps(AFps), Gob(AGob), BitPerSecond(ABitPerSecond)
@@ -50,21 +63,16 @@ QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps,
     codecContext->max_b_frames = 0;
     codecContext->pix_fmt = AV_PIX_FMT_YUV420P;
     // The rate control's limits: never more than the bit rate, averaged
-    // over a buffer of one second. The wrapper reads them from the context
-    // (its private options have no "maxrate", "bufsize" or
-    // "repeat-headers": those three below are skipped without notice). One
-    // second rather than two keeps any ten seconds within 10 % of the bit
-    // rate, and a burst after a still screen short.
+    // over a buffer of one second. One second rather than two keeps any ten
+    // seconds within 10 % of the bit rate, and a burst after a still screen
+    // short.
     codecContext->rc_max_rate = static_cast<int64_t>(BitPerSecond);
     codecContext->rc_buffer_size = BitPerSecond;
     // No global header: the parameter sets travel in the stream, ahead of
     // every keyframe (the wrapper repeats them when the flag is not set).
-    av_opt_set(codecContext->priv_data, "preset", "veryfast", 0);
-    av_opt_set(codecContext->priv_data, "tune", "zerolatency", 0);
-    av_opt_set(codecContext->priv_data, "crf", "23", 0);
-    av_opt_set(codecContext->priv_data, "maxrate", std::to_string(BitPerSecond).c_str(), 0);
-    av_opt_set(codecContext->priv_data, "bufsize", std::to_string(2 * BitPerSecond).c_str(), 0);
-    av_opt_set(codecContext->priv_data, "repeat-headers", "1", 0);
+    for (const EncoderOption& option : ENCODER_OPTIONS)
+        if (av_opt_set(codecContext->priv_data, option.name, option.value, 0) < 0)
+            std::printf("Screen sharing: the encoder refused its option %s=%s\n", option.name, option.value);
     if (avcodec_open2(codecContext, codec, nullptr) < 0) {
         avcodec_free_context(&codecContext);
         fatal("the H.264 encoder cannot be opened");
@@ -77,8 +85,9 @@ QScreenThread::QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps,
         srcW = static_cast<int>(screen->size().width() * screen->devicePixelRatio());
         srcH = static_cast<int>(screen->size().height() * screen->devicePixelRatio());
     }
-    swsCtx = sws_getContext(srcW, srcH, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                            nullptr, nullptr);
+    placement = place(srcW, srcH, Width, Height);
+    swsCtx = sws_getContext(srcW, srcH, AV_PIX_FMT_BGRA, placement.width, placement.height, AV_PIX_FMT_YUV420P,
+                            SWS_BILINEAR, nullptr, nullptr, nullptr);
 }
 
 QScreenThread::~QScreenThread()
@@ -86,12 +95,9 @@ QScreenThread::~QScreenThread()
     grabber.close();
     avcodec_free_context(&codecContext);
     sws_freeContext(swsCtx);
-    for (FrameStructure* f : outqueue)
-        delete f;
-    outqueue.clear();
 }
 
-void QScreenThread::setCallbackFunctionFrameIsReady(std::function<void()> func)
+void QScreenThread::setCallbackFunctionFrameIsReady(std::function<void(const AccessUnit&)> func)
 {
     onFrame = std::move(func);
 }
@@ -101,22 +107,52 @@ int QScreenThread::shmId() const
     return grabber.shmId();
 }
 
+QScreenThread::Placement QScreenThread::place(int screenW, int screenH, int width, int height)
+{
+    if (screenW <= 0 || screenH <= 0)
+        return {0, 0, width & ~1, height & ~1};
+    int w = width, h = height;
+    if (static_cast<int64_t>(screenW) * height > static_cast<int64_t>(screenH) * width)
+        h = static_cast<int>(static_cast<int64_t>(screenH) * width / screenW);  // wider: bars above and below
+    else
+        w = static_cast<int>(static_cast<int64_t>(screenW) * height / screenH);  // narrower: bars at the sides
+    w = std::max(2, w & ~1);
+    h = std::max(2, h & ~1);
+    return {((width - w) / 2) & ~1, ((height - h) / 2) & ~1, w, h};
+}
+
 void QScreenThread::setupCapture()
 {
     if (grabber.isOpen())
         return;
     grabber.open();
-    sw = grabber.width();
-    sh = grabber.height();
-    // The conversion reads what the grab delivers.
-    swsCtx = sws_getCachedContext(swsCtx, sw, sh, AV_PIX_FMT_BGRA, Width, Height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
-                                  nullptr, nullptr, nullptr);
-    if (!swsCtx) {
+    if (!fitConversion(nullptr)) {
         grabber.close();
         fatal("no conversion from the screen to the encoder");
     }
 }
 
+bool QScreenThread::fitConversion(AVFrame* frame)
+{
+    sw = grabber.width();
+    sh = grabber.height();
+    placement = place(sw, sh, Width, Height);
+    swsCtx = sws_getCachedContext(swsCtx, sw, sh, AV_PIX_FMT_BGRA, placement.width, placement.height,
+                                  AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (frame && av_frame_make_writable(frame) >= 0) {
+        // The bars: black once; the picture is written over the middle.
+        for (int row = 0; row < Height; ++row)
+            std::memset(frame->data[0] + static_cast<size_t>(row) * frame->linesize[0], BLACK_Y,
+                        static_cast<size_t>(Width));
+        for (int row = 0; row < Height / 2; ++row) {
+            std::memset(frame->data[1] + static_cast<size_t>(row) * frame->linesize[1], BLACK_C,
+                        static_cast<size_t>(Width / 2));
+            std::memset(frame->data[2] + static_cast<size_t>(row) * frame->linesize[2], BLACK_C,
+                        static_cast<size_t>(Width / 2));
+        }
+    }
+    return swsCtx != nullptr;
+}
 
 void QScreenThread::setQuiet(bool quiet)
 {
@@ -144,16 +180,10 @@ void QScreenThread::requestKeyframe()
 
 void QScreenThread::setWatched(bool watched)
 {
-    bool resumed;
     {
         std::lock_guard<std::mutex> lock(wakeMutex_);
-        resumed = watched && !watched_ && idle_;
         watched_ = watched;
     }
-    // What was queued before is of no use to a new watcher, and must be
-    // gone before it can ask for a record, not once the loop wakes.
-    if (resumed)
-        dropStale();
     wake_.notify_all();
 }
 
@@ -177,17 +207,11 @@ bool QScreenThread::waitForWatcher()
     return !stopRequested;
 }
 
-void QScreenThread::dropStale()
+bool QScreenThread::sleepUntil(Clock::time_point deadline)
 {
-    std::lock_guard<std::mutex> lock(outqueue_mutex);
-    for (auto it = outqueue.begin(); it != outqueue.end();) {
-        if (*it == lent) {
-            ++it;
-            continue;
-        }
-        delete *it;
-        it = outqueue.erase(it);
-    }
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    wake_.wait_until(lock, deadline, [this] { return stopRequested.load(); });
+    return !stopRequested;
 }
 
 void QScreenThread::run()
@@ -215,11 +239,11 @@ void QScreenThread::run()
         av_packet_free(&packet);
         return;
     }
+    fitConversion(frame);
 
-    // A root window of the encoded size needs no scaling, only the colour
-    // conversion.
-    const bool unscaled = sw == Width && sh == Height && Width % 2 == 0 && Height % 2 == 0;
-    int pts = 0;
+    FramePacer pacer(Fps, Clock::now());
+    // The encoder's clock: one tick per period, going on across idle spells.
+    int64_t ptsBase = 0, pts = -1;
     // When the last keyframe was forced, and the last picture grabbed.
     QElapsedTimer sinceForcedKey, sincePicture;
     int burst = 0;  // pictures still to send whether or not the screen changed
@@ -228,16 +252,36 @@ void QScreenThread::run()
         if (!watched_) {
             if (!pictureWanted_ && !waitForWatcher())
                 break;
-            // What was queued before is of no use to a new watcher.
-            if (watched_)
-                dropStale();
+            if (!resumed) {
+                // Back from an idle spell: a new timetable from now.
+                ptsBase = pts + 1;
+                pacer.restart(Clock::now());
+            }
             resumed = true;
         }
-        pictureWanted_ = false;
-        // A keyframe for the first watcher at once, for a joining one at
-        // most once a second.
-        const bool keyframe = resumed || (keyframeRequested && (!sinceForcedKey.isValid() ||
-                                                               sinceForcedKey.elapsed() >= KEYFRAME_GAP_MS));
+        // The period this pass belongs to; periods that an overrun left
+        // behind are not made up.
+        const int64_t missedBefore = pacer.missed();
+        const int64_t period = pacer.next(Clock::now());
+        late_ += static_cast<unsigned long>(pacer.missed() - missedBefore);
+        if (!sleepUntil(pacer.deadline(period)))
+            break;
+        pts = ptsBase + period;
+        const Clock::time_point start = Clock::now();
+        // Asked for until a keyframe has been handed over.
+        const bool wanted = pictureWanted_;
+
+        if (grabber.followResize() && fitConversion(frame)) {
+            // Pinned: one line per change of the screen's size.
+            std::printf("Screen sharing: the screen is now %d x %d; it is sent scaled into %d x %d\n", sw, sh, Width,
+                        Height);
+            std::fflush(stdout);
+        }
+        // A keyframe for the first watcher and for a new pipeline at once,
+        // for a joining watcher at most once a second.
+        const bool keyframe = resumed || wanted ||
+                              (keyframeRequested &&
+                               (!sinceForcedKey.isValid() || sinceForcedKey.elapsed() >= KEYFRAME_GAP_MS));
         // A screen that has not changed since the last grab is neither
         // grabbed, converted nor encoded, but a picture goes out at least
         // once a second (viewers give up after a silence).
@@ -247,28 +291,35 @@ void QScreenThread::run()
         if (!keyframe && burst == 0 && !grabber.changed() && sincePicture.isValid() &&
             sincePicture.elapsed() < REFRESH_MS) {
             ++skips_;
-            QThread::msleep(33);
-            ++pts;
             continue;
         }
-        struct timeval start;
-        gettimeofday(&start, nullptr);
         if (!Quiet)
-            std::printf("XShmGetImage(: %d\n", pts);
+            std::printf("XShmGetImage(: %d\n", static_cast<int>(pts));
         int stride = 0;
         const uint8_t* pixels = grabber.grab(&stride);
+        if (!pixels)
+            continue;  // the screen changed size under the grab: the next period follows it
         ++grabs_;
         sincePicture.start();
 
-        // The encoder may still hold the picture of the last step.
+        // The encoder may still hold the picture of the last step (a copy is
+        // made then, bars included).
         av_frame_make_writable(frame);
-        if (unscaled) {
-            bgraToI420(pixels, stride, Width, Height, frame->data[0], frame->linesize[0],
-                       frame->data[1], frame->linesize[1], frame->data[2], frame->linesize[2]);
+        if (sw == Width && sh == Height && Width % 2 == 0 && Height % 2 == 0) {
+            // The screen has the encoded size: only the colour conversion.
+            bgraToI420(pixels, stride, Width, Height, frame->data[0], frame->linesize[0], frame->data[1],
+                       frame->linesize[1], frame->data[2], frame->linesize[2]);
         } else {
+            if (!swsCtx)
+                continue;  // no conversion for this screen: reported when it was fitted
+            const Placement& p = placement;
+            uint8_t* dst[4] = {frame->data[0] + static_cast<size_t>(p.y) * frame->linesize[0] + p.x,
+                               frame->data[1] + static_cast<size_t>(p.y / 2) * frame->linesize[1] + p.x / 2,
+                               frame->data[2] + static_cast<size_t>(p.y / 2) * frame->linesize[2] + p.x / 2,
+                               nullptr};
             const uint8_t* srcPlanes[4] = {pixels, nullptr, nullptr, nullptr};
             const int srcStrides[4] = {stride, 0, 0, 0};
-            sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, frame->data, frame->linesize);
+            sws_scale(swsCtx, srcPlanes, srcStrides, 0, sh, dst, frame->linesize);
         }
         frame->pts = pts;
         if (burst > 0)
@@ -279,6 +330,7 @@ void QScreenThread::run()
             sinceForcedKey.start();
             ++forcedKeyframes_;
         }
+        const bool afterIdle = resumed;
         resumed = false;
         frame->pict_type = keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 
@@ -290,29 +342,21 @@ void QScreenThread::run()
         av_packet_unref(packet);
         const int ret = avcodec_receive_packet(codecContext, packet);
         if (ret == AVERROR(EAGAIN)) {
-            std::printf("AVERROR(EAGAIN: %d\n", pts);
-            ++pts;
+            std::printf("AVERROR(EAGAIN: %d\n", static_cast<int>(pts));
             continue;
         }
         if (ret < 0) {
-            std::printf("AVERROR(EAGAINret < 0: %d\n", pts);
+            std::printf("AVERROR(EAGAINret < 0: %d\n", static_cast<int>(pts));
             break;
         }
-        if (packet->size > 0)
-            queuePacket(packet->data, packet->size, pts);
-        onFrame();
+        if (packet->size > 0 && onFrame)
+            onFrame(AccessUnit{packet->data, packet->size, pts, (packet->flags & AV_PKT_FLAG_KEY) != 0, afterIdle});
+        if (wanted)
+            pictureWanted_ = false;
 
-        struct timeval now;
-        gettimeofday(&now, nullptr);
-        // Unsigned on purpose: a clock that steps back gives a huge value
-        // and the iteration does not sleep.
-        const uint64_t diff = static_cast<uint64_t>((now.tv_sec - start.tv_sec) * 1000 +
-                                                    (now.tv_usec - start.tv_usec) / 1000);
+        const auto diff = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         if (!Quiet)
             std::printf("diff: %d\n", static_cast<int>(diff));
-        if (diff <= 32)
-            QThread::msleep(static_cast<unsigned long>(33 - diff));
-        ++pts;
     }
     av_packet_free(&packet);
     av_frame_free(&frame);
@@ -322,76 +366,4 @@ void QScreenThread::bgraToI420(const uint8_t* src, int srcStride, int width, int
                                uint8_t* u, int uStride, uint8_t* v, int vStride)
 {
     ColourConversion::bgraToI420(src, srcStride, width, height, y, yStride, u, uStride, v, vStride);
-}
-
-void QScreenThread::queuePacket(const uint8_t* packet, int size, int frameID)
-{
-    // The leading start code (normally four bytes) is not part of the record.
-    int skip = 4;
-    if (size >= 3 && packet[0] == 0 && packet[1] == 0 && packet[2] == 1)
-        skip = 3;
-    if (size <= skip)
-        return;
-    auto* record = new FrameStructure;
-    record->dataPointer = new uint8_t[static_cast<size_t>(size)];
-    record->dataSize = size - skip;
-    record->frameID = frameID;
-    std::memcpy(record->dataPointer, packet + skip, static_cast<size_t>(record->dataSize));
-
-    size_t length;
-    {
-        std::lock_guard<std::mutex> lock(outqueue_mutex);
-        // Trim before the push: 30 records at most afterwards. A record that
-        // the server is copying right now is passed over.
-        while (outqueue.size() > 29) {
-            auto victim = outqueue.begin();
-            if (*victim == lent)
-                ++victim;
-            delete *victim;
-            outqueue.erase(victim);
-            if (!Quiet)
-                std::printf("GetFrame pop@@@: %d\n", static_cast<int>(outqueue.size()));
-        }
-        outqueue.push_back(record);
-        length = outqueue.size();
-    }
-    if (!Quiet)
-        std::printf("GetFrame: %d\n", static_cast<int>(length));
-}
-
-int QScreenThread::queueLength()
-{
-    std::lock_guard<std::mutex> lock(outqueue_mutex);
-    return static_cast<int>(outqueue.size());
-}
-
-bool QScreenThread::GetFrame(uint8_t** FrameBuffer, unsigned int* FrameSize)
-{
-    if (!Quiet)
-        std::printf("GetFramec: %s", "GetFrame@@\n");
-    std::lock_guard<std::mutex> lock(outqueue_mutex);
-    if (outqueue.empty()) {
-        *FrameBuffer = nullptr;
-        *FrameSize = 0;
-        return false;
-    }
-    // Once lent, a record stays at the front: the trim passes it over and
-    // takes only records behind it.
-    lent = outqueue.front();
-    *FrameBuffer = lent->dataPointer;
-    *FrameSize = static_cast<unsigned int>(lent->dataSize);
-    return true;
-}
-
-bool QScreenThread::ReleaseFrame()
-{
-    std::lock_guard<std::mutex> lock(outqueue_mutex);
-    if (outqueue.empty())
-        return true;
-    FrameStructure* victim = outqueue.front();
-    outqueue.pop_front();
-    if (victim == lent)
-        lent = nullptr;
-    delete victim;
-    return true;
 }

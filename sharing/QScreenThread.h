@@ -1,14 +1,13 @@
 #ifndef TAVLO_QSCREENTHREAD_H
 #define TAVLO_QSCREENTHREAD_H
 
-#include "FrameStructure.h"
 #include "ScreenGrabber.h"
 
 #include <QScreen>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -18,41 +17,51 @@ extern "C" {
 }
 
 // The producer half of screen sharing: while anybody watches, grabs the
-// X11 root window through MIT shared memory about thirty times a second
-// (and sleeps while nobody does), converts it to YUV 4:2:0,
-// encodes it to H.264 and queues every access unit (at most 30) for the
-// RTSP server, which it wakes through the frame-ready callback.
+// X11 root window through MIT shared memory thirty times a second, on a
+// timetable of the steady clock (and sleeps while nobody does), converts it
+// to YUV 4:2:0 at the encoded size (a screen of another size, or one that
+// changes size, is scaled into it with black bars), encodes it to H.264 and
+// hands every access unit to the frame-ready callback (the RTSP server's
+// feeder, which pushes it into the stream's pipeline).
 //
 // Set-up failures (no encoder, no display, no shared memory, a root window
 // that is not 32-bit TrueColor) write one line to stderr and throw
 // QException.
 class QScreenThread : public QThread {
 public:
+    // One encoded access unit as the encoder made it: H.264 Annex B with its
+    // leading start code; several NAL units (parameter sets ahead of a
+    // keyframe's slices, several slices) keep their own start codes. The
+    // bytes are the encoder's: valid during the callback only.
+    struct AccessUnit {
+        const uint8_t* data;
+        int size;
+        int64_t frameID;  // the capture period it was grabbed in
+        bool keyframe;    // decodes on its own
+        bool afterIdle;   // the first one after the loop slept for want of a watcher (or started)
+    };
+
+    // The encoder's private options, by name: every one of them is an option
+    // of libx264's wrapper (the rate limits are set on the context).
+    struct EncoderOption {
+        const char* name;
+        const char* value;
+    };
+    static const EncoderOption ENCODER_OPTIONS[3];
+
     // GUI thread. Sets up the encoder and the conversion.
     QScreenThread(QObject* parent, int AWidth, int AHeight, int AFps, int AGob, int ABitPerSecond);
     // Any thread, once the capture loop has ended (or never ran).
     ~QScreenThread() override;
 
-    // Set once, before start; the capture thread calls it after every
-    // encoder step.
-    void setCallbackFunctionFrameIsReady(std::function<void()> func);
+    // Set once, before start; the capture thread calls it with every access
+    // unit.
+    void setCallbackFunctionFrameIsReady(std::function<void(const AccessUnit&)> func);
 
     // Opens the display and the shared-memory image and fits the conversion
     // to the root window. Called from the GUI thread before start so that a
     // failure shows at once; run() calls it itself if nobody did.
     void setupCapture();
-
-    // Server thread: lends the oldest record (it stays queued and cannot be
-    // trimmed until ReleaseFrame). False, null and 0 on an empty queue.
-    bool GetFrame(uint8_t** FrameBuffer, unsigned int* FrameSize);
-    // Server thread: removes and destroys the record that GetFrame lent, or
-    // the oldest one if none is lent. Always true.
-    bool ReleaseFrame();
-
-    // Capture thread (run): queues one encoded packet, Annex B with its
-    // leading start code, trimming the queue to make room.
-    void queuePacket(const uint8_t* packet, int size, int frameID);
-    int queueLength();
 
     // Any thread: ends the capture loop after the current iteration.
     void requestStop();
@@ -60,12 +69,15 @@ public:
     // Requests are honoured at most once a second (KEYFRAME_GAP_MS),
     // however many arrive; one that comes sooner waits for that second.
     void requestKeyframe();
+    // Whether a keyframe was asked for and not yet made.
+    bool keyframeWanted() const { return keyframeRequested; }
     // Any thread: whether anybody watches. While nobody does, the loop
     // neither grabs, converts nor encodes; it sleeps until it is told
     // otherwise, and the first picture after that is a keyframe.
     void setWatched(bool watched);
-    // Any thread: one keyframe even though nobody watches (a pipeline being
-    // built needs one picture to learn the stream's parameters).
+    // Any thread: a keyframe at once, even though nobody watches (a pipeline
+    // being built needs one to learn the stream's parameters, and its
+    // viewers need one to start).
     void requestPicture();
     // True while the loop sleeps for want of a watcher.
     bool idle() const { return idle_; }
@@ -75,6 +87,11 @@ public:
     unsigned long forcedKeyframes() const { return forcedKeyframes_; }
     // Periods left out because the screen had not changed.
     unsigned long skipped() const { return skips_; }
+    // Periods left out because the loop fell behind its timetable.
+    unsigned long late() const { return late_; }
+    // The size of the screen the loop grabs now (0 before setupCapture).
+    int screenWidth() const { return sw; }
+    int screenHeight() const { return sh; }
 
     static const int KEYFRAME_GAP_MS = 1000;
     // A still screen is sent again this often, at least.
@@ -91,6 +108,14 @@ public:
     static void bgraToI420(const uint8_t* src, int srcStride, int width, int height, uint8_t* y, int yStride,
                            uint8_t* u, int uStride, uint8_t* v, int vStride);
 
+    // Where a screen of screenW x screenH goes in a picture of width x
+    // height: as large as fits with its aspect kept, centred, on even
+    // coordinates (4:2:0 chroma). The rest of the picture is black bars.
+    struct Placement {
+        int x, y, width, height;
+    };
+    static Placement place(int screenW, int screenH, int width, int height);
+
     // The shared-memory segment's id, -1 before setupCapture.
     int shmId() const;
 
@@ -101,24 +126,26 @@ public:
     int BitPerSecond;
     AVCodecContext* codecContext = nullptr;
     SwsContext* swsCtx = nullptr;
-    std::deque<FrameStructure*> outqueue;
-    std::mutex outqueue_mutex;
-    std::function<void()> onFrame;
+    std::function<void(const AccessUnit&)> onFrame;
     QScreen* screen = nullptr;
 
 protected:
-    // Capture thread: the grab, convert, encode, queue loop.
+    // Capture thread: the grab, convert, encode, hand over loop.
     void run() override;
 
 private:
-    ScreenGrabber grabber;  // opened by setupCapture
-    int sw = 0, sh = 0;
-    FrameStructure* lent = nullptr;  // under outqueue_mutex
     // Sleeps until watched, asked for a picture or stopped; false when
     // stopped. Capture thread.
     bool waitForWatcher();
-    // Drops the queued records that nobody read (none lent). Capture thread.
-    void dropStale();
+    // Sleeps until the deadline or a stop request; false when stopped.
+    bool sleepUntil(std::chrono::steady_clock::time_point deadline);
+    // Fits the conversion to a screen of the current size, and blackens the
+    // picture's bars (capture thread, or the GUI thread before start).
+    bool fitConversion(AVFrame* frame);
+
+    ScreenGrabber grabber;  // opened by setupCapture
+    int sw = 0, sh = 0;     // the size that the conversion reads
+    Placement placement{0, 0, 0, 0};
 
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> keyframeRequested{false};
@@ -128,6 +155,7 @@ private:
     std::atomic<unsigned long> grabs_{0};
     std::atomic<unsigned long> forcedKeyframes_{0};
     std::atomic<unsigned long> skips_{0};
+    std::atomic<unsigned long> late_{0};
     std::mutex wakeMutex_;
     std::condition_variable wake_;
 };

@@ -1,26 +1,27 @@
 #include "QServerThread.h"
 
+#include "AppSrcFeeder.h"
 #include "Classroom.h"
-#include "FFmpegH264Source.h"
-#include "LiveServerMediaSubsession.h"
 #include "QScreenThread.h"
+#include "SharedPipeline.h"
 #include "TavloRtspServer.h"
 
+#include <QElapsedTimer>
 #include <QException>
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 QServerThread* ServerThread = nullptr;
 
 namespace {
 
+using Guard = GuardedOwner<QServerThread>;
+
 // Client sessions that show no sign of life for this long are reclaimed.
 const guint SESSION_TIMEOUT_S = 65;
 
-// Capture thread that a new client's PLAY asks for a keyframe; null once
-// the server is torn down. Written in the GUI thread, read in client threads.
-std::atomic<QScreenThread*> KeyframeTarget{nullptr};
+// At teardown, how long the clients have to close themselves.
+const qint64 CLOSE_WAIT_MS = 2000;
 
 // Playing clients of the running server.
 std::atomic<int> Watchers{0};
@@ -34,19 +35,28 @@ void onNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer)
     gst_rtsp_session_set_timeout(session, SESSION_TIMEOUT_S);
 }
 
-}  // namespace
+GstRTSPFilterResult countSession(GstRTSPClient*, GstRTSPSession*, gpointer count)
+{
+    ++*static_cast<int*>(count);
+    return GST_RTSP_FILTER_KEEP;
+}
 
-// A client may still be closing, and signalling, after the server is
-// destroyed: its handlers run under this lock and find a null server once
-// teardown has begun.
-struct QServerThread::ClientGuard {
-    std::mutex mutex;
-    QServerThread* server;
-};
-
-namespace {
-
-using ClientGuardRef = std::shared_ptr<QServerThread::ClientGuard>;
+// Client thread, before a SETUP is carried out: a SETUP without a session
+// opens a new one, each with its own transport and its own share of the
+// stream; a connection may hold one (a player needs no more). A SETUP in
+// the connection's own session only changes its transport. The limit in
+// all is the session pool's (503 Service Unavailable).
+GstRTSPStatusCode onPreSetup(GstRTSPClient* client, GstRTSPContext* ctx, gpointer)
+{
+    if (ctx->session)
+        return GST_RTSP_STS_OK;
+    int sessions = 0;
+    gst_rtsp_client_session_filter(client, countSession, &sessions);
+    if (sessions < QServerThread::MAX_SESSIONS_PER_CONNECTION)
+        return GST_RTSP_STS_OK;
+    GST_CAT_INFO(tavlo_sharing_debug, "a further session on one connection refused");
+    return GST_RTSP_STS_METHOD_NOT_VALID_IN_THIS_STATE;
+}
 
 // Client thread: after a request or a connection's end that may change who
 // plays, count again now and once more in the server thread when the server
@@ -54,22 +64,23 @@ using ClientGuardRef = std::shared_ptr<QServerThread::ClientGuard>;
 // counts in the wrong order; the later count, and the one a second, mend it).
 void scheduleRecount(gpointer guard)
 {
-    QServerThread::ClientGuard& g = **static_cast<ClientGuardRef*>(guard);
-    std::lock_guard<std::mutex> lock(g.mutex);
-    if (!g.server)
-        return;
-    g.server->recount();
-    g.server->recountSoon();
+    Guard::from(guard).run([](QServerThread& server) {
+        server.recount();
+        server.recountSoon();
+    });
 }
 
 // Client thread: a client starts playing; it can decode from the next
 // keyframe, which comes at once for the first watcher and within a second
-// for a later one.
+// for a later one. Under the guard: once Stop has begun tearing down, the
+// capture thread is not reached any more.
 void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer guard)
 {
-    if (QScreenThread* target = KeyframeTarget.load())
-        target->requestKeyframe();
-    scheduleRecount(guard);
+    Guard::from(guard).run([](QServerThread& server) {
+        server.ScreenThread->requestKeyframe();
+        server.recount();
+        server.recountSoon();
+    });
 }
 
 // Client thread: a client paused, tore down or went away.
@@ -83,23 +94,17 @@ void onClientClosed(GstRTSPClient*, gpointer guard)
     scheduleRecount(guard);
 }
 
-void connectGuarded(GstRTSPClient* client, const char* signal, GCallback handler, const ClientGuardRef& guard)
-{
-    g_signal_connect_data(
-        client, signal, handler, new ClientGuardRef(guard),
-        [](gpointer data, GClosure*) { delete static_cast<ClientGuardRef*>(data); }, GConnectFlags(0));
-}
-
-// Server thread: a connection was accepted; its requests that may change
-// who plays are followed.
+// Server thread: a connection was accepted; its SETUPs are checked and its
+// requests that may change who plays are followed.
 void configureClient(GstRTSPClient* client, gpointer owner)
 {
-    const ClientGuardRef& guard = *static_cast<ClientGuardRef*>(owner);
+    const Guard::Ref& guard = *static_cast<Guard::Ref*>(owner);
     g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), nullptr);
-    connectGuarded(client, "play-request", G_CALLBACK(onPlayRequest), guard);
-    connectGuarded(client, "pause-request", G_CALLBACK(onClientChange), guard);
-    connectGuarded(client, "teardown-request", G_CALLBACK(onClientChange), guard);
-    connectGuarded(client, "closed", G_CALLBACK(onClientClosed), guard);
+    g_signal_connect(client, "pre-setup-request", G_CALLBACK(onPreSetup), nullptr);
+    Guard::connect(client, "play-request", G_CALLBACK(onPlayRequest), guard);
+    Guard::connect(client, "pause-request", G_CALLBACK(onClientChange), guard);
+    Guard::connect(client, "teardown-request", G_CALLBACK(onClientChange), guard);
+    Guard::connect(client, "closed", G_CALLBACK(onClientClosed), guard);
 }
 
 // Server thread, once a second: reclaims sessions that timed out, and
@@ -115,16 +120,115 @@ gboolean cleanupSessions(gpointer owner)
     return G_SOURCE_CONTINUE;
 }
 
-GstRTSPFilterResult closeClient(GstRTSPServer*, GstRTSPClient* client, gpointer)
+// Ends a client's connection under its feet: the client finds the end in
+// its own thread and closes itself. Closing it from another thread
+// (gst_rtsp_client_close) races with the client's own reading of the
+// connection, and the client thread can be left spinning on the closed
+// connection for good.
+void shutDown(GstRTSPClient* client)
 {
-    gst_rtsp_client_close(client);
-    return GST_RTSP_FILTER_REMOVE;
+    GstRTSPConnection* connection = gst_rtsp_client_get_connection(client);
+    if (!connection)
+        return;
+    GSocket* read = gst_rtsp_connection_get_read_socket(connection);
+    GSocket* write = gst_rtsp_connection_get_write_socket(connection);
+    if (read)
+        g_socket_shutdown(read, TRUE, TRUE, nullptr);
+    if (write && write != read)
+        g_socket_shutdown(write, TRUE, TRUE, nullptr);
+}
+
+GstRTSPFilterResult shutDownClient(GstRTSPServer*, GstRTSPClient* client, gpointer clients)
+{
+    shutDown(client);
+    ++*static_cast<int*>(clients);
+    return GST_RTSP_FILTER_KEEP;
+}
+
+// For the clients that did not close themselves in time.
+GstRTSPFilterResult closeClient(GstRTSPServer*, GstRTSPClient*, gpointer)
+{
+    return GST_RTSP_FILTER_REMOVE;  // the server closes it
+}
+
+// GUI thread, at teardown: the clients of a server close themselves,
+// waited for up to CLOSE_WAIT_MS; the server closes the rest.
+void closeClients(GstRTSPServer* server)
+{
+    QElapsedTimer waited;
+    waited.start();
+    int clients = 0;
+    do {
+        clients = 0;
+        gst_rtsp_server_client_filter(server, shutDownClient, &clients);
+        if (clients > 0)
+            g_usleep(10000);
+    } while (clients > 0 && waited.elapsed() < CLOSE_WAIT_MS);
+    gst_rtsp_server_client_filter(server, closeClient, nullptr);
 }
 
 GstRTSPFilterResult dropSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer)
 {
     return GST_RTSP_FILTER_REMOVE;
 }
+
+// Whether a session plays a given media.
+struct Uses {
+    GstRTSPMedia* media;
+    bool found = false;
+};
+
+GstRTSPFilterResult sessionMediaUses(GstRTSPSession*, GstRTSPSessionMedia* sessionMedia, gpointer uses)
+{
+    auto* u = static_cast<Uses*>(uses);
+    if (gst_rtsp_session_media_get_media(sessionMedia) == u->media)
+        u->found = true;
+    return GST_RTSP_FILTER_KEEP;
+}
+
+bool sessionUses(GstRTSPSession* session, GstRTSPMedia* media)
+{
+    Uses uses{media};
+    gst_rtsp_session_filter(session, sessionMediaUses, &uses);
+    return uses.found;
+}
+
+GstRTSPFilterResult clientSessionUses(GstRTSPClient*, GstRTSPSession* session, gpointer uses)
+{
+    auto* u = static_cast<Uses*>(uses);
+    if (sessionUses(session, u->media))
+        u->found = true;
+    return GST_RTSP_FILTER_KEEP;
+}
+
+GstRTSPFilterResult closeClientOf(GstRTSPServer*, GstRTSPClient* client, gpointer media)
+{
+    Uses uses{static_cast<GstRTSPMedia*>(media)};
+    gst_rtsp_client_session_filter(client, clientSessionUses, &uses);
+    if (uses.found)
+        shutDown(client);
+    return GST_RTSP_FILTER_KEEP;
+}
+
+GstRTSPFilterResult dropSessionOf(GstRTSPSessionPool*, GstRTSPSession* session, gpointer media)
+{
+    return sessionUses(session, static_cast<GstRTSPMedia*>(media)) ? GST_RTSP_FILTER_REMOVE : GST_RTSP_FILTER_KEEP;
+}
+
+// A failed pipeline on its way to the server thread: the media and the
+// prepare held on it are given back whether or not the server is still
+// there to close its clients.
+struct FailedMedia {
+    Guard::Ref guard;
+    GstRTSPMedia* media;
+    bool heldPrepared;
+    ~FailedMedia()
+    {
+        if (heldPrepared)
+            gst_rtsp_media_unprepare(media);
+        g_object_unref(media);
+    }
+};
 
 void destroySource(GSource*& source)
 {
@@ -139,21 +243,22 @@ void destroySource(GSource*& source)
 
 QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort)
     : QThread(parent), RtspPort(ARtspPort), HttpPort(AHttpPort), ScreenThread(AScreenThread),
-      guard(std::make_shared<ClientGuard>())
+      guard(Guard::create(this))
 {
-    guard->server = this;
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
     tavlo_sharing_debug_init();
     Context = g_main_context_new();
 
-    Source = FFmpegH264Source::createNew(Context, ScreenThread);
-    sms = LiveServerMediaSubsession::createNew(Source);
+    Source = new AppSrcFeeder(ScreenThread);
+    sms = new SharedPipeline(Classroom::STREAM_NAME, Source,
+                             [this](GstRTSPMedia* media, bool held) { dropSoon(media, held); });
 
     GstRTSPMountPoints* mounts = gst_rtsp_mount_points_new();
-    const std::string path = std::string("/") + LiveServerMediaSubsession::STREAM_NAME;
+    const std::string path = std::string("/") + sms->streamName();
     gst_rtsp_mount_points_add_factory(mounts, path.c_str(), GST_RTSP_MEDIA_FACTORY(g_object_ref(sms->factory())));
     SessionPool = gst_rtsp_session_pool_new();
+    gst_rtsp_session_pool_set_max_sessions(SessionPool, MAX_SESSIONS);
 
     RtspServer = tavlo_rtsp_server_new(RtspPort, mounts, SessionPool, configureClient, &guard);
     GError* error = nullptr;
@@ -188,8 +293,6 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     CleanupSource = g_timeout_source_new_seconds(1);
     g_source_set_callback(CleanupSource, cleanupSessions, this, nullptr);
     g_source_attach(CleanupSource, Context);
-
-    KeyframeTarget = ScreenThread;
 }
 
 QServerThread::~QServerThread()
@@ -199,13 +302,9 @@ QServerThread::~QServerThread()
 
 void QServerThread::teardown()
 {
-    KeyframeTarget = nullptr;
-    {
-        // Waits for a client's handler that is running, then turns every
-        // later one into a no-op.
-        std::lock_guard<std::mutex> lock(guard->mutex);
-        guard->server = nullptr;
-    }
+    // Waits for a client's handler that is running, then turns every later
+    // one into a no-op: none reaches the capture thread any more.
+    guard->forget();
     // Closing the clients below signals them: nothing is counted any more.
     closing = true;
     Watchers = 0;
@@ -215,9 +314,9 @@ void QServerThread::teardown()
     destroySource(HttpSource);
     destroySource(CleanupSource);
     if (RtspServer)
-        gst_rtsp_server_client_filter(RtspServer, closeClient, nullptr);
+        closeClients(RtspServer);
     if (HttpServer)
-        gst_rtsp_server_client_filter(HttpServer, closeClient, nullptr);
+        closeClients(HttpServer);
     if (SessionPool)
         gst_rtsp_session_pool_filter(SessionPool, dropSession, nullptr);
     if (sms)
@@ -307,21 +406,62 @@ int QServerThread::watchers()
 }
 
 namespace {
-gboolean recountLater(gpointer owner)
+gboolean recountLater(gpointer guard)
 {
-    static_cast<QServerThread*>(owner)->recount();
+    Guard::from(guard).run([](QServerThread& server) { server.recount(); });
     return G_SOURCE_REMOVE;
 }
 }  // namespace
+
+gboolean QServerThread::dropLater(gpointer failed)
+{
+    auto* f = static_cast<FailedMedia*>(failed);
+    f->guard->run([f](QServerThread& server) { server.drop(f->media); });
+    return G_SOURCE_REMOVE;
+}
 
 void QServerThread::recountSoon()
 {
     if (closing)
         return;
     GSource* idle = g_idle_source_new();
-    g_source_set_callback(idle, recountLater, this, nullptr);
+    g_source_set_callback(idle, recountLater, Guard::newRef(guard), &Guard::deleteRef);
     g_source_attach(idle, Context);
     g_source_unref(idle);
+}
+
+void QServerThread::dropSoon(GstRTSPMedia* media, bool heldPrepared)
+{
+    auto* failed = new FailedMedia{guard, media, heldPrepared};
+    if (closing) {
+        delete failed;  // the teardown closes every client anyway
+        return;
+    }
+    GSource* idle = g_idle_source_new();
+    g_source_set_callback(idle, &QServerThread::dropLater, failed,
+                          [](gpointer f) { delete static_cast<FailedMedia*>(f); });
+    g_source_attach(idle, Context);
+    g_source_unref(idle);
+}
+
+void QServerThread::drop(GstRTSPMedia* media)
+{
+    // Its clients would wait for pictures that never come: they are told
+    // (their connection ends) and their sessions go, and with them every
+    // user of the failed pipeline (the held prepare goes with the call's
+    // data).
+    if (RtspServer)
+        gst_rtsp_server_client_filter(RtspServer, closeClientOf, media);
+    if (HttpServer)
+        gst_rtsp_server_client_filter(HttpServer, closeClientOf, media);
+    if (SessionPool)
+        gst_rtsp_session_pool_filter(SessionPool, dropSessionOf, media);
+    recount();
+}
+
+GstRTSPMedia* QServerThread::sharedMedia()
+{
+    return sms ? sms->media() : nullptr;
 }
 
 void QServerThread::recount()

@@ -1,6 +1,8 @@
 #ifndef TAVLO_QSERVERTHREAD_H
 #define TAVLO_QSERVERTHREAD_H
 
+#include "GuardedOwner.h"
+
 #include <QThread>
 #include <atomic>
 #include <memory>
@@ -9,22 +11,32 @@
 // this header need none of those headers.
 typedef struct _GMainContext GMainContext;
 typedef struct _GSource GSource;
+typedef struct _GstRTSPMedia GstRTSPMedia;
 typedef struct _GstRTSPServer GstRTSPServer;
 typedef struct _GstRTSPSessionPool GstRTSPSessionPool;
 
 class QScreenThread;
-class FFmpegH264Source;
-class LiveServerMediaSubsession;
+class AppSrcFeeder;
+class SharedPipeline;
 
 // The live RTSP server of this terminal's screen: port 5000 (and 8080 for
 // RTSP over HTTP), one stream "cam_passby_chn0" served to any number of
-// clients from the one capture thread. The server thread iterates its own
-// GLib main context until quit is set; the RTSP clients themselves are
-// served by the server library's client thread.
+// clients from the one capture thread, which pushes every access unit
+// straight into the stream's pipeline. The server thread iterates its own
+// GLib main context (the listening sockets, the once-a-second session
+// clean-up, the replacement of a failed pipeline); the RTSP clients
+// themselves are served by the server library's client threads.
+//
+// Limits: one session per connection (what a player needs), MAX_SESSIONS
+// in all, a listen backlog of 64; the rest is refused with an RTSP error.
 //
 // Set-up failures write one line to stderr and throw QException.
 class QServerThread : public QThread {
 public:
+    // Sessions in all (a classroom has some 30 groups), and per connection.
+    static constexpr int MAX_SESSIONS = 64;
+    static constexpr int MAX_SESSIONS_PER_CONNECTION = 1;
+
     // GUI thread: builds the whole server (listening sockets included).
     QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort);
     // GUI thread, once the server thread has ended: tears everything down,
@@ -52,9 +64,9 @@ public:
     // been dealt with.
     void recountSoon();
 
-    // What the client threads' signal handlers hold instead of a bare
-    // pointer to the server (defined with them).
-    struct ClientGuard;
+    // Any thread: the pipeline that serves the stream now (a new reference,
+    // or null before the first client), for diagnostics and tests.
+    GstRTSPMedia* sharedMedia();
 
     GstRTSPServer* RtspServer = nullptr;
     std::atomic<char> quit{0};
@@ -68,9 +80,19 @@ protected:
     void run() override;
 
 private:
-    void teardown();
+    using Guard = GuardedOwner<QServerThread>;
 
-    std::shared_ptr<ClientGuard> guard;
+    void teardown();
+    // Media thread: a failed pipeline is let go in the server thread.
+    void dropSoon(GstRTSPMedia* media, bool heldPrepared);
+    // Server thread: closes the clients that play a failed pipeline and
+    // drops their sessions, which lets the pipeline go.
+    void drop(GstRTSPMedia* media);
+    static int dropLater(void* failed);
+
+    // What the client threads' signal handlers and deferred calls hold
+    // instead of a bare pointer to the server.
+    Guard::Ref guard;
 
     std::atomic<bool> closing{false};
 
@@ -80,8 +102,8 @@ private:
     GSource* RtspSource = nullptr;
     GSource* HttpSource = nullptr;
     GSource* CleanupSource = nullptr;
-    FFmpegH264Source* Source = nullptr;
-    LiveServerMediaSubsession* sms = nullptr;
+    AppSrcFeeder* Source = nullptr;
+    SharedPipeline* sms = nullptr;
 };
 
 // The running server, null when there is none. GUI thread only.

@@ -5,16 +5,22 @@
 
 G_BEGIN_DECLS
 
-// A media factory with one key for every request that reaches it: the
-// stream's path, its stream URL (".../stream=0"), any other suffix, on 5000
-// or through the tunnel on 8080, all find the one shared pipeline. The
-// default key holds the port and the whole path, so each of those requests
-// would build a second pipeline, take the one source over to it and leave
-// it unbound when that client goes.
+// The media factory of one mount: every request that reaches it finds the
+// one shared media (a TavloMedia), whatever its path, stream suffix or
+// port. The library's own key holds the port and the whole path, so each
+// of those requests would build a second pipeline, take the one source
+// over to it and leave it unbound when that client goes.
+//
+// After a pipeline fails, renew() makes the next request build a new media
+// while the failed one is let go.
 #define TAVLO_TYPE_MEDIA_FACTORY (tavlo_media_factory_get_type())
 G_DECLARE_FINAL_TYPE(TavloMediaFactory, tavlo_media_factory, TAVLO, MEDIA_FACTORY, GstRTSPMediaFactory)
 
-GstRTSPMediaFactory* tavlo_media_factory_new(void);
+// A factory whose media are keyed by name (the mount's stream name).
+GstRTSPMediaFactory* tavlo_media_factory_new(const gchar* name);
+
+// Any thread: requests from now on get a new media.
+void tavlo_media_factory_renew(TavloMediaFactory* factory);
 
 G_END_DECLS
 

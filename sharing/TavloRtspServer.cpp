@@ -1,6 +1,7 @@
 #include "TavloRtspServer.h"
 
-#include "LiveServerMediaSubsession.h"
+#include "Classroom.h"
+#include "SharedPipeline.h"
 
 #include <string>
 
@@ -28,13 +29,40 @@ static GstSDPMessage* tavlo_rtsp_client_create_sdp(GstRTSPClient* client, GstRTS
 {
     GstSDPMessage* sdp = GST_RTSP_CLIENT_CLASS(tavlo_rtsp_client_parent_class)->create_sdp(client, media);
     if (sdp)
-        LiveServerMediaSubsession::describe(sdp);
+        SharedPipeline::describe(sdp, media);
     return sdp;
+}
+
+gboolean tavlo_client_ports_allowed(gint min, gint max)
+{
+    // A client that names one port gets RTCP on the next one.
+    if (max < 0)
+        max = min + 1;
+    for (const gint port : {min, max})
+        if (port < TAVLO_LOWEST_CLIENT_PORT || port > 65535 || port == Classroom::CLASSROOM_PORT)
+            return FALSE;
+    return TRUE;
+}
+
+// Client thread, at SETUP: a UDP client may only have RTP and RTCP sent to
+// ports of its own that no system service and no classroom terminal
+// listens on; anything else is refused with 461 Unsupported Transport.
+static gboolean tavlo_rtsp_client_configure_client_transport(GstRTSPClient* client, GstRTSPContext* ctx,
+                                                             GstRTSPTransport* ct)
+{
+    if (ct->lower_transport == GST_RTSP_LOWER_TRANS_UDP &&
+        !tavlo_client_ports_allowed(ct->client_port.min, ct->client_port.max)) {
+        GST_INFO_OBJECT(client, "client ports %d-%d refused", ct->client_port.min, ct->client_port.max);
+        return FALSE;
+    }
+    return GST_RTSP_CLIENT_CLASS(tavlo_rtsp_client_parent_class)->configure_client_transport(client, ctx, ct);
 }
 
 static void tavlo_rtsp_client_class_init(TavloRtspClientClass* klass)
 {
-    GST_RTSP_CLIENT_CLASS(klass)->create_sdp = tavlo_rtsp_client_create_sdp;
+    GstRTSPClientClass* client = GST_RTSP_CLIENT_CLASS(klass);
+    client->create_sdp = tavlo_rtsp_client_create_sdp;
+    client->configure_client_transport = tavlo_rtsp_client_configure_client_transport;
 }
 
 static void tavlo_rtsp_client_init(TavloRtspClient*) {}
@@ -93,6 +121,7 @@ GstRTSPServer* tavlo_rtsp_server_new(int port, GstRTSPMountPoints* mounts, GstRT
     auto* server = GST_RTSP_SERVER(self);
     const std::string service = std::to_string(port);
     gst_rtsp_server_set_service(server, service.c_str());
+    gst_rtsp_server_set_backlog(server, TAVLO_LISTEN_BACKLOG);
     gst_rtsp_server_set_mount_points(server, mounts);
     gst_rtsp_server_set_session_pool(server, sessions);
     return server;

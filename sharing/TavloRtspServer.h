@@ -15,7 +15,8 @@ GST_DEBUG_CATEGORY_EXTERN(tavlo_sharing_debug);
 void tavlo_sharing_debug_init(void);
 
 // A client whose session description carries the stream's texts
-// (LiveServerMediaSubsession::describe).
+// (SharedPipeline::describe), and whose UDP transports are refused for
+// ports that are not ordinary client ports (tavlo_client_ports_allowed).
 #define TAVLO_TYPE_RTSP_CLIENT (tavlo_rtsp_client_get_type())
 G_DECLARE_FINAL_TYPE(TavloRtspClient, tavlo_rtsp_client, TAVLO, RTSP_CLIENT, GstRTSPClient)
 
@@ -23,8 +24,21 @@ G_DECLARE_FINAL_TYPE(TavloRtspClient, tavlo_rtsp_client, TAVLO, RTSP_CLIENT, Gst
 // new client (the hook may connect to its signals) and the hook's data.
 typedef void (*TavloClientHook)(GstRTSPClient* client, gpointer data);
 
+// Client ports below this are system services', never a player's.
+#define TAVLO_LOWEST_CLIENT_PORT 1024
+// Whether a UDP client may have RTP sent to port min and RTCP to max (-1:
+// min + 1): ports from TAVLO_LOWEST_CLIENT_PORT on, except the classroom
+// port, on which the host and every terminal take commands.
+gboolean tavlo_client_ports_allowed(gint min, gint max);
+
+// Connections that may wait to be accepted: a whole classroom connecting
+// in the same moment (the library's default is 5; the connections past it
+// wait for the kernel's retry, a second or more).
+#define TAVLO_LISTEN_BACKLOG 64
+
 // A server that makes TavloRtspClients, set up like the library's own
-// clients (session pool, mount points, thread pool, content limit).
+// clients (session pool, mount points, thread pool, content limit), with a
+// listen backlog of TAVLO_LISTEN_BACKLOG.
 #define TAVLO_TYPE_RTSP_SERVER (tavlo_rtsp_server_get_type())
 G_DECLARE_FINAL_TYPE(TavloRtspServer, tavlo_rtsp_server, TAVLO, RTSP_SERVER, GstRTSPServer)
 

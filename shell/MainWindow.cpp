@@ -2,10 +2,13 @@
 
 #include "BoardForm.h"
 #include "Classroom.h"
+#include "ClassroomPort.h"
+#include "CommandTrust.h"
 #include "HostCommand.h"
 #include "QServerThread.h"
 #include "QSysConfig.h"
 #include "StreamAddress.h"
+#include "Utils.h"
 #include "ViewerControl.h"
 #include "ui_MainWindow.h"
 
@@ -20,7 +23,7 @@
 
 QPixmap* icons[1][3] = {{nullptr, nullptr, nullptr}};
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget* parent, const QString& configDir) : QMainWindow(nullptr), ui(new Ui::MainWindow)
 {
     Q_UNUSED(parent);
     if (!icons[0][0]) {  // loaded once; they live until the process ends
@@ -38,29 +41,55 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(nullptr), ui(new Ui::MainW
     bkg = new QPixmap(QString::fromUtf8(":/res/启动页面.png"));
 
     char cwd[1024];
-    if (getcwd(cwd, sizeof cwd) == nullptr) {
+    if (configDir.isEmpty() && getcwd(cwd, sizeof cwd) == nullptr) {
         delete ui;
         ui = nullptr;
         throw std::runtime_error("getcwd FAILED");
     }
     try {
-        SysConfig = new QSysConfig(this, QString::fromLocal8Bit(cwd) + "/team.bin");
+        if (configDir.isEmpty())
+            SysConfig = new QSysConfig(this, QString::fromLocal8Bit(cwd) + "/team.bin");
+        else
+            SysConfig = new QSysConfig(this, configDir + "/team.bin", QSysConfig::MissingFile::Fail);
     } catch (...) {
         delete ui;
         ui = nullptr;
         throw;
     }
 
+    trust = std::make_unique<CommandTrust>(SysConfig->HostKeys, SysConfig->TeamNum, Utils::clocktime(ms));
+    std::printf("%s\n", trust->startLine().toUtf8().constData());
+    std::fflush(stdout);
+
     viewers = new ViewerControl(this);
     udpSocket = new QUdpSocket(this);
-    // Address reuse, which Qt documents as the platform default on Unix but
-    // does not set for it: the classroom host may run on this same computer,
-    // bound to the port on its own address.
-    udpSocket->bind(QHostAddress::Any, Classroom::CLASSROOM_PORT, QAbstractSocket::ReuseAddressHint);
+    bindClassroomPort();
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::onUdpReceived);
     sendTimer = new QTimer(this);
     connect(sendTimer, &QTimer::timeout, this, &MainWindow::onSendTimer);
     sendTimer->start(1000);
+}
+
+// The classroom host may run on this same computer, bound to the port on
+// its own address; no other user may take the port over (ClassroomPort.h).
+// Another program that holds it already keeps the commands from arriving:
+// said once, and tried again on every tick. Announcements go out anyway,
+// from a port the system chooses.
+void MainWindow::bindClassroomPort()
+{
+    QString error;
+    udpSocket->abort();
+    if (ClassroomPort::bind(*udpSocket, QHostAddress::Any, Classroom::CLASSROOM_PORT, &error)) {
+        if (portTaken)
+            std::printf("Classroom port %u is free again: commands arrive\n", Classroom::CLASSROOM_PORT);
+        portTaken = false;
+    } else {
+        if (!portTaken)
+            std::printf("Classroom port %u is taken (%s): no commands arrive until it is free\n",
+                        Classroom::CLASSROOM_PORT, error.toUtf8().constData());
+        portTaken = true;
+    }
+    std::fflush(stdout);
 }
 
 MainWindow::~MainWindow()
@@ -82,11 +111,17 @@ void MainWindow::onSendTimer()
     if (cnt == 3)
         hide();
     QServerThread::Start(nullptr);
+    if (portTaken)
+        bindClassroomPort();
 
+    // A terminal that trusts a key also announces its nonce, which signed
+    // commands must carry; without a key the text is the classroom's as ever.
+    const QByteArray nonce = trust->nonce(Utils::clocktime(ms)).toLatin1();
+    const QByteArray nonceField = nonce.isEmpty() ? QByteArray() : ",\"nonce\":\"" + nonce + "\"";
     char text[256];
-    std::snprintf(text, sizeof text, "{ \"messageId\":%d,\"id\":%d, \"livePort\":%d,\"systemType\":%d }",
+    std::snprintf(text, sizeof text, "{ \"messageId\":%d,\"id\":%d, \"livePort\":%d,\"systemType\":%d%s }",
                   Classroom::MSG_ANNOUNCE, static_cast<int>(SysConfig->TeamNum), Classroom::LIVE_PORT,
-                  Classroom::SYSTEM_TYPE_TERMINAL);
+                  Classroom::SYSTEM_TYPE_TERMINAL, nonceField.constData());
     std::printf("SendTo: %s\n", SysConfig->RoomIp.toUtf8().constData());
     std::fflush(stdout);
     // A literal address only: QHostAddress does no name lookup. A failed send
@@ -106,18 +141,24 @@ void MainWindow::onUdpReceived()
         if (got < 0)
             continue;
         data.truncate(static_cast<int>(got));
+        // With a key, only a signed command for this group goes on, as the
+        // command it carries; everything else is ignored with a line.
+        const std::optional<QByteArray> command = trust->admit(data, Utils::clocktime(ms));
+        if (!command)
+            continue;
 
-        const HostCommand command = HostCommand::decode(data, SysConfig->TeamNum, SysConfig->RoomIp);
-        switch (command.action) {
+        // Only what trust let through is decoded.
+        const HostCommand decoded = HostCommand::decode(*command, SysConfig->TeamNum, SysConfig->RoomIp);
+        switch (decoded.action) {
         case HostCommand::Action::Ignore:
             break;
         case HostCommand::Action::Show:
-            viewers->show(command.url);
+            viewers->show(decoded.url);
             break;
         case HostCommand::Action::Stop:
-            if (command.refused) {
+            if (decoded.refused) {
                 // Pinned by tests.
-                std::printf("Show refused: %s\n", command.reason.toUtf8().constData());
+                std::printf("Show refused: %s\n", decoded.reason.toUtf8().constData());
                 std::fflush(stdout);
             }
             viewers->stop();

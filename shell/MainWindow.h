@@ -6,7 +6,9 @@
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVBoxLayout>
+#include <memory>
 
+class CommandTrust;
 class ViewerControl;
 
 QT_BEGIN_NAMESPACE
@@ -22,8 +24,10 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Throws std::runtime_error ("getcwd FAILED", or the configuration
-    // store's error) before any window is shown.
-    explicit MainWindow(QWidget* parent = nullptr);
+    // store's error) before any window is shown. configDir names the folder
+    // whose team.bin is read and never written (the installed /etc/tavlo);
+    // empty: the working directory's, written with defaults when missing.
+    explicit MainWindow(QWidget* parent = nullptr, const QString& configDir = QString());
     ~MainWindow() override;
 
     // GUI thread: the announcement timer's tick.
@@ -38,6 +42,9 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    // (Re)binds the classroom socket to port 55555; says when it cannot.
+    void bindClassroomPort();
+
     Ui::MainWindow* ui;
     QPixmap* bkg = nullptr;
     QVBoxLayout* layout = nullptr;
@@ -45,6 +52,10 @@ private:
     QTimer* sendTimer = nullptr;
     // Shows, switches and stops the stream viewer; child of the window.
     ViewerControl* viewers = nullptr;
+    // Which datagrams are obeyed (all, or the signed ones), and the nonce.
+    std::unique_ptr<CommandTrust> trust;
+    // Another program held port 55555 at the last try: each tick tries again.
+    bool portTaken = false;
 };
 
 // The close-button pictures, one row of normal, hover, pressed.

@@ -3,6 +3,7 @@
 #include "Utils.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -13,10 +14,42 @@
 
 QSysConfig* SysConfig = nullptr;
 
-QSysConfig::QSysConfig(QObject* parent, QString fileName) : QObject(parent), fileName(fileName)
+namespace {
+
+// Most keys a terminal trusts: a command that none of them signed is
+// checked against each, so the list bounds that cost.
+const int MAX_HOST_KEYS = 32;
+
+// "hostKey": one key or a non-empty list of at most MAX_HOST_KEYS keys, each
+// the base64 text of a 32-byte Ed25519 public key. A classroom that names a
+// key wants its commands checked: anything else is a broken file, not "no
+// key".
+std::vector<PublicKey> hostKeys(const QJsonValue& value)
+{
+    QJsonArray list;
+    if (value.isString())
+        list.append(value);
+    else if (value.isArray())
+        list = value.toArray();
+    if (list.isEmpty() || list.size() > MAX_HOST_KEYS)
+        throw std::runtime_error("Write Config File ERROR");
+    std::vector<PublicKey> keys;
+    for (const QJsonValue& v : list) {
+        const std::optional<PublicKey> key = v.isString() ? PublicKey::parse(v.toString()) : std::nullopt;
+        if (!key)
+            throw std::runtime_error("Write Config File ERROR");
+        keys.push_back(*key);
+    }
+    return keys;
+}
+
+}  // namespace
+
+QSysConfig::QSysConfig(QObject* parent, QString fileName, MissingFile missing) : QObject(parent), fileName(fileName)
 {
     if (!QFile::exists(fileName)) {
-        save();
+        if (missing == MissingFile::WriteDefault)
+            save();
         throw std::runtime_error("Config file NOT exist!");
     }
     // Only a regular file is read. Opening without blocking and checking what
@@ -48,6 +81,8 @@ QSysConfig::QSysConfig(QObject* parent, QString fileName) : QObject(parent), fil
     if (!team || *team < 1)
         throw std::runtime_error("Write Config File ERROR");
     TeamNum = static_cast<uint32_t>(*team);
+    if (obj.contains("hostKey"))
+        HostKeys = hostKeys(obj.value("hostKey"));
 }
 
 void QSysConfig::save()

@@ -1,14 +1,18 @@
 // Whiteboard drawing-surface figures at 1920 x 1080 on the offscreen
 // platform: a pen move with its repaint (partial, through the event loop, and
 // of the whole widget), a composed paint during a drag, a full re-render of a
-// page of handwriting, and the export of a page whose ink spans 5760 x 3240.
+// page of handwriting, the undo and redo of a clear of such a page, and the
+// export of a page whose ink spans 5760 x 3240.
 // Every benchmark runs a fixed number of iterations over the same input, so
 // that runs differ only by the machine.
 //
 //   tavlo-bench-board [--benchmark_repetitions=N ...]
+#include "BenchPdf.h"
 #include "BoardWidget.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -142,9 +146,11 @@ void mouseEvent(QWidget* w, QEvent::Type type, QPointF p, Qt::MouseButton button
 // One mouse move of the left button on the shown widget, and the repaint it
 // asks for (only the rectangle that the live feedback covered before and
 // after it), through the widget's backing store.
-void BM_PenMoveWithRepaint(benchmark::State& state)
+void penMoveWithRepaint(benchmark::State& state, const QString& pdf)
 {
     auto w = makeBoard();
+    if (!pdf.isEmpty() && !w->openDocument(pdf))
+        state.SkipWithError("the PDF did not open");
     writePage(w.get(), 100, W, H, 40);  // some ink already on the page
     w->drawWin();
     w->show();
@@ -192,6 +198,22 @@ void BM_PenMoveWithRepaint(benchmark::State& state)
     state.counters["paints/move"] = moves > 0 ? static_cast<double>(movePaints) / moves : 0;
     state.counters["px/paint"] = movePaints > 0 ? movePixels / movePaints : 0;
     w->removeEventFilter(&counter);
+}
+
+void BM_PenMoveWithRepaint(benchmark::State& state)
+{
+    penMoveWithRepaint(state, QString());
+}
+
+// The same moves over the first page of a PDF of slides (its picture under
+// the ink, 1920 x 1080 units at rate 1).
+void BM_PenMoveWithRepaintOverPdf(benchmark::State& state)
+{
+    static QTemporaryDir dir;
+    const QString pdf = dir.filePath("lesson.pdf");
+    if (!QFileInfo::exists(pdf))
+        benchpdf::lesson(pdf, 20);
+    penMoveWithRepaint(state, pdf);
 }
 
 // The same moves with a repaint of the whole widget, as every move did
@@ -266,6 +288,42 @@ void BM_DrawWin500SoftStrokes(benchmark::State& state)
 }
 BENCHMARK(BM_DrawWin500SoftStrokes)->Unit(benchmark::kMillisecond)->Iterations(20);
 
+// Undo of a clear of a page of 500 handwritten strokes: the strokes back on
+// the page and the page rendered anew. Each undo is followed (untimed) by
+// the redo that clears the page again.
+void BM_UndoClear500Strokes(benchmark::State& state)
+{
+    auto w = makeBoard();
+    writePage(w.get(), 500, W, H, 40);
+    w->clear();
+    for (auto _ : state) {
+        w->undo();
+        state.PauseTiming();
+        if (page->strokes.size() != 500)
+            state.SkipWithError("the strokes did not come back");
+        w->redo();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_UndoClear500Strokes)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// Redo of that clear: the strokes off the page and the page rendered anew.
+void BM_RedoClear500Strokes(benchmark::State& state)
+{
+    auto w = makeBoard();
+    writePage(w.get(), 500, W, H, 40);
+    w->clear();
+    for (auto _ : state) {
+        state.PauseTiming();
+        w->undo();
+        state.ResumeTiming();
+        w->redo();
+    }
+    if (!page->strokes.empty())
+        state.SkipWithError("the page was not cleared");
+}
+BENCHMARK(BM_RedoClear500Strokes)->Unit(benchmark::kMillisecond)->Iterations(20);
+
 void BM_ExportPage5760x3240(benchmark::State& state)
 {
     auto w = makeBoard();
@@ -292,6 +350,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // Whole cycles of the same words, twice: the same work in every run.
     benchmark::RegisterBenchmark("BM_PenMoveWithRepaint", BM_PenMoveWithRepaint)
+        ->Iterations(2 * penMovesPerCycle())
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_PenMoveWithRepaintOverPdf", BM_PenMoveWithRepaintOverPdf)
         ->Iterations(2 * penMovesPerCycle())
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("BM_PenMoveWithFullRepaint", BM_PenMoveWithFullRepaint)

@@ -5,6 +5,7 @@
 // Saving is not on while the board is built: every save is the benchmark's. Fixed iteration counts over the same input.
 //
 //   tavlo-bench-boardfile [--benchmark_repetitions=N ...]
+#include "BenchPdf.h"
 #include "BoardFile.h"
 #include "BoardSaver.h"
 #include "BoardWidget.h"
@@ -86,6 +87,36 @@ void BM_SaveGuiThread500Strokes(benchmark::State& state)
     state.counters["file_KiB"] = QFileInfo(saver.path()).size() / 1024.0;
 }
 BENCHMARK(BM_SaveGuiThread500Strokes)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// The GUI thread's share of the save after one stroke on a 20-page board:
+// a PDF of slides with 25 handwritten words on every page (500 strokes in
+// all); each iteration writes one more word (untimed) and saves.
+void BM_SaveGuiThreadAfterOneStroke20Pages(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("lesson.pdf");
+    benchpdf::lesson(pdf, 20);
+    std::unique_ptr<BoardWidget> w = makeBoard();
+    if (!w->openDocument(pdf))
+        state.SkipWithError("the PDF did not open");
+    for (int p = 0; p < 20; ++p) {
+        w->loadPage(static_cast<unsigned>(p));
+        writeStrokes(w.get(), 25, 200 + p);
+    }
+    BoardSaver saver([] { return BoardFile::encode(pages, pageIdx, bkgType); }, dir.path());
+    unsigned seed = 1000;
+    for (auto _ : state) {
+        state.PauseTiming();
+        writeStrokes(w.get(), 1, ++seed);
+        state.ResumeTiming();
+        saver.saveNow();
+        state.PauseTiming();
+        saver.flush();
+        state.ResumeTiming();
+    }
+    state.counters["file_KiB"] = QFileInfo(saver.path()).size() / 1024.0;
+}
+BENCHMARK(BM_SaveGuiThreadAfterOneStroke20Pages)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 // A whole save, until the file is renamed into place and synced.
 void BM_SaveTotal500Strokes(benchmark::State& state)

@@ -3,10 +3,10 @@
 
     bench/console/screenshot.py <build dir> <output.png>
 
-Eight groups announce themselves on loopback with streams of a pre-encoded
-test picture (tavlo-bench-rtsp-files); group 3 is announced from a second
-address too, where no stream is served (a duplicate number and a failing
-stream); groups 1 to 7 except 2 are told to show group 2. Once every served
+Eight groups announce themselves on loopback, each from an address of its
+own, with streams of a pre-encoded test picture (tavlo-bench-rtsp-files);
+group 3 is announced from a second address too (a conflict: that address is
+never pulled nor commanded); groups 1 to 7 except 2 are told to show group 2. Once every served
 group has a thumbnail, the console's window is captured (ImageMagick import).
 Runs in a private network namespace (only loopback) when started as root.
 """
@@ -40,29 +40,29 @@ def main():
     xvfb, env = thumbs.start_xvfb("1260x780")
     procs = [xvfb]
     stop = threading.Event()
+    console = None
     try:
-        server = subprocess.Popen([os.path.join(build, "tavlo-bench-rtsp-files"), media, "127.0.0.1",
+        server = subprocess.Popen([os.path.join(build, "tavlo-bench-rtsp-files"), media, "0.0.0.0",
                                    str(thumbs.FIRST_PORT), str(GROUPS)], stdout=subprocess.PIPE, text=True)
         procs.append(server)
         assert server.stdout.readline().strip() == "ready"
         console = thumbs.Console(build, env)
         procs.append(console.proc)
 
+        send_round = thumbs.announcer(range(1, GROUPS + 1), lambda g: thumbs.FIRST_PORT + g - 1)
+
         def announce():
             s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             s.bind(("127.0.0.2", 0))
-            d = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             while not stop.is_set():
-                for g in range(1, GROUPS + 1):
-                    msg = '{ "messageId":0,"id":%d, "livePort":%d,"systemType":1 }' % (g, thumbs.FIRST_PORT + g - 1)
-                    d.sendto(msg.encode(), ("127.0.0.1", 55555))
+                send_round()
                 s.sendto(b'{ "messageId":0,"id":3, "livePort":5999,"systemType":1 }', ("127.0.0.1", 55555))
                 stop.wait(1.0)
 
         threading.Thread(target=announce, daemon=True).start()
         deadline = time.monotonic() + 120
         while True:
-            # One line per group and address: the duplicate's has none.
+            # One line per group (the conflicting address has none).
             counts = [int(l.split(" ", 4)[3]) for l in console.ask("pictures")]
             if sum(1 for c in counts if c > 0) >= GROUPS:
                 break
@@ -79,7 +79,7 @@ def main():
         for p in reversed(procs):
             p.kill()
             p.wait()
-        subprocess.run(["rm", "-rf", work])
+        subprocess.run(["rm", "-rf", work] + ([console.config] if console else []))
     return 0
 
 

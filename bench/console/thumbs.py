@@ -7,7 +7,9 @@ For each count of groups (default 10 and 30): N streams of 1920x1080 H.264
 at 4 Mbit/s, keyframe every 10 frames, served from one pre-encoded file by
 tavlo-bench-rtsp-files on loopback (no encoding: the sources cost little);
 N groups announce themselves to tavlo-console (on a private Xvfb, --no-share,
-so only the console's own work is measured) with those live ports. Once every
+so only the console's own work is measured) with those live ports, each from
+an address of its own (group_address), as the console takes one group per
+address. Once every
 group has a thumbnail, the console's CPU time (user + system, from
 /proc/PID/stat) is taken over S seconds (default 20), with the thumbnails
 decoded in that time. Prints one line per count and the load average.
@@ -23,6 +25,26 @@ import time
 
 FIRST_PORT = 6001
 CLK = os.sysconf("SC_CLK_TCK")
+
+
+def group_address(g):
+    """The loopback address group g announces from (and is pulled at)."""
+    return f"127.0.1.{g}"
+
+
+def announcer(groups, port_of):
+    """One socket per group, bound to its address; announce() sends one round."""
+    socks = {}
+    for g in groups:
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        s.bind((group_address(g), 0))
+        socks[g] = s
+
+    def announce():
+        for g, s in socks.items():
+            msg = '{ "messageId":0,"id":%d, "livePort":%d,"systemType":1 }' % (g, port_of(g))
+            s.sendto(msg.encode(), ("127.0.0.1", 55555))
+    return announce
 
 
 def cpu_seconds(pid):
@@ -58,6 +80,9 @@ def start_xvfb(size):
 
 class Console:
     def __init__(self, build, env):
+        # Its classroom key goes to a folder of its own, not the user's.
+        self.config = tempfile.mkdtemp()
+        env = dict(env, XDG_CONFIG_HOME=self.config)
         self.proc = subprocess.Popen([os.path.join(build, "tavlo-console"), "--bind", "127.0.0.1", "--stdin",
                                       "--no-share"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
                                      text=True, bufsize=1)
@@ -83,18 +108,17 @@ class Console:
 
 
 def measure(build, media, groups, seconds, env):
-    server = subprocess.Popen([os.path.join(build, "tavlo-bench-rtsp-files"), media, "127.0.0.1",
+    # Every loopback address reaches the servers: each group's own too.
+    server = subprocess.Popen([os.path.join(build, "tavlo-bench-rtsp-files"), media, "0.0.0.0",
                                str(FIRST_PORT), str(groups)], stdout=subprocess.PIPE, text=True)
     assert server.stdout.readline().strip() == "ready"
     console = Console(build, env)
     stop = threading.Event()
+    send_round = announcer(range(1, groups + 1), lambda g: FIRST_PORT + g - 1)
 
     def announce():
-        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         while not stop.is_set():
-            for g in range(1, groups + 1):
-                msg = '{ "messageId":0,"id":%d, "livePort":%d,"systemType":1 }' % (g, FIRST_PORT + g - 1)
-                s.sendto(msg.encode(), ("127.0.0.1", 55555))
+            send_round()
             stop.wait(1.0)
 
     t = threading.Thread(target=announce, daemon=True)
@@ -123,6 +147,7 @@ def measure(build, media, groups, seconds, env):
         server.kill()
         console.proc.wait()
         server.wait()
+        subprocess.run(["rm", "-rf", console.config])
 
 
 def main():

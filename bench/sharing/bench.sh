@@ -107,6 +107,13 @@ cat "$WORK/f1.txt"
 echo "ffmpeg cpu (1 client): $CF s/s"
 kill "$FF"; wait "$FF" 2>/dev/null
 
+# TCP against GStreamer alone, in this run: median within 1.1 x the
+# GStreamer server's median, p90 within 1.5 x that median.
+field() { grep -o "$1=[0-9.-]*" "$2" | cut -d= -f2; }
+awk -v tm="$(field latency_median_ms "$WORK/t1.txt")" -v tp="$(field latency_p90_ms "$WORK/t1.txt")" \
+    -v gm="$(field latency_median_ms "$WORK/g1.txt")" 'BEGIN {
+    if (gm > 0) printf "ratio tcp latency tavlo/gst: median %.2f (target <= 1.1), " \
+                       "p90 / gst median %.2f (target <= 1.5)\n", tm / gm, tp / gm }'
 awk -v t="$C1" -v f="$CF" -v e="$C8" 'BEGIN {
     if (f > 0) printf "ratio tavlo/ffmpeg cpu: %.2f (target <= 0.8)\n", t / f;
     if (t > 0) printf "ratio tavlo cpu 8 clients / 1 client: %.2f (target < 1.10)\n", e / t }'

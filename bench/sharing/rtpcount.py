@@ -2,16 +2,18 @@
 """RTSP clients that do not decode: each one sets up the stream interleaved
 over TCP, plays it, and counts RTP bytes, access units (marker bit) and
 keyframes (access units with an IDR slice). With --clients N, N clients
-connect within the same moment (one thread each).
+connect within the same moment (one thread each; with --burst their
+connect()s are all started in one tight loop before any thread runs).
 
 Prints one line per client after --seconds of stream (counted from its
-PLAY), plus a summary line:
-  client=I first_au_ms=T aus=N fps=F kbps=K keyframes=K
-  clients=N first_au_ms_max=T fps_min=F fps_mean=F kbps_mean=K
-first_au_ms is the time from sending PLAY to the end of the first access
-unit; fps and kbps are counted over the access units after the first
-second, by arrival time."""
-import argparse, re, socket, struct, sys, threading, time
+first access unit), plus a summary line:
+  client=I first_au_ms=T play_au_ms=P aus=N fps=F kbps=K keyframes=K
+  clients=N first_au_ms_max=T play_au_ms_max=P fps_min=F fps_mean=F kbps_mean=K
+first_au_ms is the time from connect() to the end of the first access unit
+(what a client waits, the listen queue included), play_au_ms the time from
+sending PLAY; fps and kbps are counted over the access units after the
+first second, by arrival time."""
+import argparse, re, select, socket, struct, sys, threading, time
 
 
 def rtsp(sock, buf, text):
@@ -30,13 +32,38 @@ def rtsp(sock, buf, text):
     return head.decode("latin1")
 
 
-def client(i, url, secs, results, start_evt):
+def connect_burst(url, n):
+    """n connections started in one tight loop (non-blocking connect()s,
+    a few microseconds apart), as a classroom that connects at once: the
+    sockets and the time each connect() began."""
+    host, port = re.match(r"rtsp://([^:/]+):(\d+)", url).groups()
+    started = []
+    for _ in range(n):
+        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        s.setblocking(False)
+        t = time.monotonic()
+        try:
+            s.connect((host, int(port)))
+        except BlockingIOError:
+            pass
+        started.append((s, t))
+    return started
+
+
+def client(i, url, secs, results, start_evt, started=None):
     host, port = re.match(r"rtsp://([^:/]+):(\d+)", url).groups()
     start_evt.wait()
-    r = dict(client=i, first_au_ms=-1, aus=0, fps=0.0, kbps=0.0, keyframes=0)
+    r = dict(client=i, first_au_ms=-1, play_au_ms=-1, aus=0, fps=0.0, kbps=0.0, keyframes=0)
     results[i] = r
     try:
-        s = socket.create_connection((host, int(port)), timeout=30)
+        if started:
+            s, t_connect = started
+            select.select([], [s], [], 60)  # connected, or failed
+            s.setblocking(True)
+            s.settimeout(30)
+        else:
+            t_connect = time.monotonic()
+            s = socket.create_connection((host, int(port)), timeout=30)
         buf = [b""]
         reply = rtsp(s, buf, f"SETUP {url}/stream=0 RTSP/1.0\r\nCSeq: 1\r\n"
                      "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n")
@@ -89,7 +116,8 @@ def client(i, url, secs, results, start_evt):
                         key = False
                         if t_first is None:
                             t_first = now
-                            r["first_au_ms"] = round((now - t_play) * 1000, 1)
+                            r["first_au_ms"] = round((now - t_connect) * 1000, 1)
+                            r["play_au_ms"] = round((now - t_play) * 1000, 1)
                         elif t_count is None and now - t_first >= 1.0:
                             t_count = now
                         elif t_count is not None:
@@ -112,10 +140,13 @@ def main():
     ap.add_argument("--seconds", type=float, default=10)
     ap.add_argument("--label", default="")
     ap.add_argument("--quiet", action="store_true", help="summary only")
+    ap.add_argument("--burst", action="store_true", help="all connect()s in one tight loop first")
     a = ap.parse_args()
     results = [None] * a.clients
     go = threading.Event()
-    ts = [threading.Thread(target=client, args=(i, a.url, a.seconds, results, go)) for i in range(a.clients)]
+    started = connect_burst(a.url, a.clients) if a.burst else [None] * a.clients
+    ts = [threading.Thread(target=client, args=(i, a.url, a.seconds, results, go, started[i]))
+          for i in range(a.clients)]
     for t in ts:
         t.start()
     go.set()
@@ -126,9 +157,10 @@ def main():
         for r in results:
             print(pre + " ".join(f"{k}={v}" for k, v in r.items()))
     firsts = [r["first_au_ms"] for r in results]
+    plays = [r["play_au_ms"] for r in results]
     fps = [r["fps"] for r in results]
     kb = [r["kbps"] for r in results]
-    print(f"{pre}clients={a.clients} first_au_ms_max={max(firsts)} fps_min={min(fps)} "
+    print(f"{pre}clients={a.clients} first_au_ms_max={max(firsts)} play_au_ms_max={max(plays)} fps_min={min(fps)} "
           f"fps_mean={sum(fps) / len(fps):.1f} kbps_mean={sum(kb) / len(kb):.0f} "
           f"keyframes_total={sum(r['keyframes'] for r in results)}")
     sys.stdout.flush()

@@ -1,7 +1,7 @@
 // tavlo-bench-firstpicture: how long a terminal takes from a show datagram to
 // the picture on its screen.
 //
-//   tavlo-bench-firstpicture TERMINAL TRIES SHOW_IP RRGGBB [FROM_IP FROM_RRGGBB]
+//   tavlo-bench-firstpicture TERMINAL TRIES SHOW_IP RRGGBB [FROM_IP FROM_RRGGBB] [--key FILE --host ADDR]
 //
 // TERMINAL is the address of the terminal's UDP port 55555; the terminal's
 // display is DISPLAY. Each try first brings the screen to a known state:
@@ -10,6 +10,17 @@
 // {"messageId":2,"groupId":2,"ip":SHOW_IP} and watches the centre and two
 // corners of the screen until all three are RRGGBB. One line per try, then
 // the median; times are from the send to the first grab that shows it.
+//
+// With --key the commands are signed for a terminal that trusts that key:
+// the tool listens on ADDR:55555 (the terminal's "roomIp") for its nonce,
+// and each time starts before the command is signed.
+#include "Announcement.h"
+#include "ClassroomKey.h"
+#include "Envelope.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+// Xlib last: its macros clash with Qt's names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <algorithm>
@@ -19,9 +30,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -73,11 +86,71 @@ struct Watch {
     }
 };
 
+// The signing side: the key, and the nonce of the terminal's latest
+// announcement, read from a socket on its host address.
+struct Signer {
+    std::optional<ClassroomKey> key;
+    int sock = -1;
+    QString nonce;
+    qint64 seq = 0;
+
+    bool open(const char* keyFile, const char* host)
+    {
+        QString error;
+        key = ClassroomKey::load(keyFile, true, &error);
+        if (!key) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return false;
+        }
+        sock = socket(AF_INET, SOCK_DGRAM, 0);
+        const int one = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
+        const timeval wait{5, 0};  // a terminal announces once a second
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(55555);
+        return inet_pton(AF_INET, host, &a.sin_addr) == 1 && bind(sock, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    // Takes the latest nonce: what is queued, else the next announcement.
+    bool refresh()
+    {
+        char buf[2048];
+        for (bool waited = false;;) {
+            const ssize_t n = recv(sock, buf, sizeof buf, waited || !nonce.isEmpty() ? MSG_DONTWAIT : 0);
+            if (n < 0)
+                return !nonce.isEmpty();
+            if (const auto a = Announcement::parse(QByteArray(buf, static_cast<int>(n))))
+                nonce = a->nonce;
+            waited = true;
+        }
+    }
+    std::string seal(const std::string& command)
+    {
+        seq = Envelope::nextSeq(seq);
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(command)).object();
+        return Envelope::seal(Envelope::address(o, 1, nonce, seq), *key).toStdString();
+    }
+};
+
 int main(int argc, char** argv)
 {
+    const char* keyFile = nullptr;
+    const char* host = nullptr;
+    if (argc >= 4 && std::strcmp(argv[argc - 4], "--key") == 0 && std::strcmp(argv[argc - 2], "--host") == 0) {
+        keyFile = argv[argc - 3];
+        host = argv[argc - 1];
+        argc -= 4;
+    }
     if (argc != 5 && argc != 7) {
-        std::fprintf(stderr, "usage: %s TERMINAL TRIES SHOW_IP RRGGBB [FROM_IP FROM_RRGGBB]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s TERMINAL TRIES SHOW_IP RRGGBB [FROM_IP FROM_RRGGBB] [--key FILE --host ADDR]\n",
+                     argv[0]);
         return 2;
+    }
+    Signer signer;
+    if (keyFile && !signer.open(keyFile, host)) {
+        std::fprintf(stderr, "cannot sign: no key or no socket on %s:55555\n", host);
+        return 1;
     }
     Display* d = XOpenDisplay(nullptr);
     if (!d) {
@@ -101,12 +174,21 @@ int main(int argc, char** argv)
         return 2;
     }
     auto send = [&](const std::string& text) {
-        sendto(sock, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        const std::string datagram = keyFile ? signer.seal(text) : text;
+        sendto(sock, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    };
+    // The nonce is known before a command is given, as in the console's table.
+    auto prepare = [&] {
+        if (keyFile && !signer.refresh()) {
+            std::fprintf(stderr, "no announcement with a nonce on %s\n", host);
+            std::exit(1);
+        }
     };
     auto show = [&](const std::string& ip) { send(R"({"messageId":2,"groupId":2,"ip":")" + ip + "\"}"); };
 
     std::vector<double> times;
     for (int i = 0; i < tries; ++i) {
+        prepare();
         if (isSwitch) {
             show(fromIp);
             if (screen.waitFor(fromColour, true, nowMs()) < 0) {
@@ -121,6 +203,7 @@ int main(int argc, char** argv)
             }
         }
         usleep(500000);  // settled
+        prepare();
         const double sent = nowMs();
         show(showIp);
         const double t = screen.waitFor(colour, true, sent);
@@ -132,6 +215,7 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         times.push_back(t);
     }
+    prepare();
     send(R"({"messageId":1})");
     std::sort(times.begin(), times.end());
     std::printf("%s median %.0f ms (min %.0f, max %.0f, %d tries)\n", isSwitch ? "switch" : "show",

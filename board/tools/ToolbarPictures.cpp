@@ -265,6 +265,68 @@ void fullScreen(QPainter& p)
     p.drawPolyline(QPolygonF() << QPointF(b - l, b) << QPointF(b, b) << QPointF(b, b - l));
 }
 
+void openDocument(QPainter& p)
+{
+    // A page with a folded corner and lines of text, a pen across it.
+    QPolygonF page;
+    page << QPointF(14, 10) << QPointF(42, 10) << QPointF(52, 20) << QPointF(52, 60) << QPointF(14, 60);
+    p.setPen(line(3));
+    p.setBrush(Qt::NoBrush);
+    p.drawPolygon(page);
+    p.drawPolyline(QPolygonF() << QPointF(42, 10) << QPointF(42, 20) << QPointF(52, 20));
+    p.setPen(line(2.5));
+    for (int i = 0; i < 3; ++i)
+        p.drawLine(QPointF(21, 28 + i * 9), QPointF(44, 28 + i * 9));
+    p.setPen(line(5));
+    p.drawLine(QPointF(40, 56), QPointF(60, 36));
+}
+
+void pagesGlyph(QPainter& p)
+{
+    // A row of three small pages under a bar: the strip of pages.
+    p.setPen(line(2.5));
+    p.setBrush(Qt::NoBrush);
+    for (int i = 0; i < 3; ++i)
+        p.drawRect(QRectF(10 + i * 18, 30, 14, 20));
+    p.setBrush(INK);
+    p.drawRect(QRectF(28, 30, 14, 20));
+    p.setPen(line(3));
+    p.drawLine(QPointF(10, 18), QPointF(60, 18));
+}
+
+void deletePageGlyph(QPainter& p)
+{
+    sheet(p, QRectF(16, 12, 38, 46));
+    p.setPen(line(4.5));
+    p.drawLine(QPointF(24, 35), QPointF(46, 35));
+}
+
+void duplicatePageGlyph(QPainter& p)
+{
+    p.setPen(line(3));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(12, 10, 30, 38));
+    p.setBrush(QColor(0x1d, 0x2a, 0x30));
+    p.drawRect(QRectF(26, 22, 30, 38));
+    p.setPen(line(3.5));
+    p.drawLine(QPointF(41, 32), QPointF(41, 50));
+    p.drawLine(QPointF(32, 41), QPointF(50, 41));
+}
+
+void movePageGlyph(QPainter& p, bool earlier)
+{
+    p.save();
+    if (!earlier) {
+        p.translate(SIDE, 0);
+        p.scale(-1, 1);
+    }
+    sheet(p, QRectF(32, 14, 26, 36));
+    p.setPen(line(4));
+    p.drawLine(QPointF(14, 56), QPointF(40, 56));
+    arrowHead(p, QPointF(8, 56), QPointF(-1, 0));
+    p.restore();
+}
+
 void handle(QPainter& p)
 {
     // Three bars: the toolbar's own button (collapse, expand, drag).
@@ -315,6 +377,12 @@ bool makeToolbar(const QString& dir)
         {"save_pdf", savePdf},
         {"reopen", reopen},
         {"full_screen", fullScreen},
+        {"open_document", openDocument},
+        {"pages", pagesGlyph},
+        {"page_delete", deletePageGlyph},
+        {"page_duplicate", duplicatePageGlyph},
+        {"page_earlier", [](QPainter& p) { movePageGlyph(p, true); }},
+        {"page_later", [](QPainter& p) { movePageGlyph(p, false); }},
     };
     for (int i = 0; i < 6; ++i)
         glyphs.push_back({QString("colour_%1").arg(i), [i](QPainter& p) { colour(p, PALETTE[i]); }});

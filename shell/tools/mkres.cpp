@@ -1,7 +1,9 @@
 // Draws the program's compiled-in pictures and writes the .qrc file of one
 // resource group. Run at build time: tavlo-mkres <group> <output-dir>.
 // Groups: "icons" (program icon, start-up picture, close buttons, the four
-// button SVGs) and "i18n" (the empty translation catalogue).
+// button SVGs) and "i18n" (the empty translation catalogue). "desktop" is no
+// resource group: it draws the icons that the installed desktop entries name,
+// <output-dir>/<N>x<N>/tavlo.png and tavlo-console.png.
 #include "ResourceFiles.h"
 
 #include <QDir>
@@ -19,8 +21,10 @@
 
 namespace {
 
-// The program icon: a rounded slate board with two overlapping screens.
-QImage drawIcon(int side)
+// The program icon: a rounded slate board with two overlapping screens. The
+// console's icon (classroom) has the classroom's four screens instead, the
+// teacher's first.
+QImage drawIcon(int side, bool classroom = false)
 {
     QImage img(side, side, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
@@ -33,6 +37,14 @@ QImage drawIcon(int side)
     p.setBrush(g);
     p.setPen(Qt::NoPen);
     p.drawRoundedRect(QRectF(s * 0.04, s * 0.04, s * 0.92, s * 0.92), s * 0.18, s * 0.18);
+    if (classroom) {
+        for (int i = 0; i < 4; ++i) {
+            p.setBrush(i == 0 ? QColor(0xf2, 0xb1, 0x34) : QColor(255, 255, 255, 235));
+            p.drawRoundedRect(QRectF(s * (0.17 + 0.35 * (i % 2)), s * (0.22 + 0.3 * (i / 2)), s * 0.3, s * 0.24),
+                              s * 0.03, s * 0.03);
+        }
+        return img;
+    }
     p.setBrush(QColor(255, 255, 255, 235));
     p.drawRoundedRect(QRectF(s * 0.16, s * 0.22, s * 0.46, s * 0.34), s * 0.04, s * 0.04);
     p.setBrush(QColor(0xf2, 0xb1, 0x34));
@@ -154,13 +166,26 @@ bool makeI18n(const QString& dir)
     return writeQrc(dir, "i18n", {{"i18n/Tavlo_zh_CN.qm", "Tavlo_zh_CN.qm"}});
 }
 
+// The desktop entries' icons, in the sizes of the icon theme's folders.
+bool makeDesktopIcons(const QString& dir)
+{
+    bool ok = true;
+    for (int side : {48, 64, 128, 256}) {
+        const QString sub = QString("%1/%2x%2").arg(dir).arg(side);
+        ok &= QDir().mkpath(sub);
+        ok &= savePicture(drawIcon(side), sub + "/tavlo.png", "png");
+        ok &= savePicture(drawIcon(side, true), sub + "/tavlo-console.png", "png");
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: tavlo-mkres icons|i18n OUTPUT-DIR\n");
+        std::fprintf(stderr, "usage: tavlo-mkres icons|i18n|desktop OUTPUT-DIR\n");
         return 2;
     }
     const QString group = QString::fromLocal8Bit(argv[1]);
@@ -171,6 +196,8 @@ int main(int argc, char** argv)
         ok = makeIcons(dir);
     else if (group == "i18n")
         ok = makeI18n(dir);
+    else if (group == "desktop")
+        ok = makeDesktopIcons(dir);
     else
         std::fprintf(stderr, "tavlo-mkres: unknown group %s\n", argv[1]);
     return ok ? 0 : 1;

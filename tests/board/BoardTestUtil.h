@@ -8,46 +8,27 @@
 #include "BoardWidget.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QPaintEngine>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QResizeEvent>
+#include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
 namespace btest {
 
-// Puts the board state back to its start values, releasing pages; the
-// layers of a widget that still exists are kept.
-inline void resetBoardState()
-{
-    for (Page* p : pages)
-        delete p;
-    pages.clear();
-    page = nullptr;
-    pageIdx = -1;
-    bkgType = BT_GREEN;
-    delete bkgBmp;
-    bkgBmp = nullptr;
-    gridTypeIdx = 1;
-    gridSizeIdx = 2;
-    pageable = false;
-    xRate = xLeft = xTop = 0;
-    winRate = winLeft = winTop = 0;
-    eraserStatus = ES_PEN;
-    penModelIdx = 0;
-    penColorIdx = 0;
-    penSizeIdx = 2;
-    touchModel = IDEL;
-    zoomRate1 = 0;
-    zoomDistance1 = 0;
-    zoomCenter1 = QPointF(0, 0);
-    delete eraserRect;
-    eraserRect = nullptr;
-    priorWidth = 0;
-    lastIdx = 0;
-    lastPoint = StrokePoint();
-}
+// Puts the board state back to its start values, releasing pages (and the
+// undo history of any board widget); the layers of a widget that still
+// exists are kept.
+using ::resetBoardState;
 
 // The board state and the layers back to program start.
 inline void resetBoard()
@@ -94,6 +75,43 @@ protected:
 
     std::unique_ptr<BoardWidget> board;
 };
+
+// A board test in a temporary working directory of its own (so the board
+// folder, "boards" under it, is the test's), back where it was afterwards.
+class FolderBoardTest : public BoardTest {
+protected:
+    void SetUp() override
+    {
+        BoardTest::SetUp();
+        ASSERT_TRUE(tmp.isValid());
+        oldDir = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(tmp.path()));
+    }
+    void TearDown() override
+    {
+        BoardTest::TearDown();  // the widget (and its saver) goes first
+        QDir::setCurrent(oldDir);
+    }
+
+    QTemporaryDir tmp;
+    QString oldDir;
+};
+
+// Runs the event loop until cond holds; false after timeoutMs, a bound that
+// only turns a hang into a failure.
+template <typename F>
+bool waitFor(F cond, int timeoutMs = 60000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
 
 inline QImage toImage(const QPixmap& pm)
 {
@@ -185,6 +203,32 @@ private:
     int w_, h_;
     Engine engine_;
 };
+
+// A PDF of one page per colour, each pageSize points: the page filled with
+// its colour, a black square over the tenth of the page from (10 %, 10 %),
+// and "Page n" in black. Made with Qt's PDF writer, as any PDF a teacher has.
+inline bool makePdf(const QString& path, const std::vector<QColor>& colours, const QSizeF& pageSize)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setPageLayout(QPageLayout(QPageSize(pageSize, QPageSize::Point, QString(), QPageSize::ExactMatch),
+                                     QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    QPainter p;
+    for (size_t i = 0; i < colours.size(); ++i) {
+        if (i == 0 ? !p.begin(&writer) : !writer.newPage())
+            return false;
+        const QRectF page(QPointF(0, 0), pageSize);
+        p.fillRect(page, colours[i]);
+        p.fillRect(QRectF(pageSize.width() * 0.1, pageSize.height() * 0.1, pageSize.width() * 0.1,
+                          pageSize.height() * 0.1),
+                   Qt::black);
+        p.setPen(Qt::black);
+        p.drawText(page.adjusted(0, pageSize.height() * 0.5, 0, 0), Qt::AlignHCenter,
+                   QString("Page %1").arg(i + 1));
+    }
+    return p.end();
+}
 
 // Side of the stamp that the soft pen lays for size index k.
 inline int stampSide(int k)

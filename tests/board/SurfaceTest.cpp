@@ -458,20 +458,23 @@ TEST_F(SurfaceTest, NewPageReusesAnEmptyLastPage)
     EXPECT_EQ(pages[2]->bkgType, BT_IMG);
     EXPECT_EQ(pages[2]->bkgFile, file);
     EXPECT_EQ(penColorIdx, 0);
-    // ... and for a colour page again, which drops the image.
+    // ... but a page with a picture is never empty (it may be a page of a
+    // document): a colour page comes after it and the picture stays.
     w->newPage(QString(), true);
-    EXPECT_EQ(pages.size(), 3u);
-    EXPECT_EQ(pages[2]->bkgType, BT_WHITE);
+    ASSERT_EQ(pages.size(), 4u);
+    EXPECT_EQ(pageIdx, 3);
+    EXPECT_EQ(pages[2]->bkgFile, file);
+    EXPECT_EQ(pages[3]->bkgType, BT_WHITE);
     EXPECT_EQ(bkgBmp, nullptr);
     EXPECT_EQ(composed(w).pixel(5, 50), 0xFFFFFFFFu);
 
     try {
-        w->loadPage(3);
+        w->loadPage(4);
         FAIL() << "no error for a page out of range";
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(QString::fromUtf8(e.what()), QString::fromUtf8("指定的批注或黑板不存在"));
     }
-    EXPECT_EQ(pageIdx, 2);
+    EXPECT_EQ(pageIdx, 3);
 }
 
 TEST_F(SurfaceTest, LoadPageFitsABackgroundImage)
@@ -536,20 +539,83 @@ TEST_F(SurfaceTest, ExportSizeFollowsTheInkBox)
     const QImage img = toImage(*small);
     EXPECT_EQ(rgbOnly(img.pixel(350, 250)), rgbOnly(COLORS[penColorIdx]));  // scale 1: ink where it was drawn
 
-    // 8000 x 1000: as wide as allowed, the view's height, still scale 1.
+    // 8000 x 1000: all of it, scaled down to the widest export. The area is
+    // the ink from 80 to 8120 across (margin 20); down, the view's height,
+    // moved from 0 just far enough to take in the ink's bottom and margin.
     hardLine(w, QPointF(100, 100), QPointF(1900, 1000));
     page->strokes.back()->segments[0]->append(new StrokePoint(0, 8100, 1100));
     page->updateMaxPoint(QPointF(8100, 1100));
     EXPECT_EQ(page->maxPoint - page->minPoint, QPointF(8000, 1000));
+    float scale = 0;
+    EXPECT_EQ(w->exportArea(0, &scale), QRectF(80, 40, 8040, 1080));
+    EXPECT_FLOAT_EQ(scale, 5760.0f / 8040);
     std::unique_ptr<QPixmap> wide(w->savePageToPixmap(0));
-    EXPECT_EQ(wide->size(), QSize(5760, 1080));
+    EXPECT_EQ(wide->size(), QSize(5760, 774));
     const QImage wimg = toImage(*wide);
-    // The ink beyond the view's width reaches the export too, at scale 1.
-    // The last piece is a quadratic from P9 (1720, 910) through P10 (1900, 1000) to P11.
+    // The ink at the far end reaches the export: the last piece is a
+    // quadratic from P9 (1720, 910) through P10 (1900, 1000) to P11.
     const QPointF onLine = QPointF(1720, 910) * 0.25 + QPointF(1900, 1000) * 0.5 + QPointF(8100, 1100) * 0.25;
-    EXPECT_EQ(rgbOnly(wimg.pixel(int(onLine.x()), int(std::round(onLine.y())))), rgbOnly(COLORS[penColorIdx]));
+    const QPointF at = (onLine - QPointF(80, 40)) * scale;
+    EXPECT_EQ(rgbOnly(wimg.pixel(int(at.x()), int(std::round(at.y())))), rgbOnly(COLORS[penColorIdx]));
+    const QPointF end = (QPointF(8100, 1100) - QPointF(80, 40)) * scale;
+    EXPECT_EQ(rgbOnly(wimg.pixel(int(end.x()) - 1, int(end.y()))), rgbOnly(COLORS[penColorIdx]));
     EXPECT_EQ(w->savePageToPixmap(1), nullptr);
     EXPECT_EQ(w->savePageToPixmap(-1), nullptr);
+}
+
+TEST_F(SurfaceTest, ExportTakesInTheInkWhereverItLies)
+{
+    // Ink drawn with the view panned far up and to the left (page x -3000 to
+    // -2500, y -1200), and ink far to the right and below (x 9000): all of
+    // it is in the picture, soft and hard pen alike.
+    BoardWidget* w = makeBoard(1920, 1080);
+    penColorIdx = 2;
+    xLeft = -3100;
+    xTop = -1300;
+    w->drawWin();
+    hardLine(w, QPointF(100, 100), QPointF(600, 100));
+    penModelIdx = 0;
+    touchModel = PEN;
+    w->penDown(100, 300, 5000);
+    for (int i = 1; i <= 40; ++i)
+        w->penMove(100 + 10 * i, 300 + (i % 2) * 3, 5000 + 12 * i);
+    w->penUp(500, 300, 5500);
+    w->finishPenStroke();
+    touchModel = IDEL;
+    xLeft = 8800;
+    xTop = 900;
+    w->drawWin();
+    hardLine(w, QPointF(200, 200), QPointF(400, 300));
+    std::unique_ptr<QPixmap> out(w->savePageToPixmap(0));
+    ASSERT_NE(out, nullptr);
+    const QImage img = toImage(*out);
+    const QRgb ink = rgbOnly(COLORS[2]);
+    auto inkIn = [&](const QRect& r) {
+        int n = 0;
+        for (int y = std::max(0, r.top()); y <= std::min(img.height() - 1, r.bottom()); ++y)
+            for (int x = std::max(0, r.left()); x <= std::min(img.width() - 1, r.right()); ++x)
+                n += rgbOnly(img.pixel(x, y)) == ink;
+        return n;
+    };
+    // The picture spans the ink (-3000 .. 9200 across, -1200 .. 1200 down)
+    // with its margin, scaled into the largest export.
+    float scale = 0;
+    const QRectF area = w->exportArea(0, &scale);
+    EXPECT_LE(area.left(), -3000);
+    EXPECT_GE(area.right(), 9200);
+    EXPECT_LE(area.top(), -1200);
+    EXPECT_GE(area.bottom(), 1200);
+    EXPECT_LE(img.width(), MAX_WIDTH);
+    EXPECT_LE(img.height(), MAX_HEIGHT);
+    auto at = [&](double x, double y) {
+        return QPoint(int((x - area.left()) * scale), int((y - area.top()) * scale));
+    };
+    const QPoint hardA = at(-3000, -1200), hardB = at(-2500, -1200);
+    EXPECT_GT(inkIn(QRect(hardA, hardB).adjusted(0, -3, 0, 3)), (hardB.x() - hardA.x()) / 2);
+    const QPoint softA = at(-3000, -1000), softB = at(-2600, -997);
+    EXPECT_GT(inkIn(QRect(softA, softB).adjusted(0, -4, 0, 4)), (softB.x() - softA.x()) / 2);
+    const QPoint farA = at(9000, 1100), farB = at(9200, 1200);
+    EXPECT_GT(inkIn(QRect(farA, farB).adjusted(-3, -3, 3, 3)), (farB.x() - farA.x()) / 2);
 }
 
 TEST_F(SurfaceTest, EmptyColourPageExportsItsColourAndGrid)

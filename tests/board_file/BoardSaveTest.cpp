@@ -24,20 +24,8 @@ using namespace bftest;
 
 namespace {
 
-class BoardSaveTest : public BoardTest {
+class BoardSaveTest : public FolderBoardTest {
 protected:
-    void SetUp() override
-    {
-        BoardTest::SetUp();
-        ASSERT_TRUE(tmp.isValid());
-        oldDir = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(tmp.path()));
-    }
-    void TearDown() override
-    {
-        BoardTest::TearDown();  // the widget (and its saver) goes first
-        QDir::setCurrent(oldDir);
-    }
 
     static void key(BoardWidget* w, int k, Qt::KeyboardModifiers mods = Qt::ControlModifier)
     {
@@ -45,24 +33,14 @@ protected:
         QCoreApplication::sendEvent(w, &ev);
     }
 
-    // Runs the event loop until cond holds (false after SLOW_MS).
-    template <typename F>
-    static bool waitFor(F cond)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!cond()) {
-            if (t.elapsed() > tsupport::SLOW_MS)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(5);
-        }
-        return true;
-    }
+
+    // The board folder: "boards" under the working directory.
+    QString boards() const { return tmp.filePath("boards"); }
+    QString boardsFile(const QString& name) const { return QDir(boards()).filePath(name); }
 
     QStringList boardFiles() const
     {
-        return QDir(tmp.path()).entryList(QStringList{"board-*.tvboard"}, QDir::Files, QDir::Name);
+        return QDir(boards()).entryList(QStringList{"board-*.tvboard"}, QDir::Files, QDir::Name);
     }
 
     static QByteArray bytesOf(const QString& path)
@@ -71,17 +49,17 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
+    // A file in the board folder.
     QString writeFile(const QString& name, const QByteArray& bytes)
     {
-        const QString path = tmp.filePath(name);
+        QDir().mkpath(boards());
+        const QString path = boardsFile(name);
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
         return path;
     }
 
-    QTemporaryDir tmp;
-    QString oldDir;
 };
 
 int strokeCount(const BoardFile::Contents& c)
@@ -234,7 +212,7 @@ TEST_F(BoardSaveTest, KilledWhileIdleLosesNothing)
     ASSERT_TRUE(waitFor([&] {
         const QStringList files = boardFiles();
         BoardFile::Contents c;
-        return files.size() == 1 && BoardFile::read(tmp.filePath(files[0]), c, nullptr) && strokeCount(c) == 60;
+        return files.size() == 1 && BoardFile::read(boardsFile(files[0]), c, nullptr) && strokeCount(c) == 60;
     }));
     ::kill(static_cast<pid_t>(helper.processId()), SIGKILL);
     helper.waitForFinished(tsupport::SLOW_MS);
@@ -272,14 +250,14 @@ TEST_F(BoardSaveTest, KilledWhileSavingLeavesAReadableFile)
         for (const QString& f : boardFiles()) {
             BoardFile::Contents c;
             QString err;
-            EXPECT_TRUE(BoardFile::read(tmp.filePath(f), c, &err)) << f.toStdString() << ": " << err.toStdString();
+            EXPECT_TRUE(BoardFile::read(boardsFile(f), c, &err)) << f.toStdString() << ": " << err.toStdString();
             EXPECT_GT(strokeCount(c), 0);
         }
     }
     // A temporary file of a dead writer goes when saving starts again; one
     // of a live process stays.
-    const QString dead = tmp.filePath("board-20200101-000000-000.tvboard.tmp-999999999-0");
-    const QString live = tmp.filePath(QString("board-1.tvboard.tmp-%1-0").arg(QCoreApplication::applicationPid()));
+    const QString dead = boardsFile("board-20200101-000000-000.tvboard.tmp-999999999-0");
+    const QString live = boardsFile(QString("board-1.tvboard.tmp-%1-0").arg(QCoreApplication::applicationPid()));
     writeFile(QFileInfo(dead).fileName(), "x");
     writeFile(QFileInfo(live).fileName(), "x");
     BoardWidget* w = makeBoard(400, 300);
@@ -288,7 +266,7 @@ TEST_F(BoardSaveTest, KilledWhileSavingLeavesAReadableFile)
     EXPECT_TRUE(QFileInfo::exists(live));
     // Those the killed helpers left behind are gone too.
     const QString ours = QString(".tmp-%1-").arg(QCoreApplication::applicationPid());
-    for (const QString& f : QDir(tmp.path()).entryList(QStringList{"*.tmp-*"}, QDir::Files))
+    for (const QString& f : QDir(boards()).entryList(QStringList{"*.tmp-*"}, QDir::Files))
         EXPECT_TRUE(f.contains(ours)) << f.toStdString();
 }
 
@@ -325,8 +303,8 @@ TEST_F(BoardSaveTest, CtrlOReopensTheNewestOtherBoardAndLosesNothing)
     ASSERT_EQ(files.size(), 3);
     QString sessionFile;
     for (const QString& f : files)
-        if (tmp.filePath(f) != older && tmp.filePath(f) != newest)
-            sessionFile = tmp.filePath(f);
+        if (boardsFile(f) != older && boardsFile(f) != newest)
+            sessionFile = boardsFile(f);
     EXPECT_EQ(bytesOf(sessionFile), sessionInk);
 
     // Drawing on the reopened board writes a new file; neither the opened
@@ -419,11 +397,15 @@ TEST_F(BoardSaveTest, RedoBringsBackWhatUndoTookUntilNewInk)
     key(w, Qt::Key_Y);  // nothing left to redo
     EXPECT_EQ(pages[0]->strokes, drawn);
 
-    // Redo belongs to its page: ink on another page does not end it.
-    key(w, Qt::Key_Z);
+    // One history for the board: undo on another page shows the page it
+    // changes, and redo brings the stroke back there.
     w->newPage(QString(), true);
-    zigzag(w, 0, 50, 50, 4000);
-    w->priorPage();
+    ASSERT_EQ(pageIdx, 1);
+    key(w, Qt::Key_Z);  // the new page goes
+    key(w, Qt::Key_Z);  // the third stroke of the first page
+    EXPECT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pageIdx, 0);
+    EXPECT_EQ(pages[0]->strokes.size(), 2u);
     key(w, Qt::Key_Y);
     EXPECT_EQ(pages[0]->strokes, drawn);
 
@@ -453,9 +435,9 @@ TEST_F(BoardSaveTest, CtrlPWritesEveryPageIntoOnePdf)
     drawRichBoard(w);
     const std::vector<QImage> images = renderAll(w);
     key(w, Qt::Key_P);
-    const QStringList pdfs = QDir(tmp.path()).entryList(QStringList{"board-*.pdf"}, QDir::Files);
+    const QStringList pdfs = QDir(boards()).entryList(QStringList{"board-*.pdf"}, QDir::Files);
     ASSERT_EQ(pdfs.size(), 1);
-    const QByteArray pdf = bytesOf(tmp.filePath(pdfs[0]));
+    const QByteArray pdf = bytesOf(boardsFile(pdfs[0]));
     EXPECT_TRUE(pdf.startsWith("%PDF-"));
     EXPECT_EQ(pdf.count("/Type /Page\n") + pdf.count("/Type /Page\r") + pdf.count("/Type /Page "), 3)
         << pdf.left(2000).toStdString();
@@ -473,6 +455,6 @@ TEST_F(BoardSaveTest, CtrlPWritesEveryPageIntoOnePdf)
         EXPECT_NEAR(boxes[i].height(), images[i].height(), 0.01);
     }
     const QString second = w->savePdf();
-    EXPECT_NE(second, tmp.filePath(pdfs[0]));
+    EXPECT_NE(second, boardsFile(pdfs[0]));
     EXPECT_TRUE(QFileInfo(second).isFile());
 }

@@ -239,9 +239,12 @@ TEST_F(Shortcuts, SaveWritesThePageAsPng)
     const QByteArray text = out.finish();
     QDir::setCurrent(old);
 
-    const QStringList files = QDir(dir.path()).entryList({"board-*.png"}, QDir::Files);
+    // In the board folder, "boards" under the working directory.
+    const QDir boards(dir.filePath("boards"));
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.png"}, QDir::Files).isEmpty());
+    const QStringList files = boards.entryList({"board-*.png"}, QDir::Files);
     ASSERT_EQ(files.size(), 1) << text.constData();
-    const QString path = dir.filePath(files[0]);
+    const QString path = boards.filePath(files[0]);
     EXPECT_EQ(QString::fromLocal8Bit(text), QString("SavePage: %1\n").arg(path));
     EXPECT_EQ(page->strokes.size(), 2u);  // saving changes nothing
 

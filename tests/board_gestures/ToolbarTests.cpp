@@ -5,7 +5,11 @@
 #include "BoardForm.h"
 #include "BoardTestSupport.h"
 #include "BoardToolbar.h"
+#include "PageStrip.h"
 #include "QImgBtn.h"
+
+#include <QAction>
+#include <QFileDialog>
 
 #include <QDir>
 #include <QLabel>
@@ -49,6 +53,7 @@ const std::map<QString, Keys>& shortcuts()
         {"save_png", {{Qt::Key_S, Qt::ControlModifier}}},
         {"save_pdf", {{Qt::Key_P, Qt::ControlModifier}}},
         {"reopen", {{Qt::Key_O, Qt::ControlModifier}}},
+        {"open_document", {{Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier}}},
         {"full_screen", {{Qt::Key_F11, 0}}},
     };
     return table;
@@ -161,10 +166,11 @@ protected:
                    board->grab().toImage(), QImage()};
         for (Page* p : pages)
             s.strokes.push_back(p->strokes.size());
-        for (const QString& f : QDir(dir.path()).entryList({"*.png"}))
+        const QDir boards(dir.filePath("boards"));
+        for (const QString& f : boards.entryList({"*.png"}))
             if (!before.contains(f)) {
-                s.saved = QImage(dir.filePath(f));
-                QFile::remove(dir.filePath(f));
+                s.saved = QImage(boards.filePath(f));
+                QFile::remove(boards.filePath(f));
             }
         return s;
     }
@@ -176,7 +182,7 @@ protected:
         close();
         open();
         prepare();
-        const QStringList before = QDir(dir.path()).entryList({"*.png"});
+        const QStringList before = QDir(dir.filePath("boards")).entryList({"*.png"});
         if (viaButton) {
             QTest::mouseClick(bar->button(name), Qt::LeftButton);
         } else {
@@ -223,27 +229,51 @@ TEST_F(Toolbar, PicturesAreSeventyPixelsThreeStatesAndAllDifferent)
     EXPECT_EQ(normals.size(), bar->buttonNames().size());
 }
 
-TEST_F(Toolbar, EveryButtonDeliversItsShortcutToTheBoard)
+TEST_F(Toolbar, EveryButtonTriggersTheActionsThatCarryItsShortcut)
 {
     QStringList expected;
     for (const auto& e : shortcuts())
         expected << e.first;
     QStringList names = bar->buttonNames();
     names.removeAll("toolbar");
+    names.removeAll("pages");  // the window's strip of pages: no key
     std::sort(expected.begin(), expected.end());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, expected);
 
+    // The keys that trigger each action of the board, in order.
+    Keys triggered;
+    std::vector<QMetaObject::Connection> links;
+    for (QAction* a : board->actions())
+        links.push_back(QObject::connect(a, &QAction::triggered, [&triggered, a] {
+            const int k = a->shortcut()[0];
+            triggered.push_back({k & ~Qt::KeyboardModifierMask, k & Qt::KeyboardModifierMask});
+        }));
+    // No key event reaches the board from a button.
     KeyRecorder rec;
     board->installEventFilter(&rec);
     for (const auto& e : shortcuts()) {
-        rec.keys.clear();
+        triggered.clear();
         QTest::mouseClick(bar->button(e.first), Qt::LeftButton);
-        EXPECT_EQ(rec.keys, e.second) << e.first.toStdString();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(triggered, e.second) << e.first.toStdString();
+        EXPECT_TRUE(rec.keys.empty()) << e.first.toStdString();
+        if (QWidget* dialog = form->documentDialog())
+            dialog->close();
     }
     board->removeEventFilter(&rec);
+    for (const auto& l : links)
+        QObject::disconnect(l);
     if (form->isFullScreen())
         QTest::keyClick(board, Qt::Key_F11);
+
+    // And the pages button shows and hides the strip of pages.
+    ASSERT_NE(bar->button("pages"), nullptr);
+    EXPECT_FALSE(form->pageStrip()->isVisible());
+    QTest::mouseClick(bar->button("pages"), Qt::LeftButton);
+    EXPECT_TRUE(form->pageStrip()->isVisible());
+    QTest::mouseClick(bar->button("pages"), Qt::LeftButton);
+    EXPECT_FALSE(form->pageStrip()->isVisible());
 }
 
 // Redo, reopen and the PDF are checked by the key above: the board has
@@ -252,7 +282,7 @@ TEST_F(Toolbar, EachButtonDoesWhatItsShortcutDoesOnStateAndPixels)
 {
     for (const auto& e : shortcuts()) {
         const QString& name = e.first;
-        if (name == "redo" || name == "reopen" || name == "save_pdf")
+        if (name == "redo" || name == "reopen" || name == "save_pdf" || name == "open_document")
             continue;
         const Snapshot key = run(name, false);
         const Snapshot button = run(name, true);

@@ -84,15 +84,16 @@ TEST(BoardWindow, WhiteboardOptionOpensItAtStart)
     QDeadlineTimer painted(SLOW_MS);
     do {
         shot = screenshot(xs.env(), win->id);
-        if (!shot.isNull() && shot.pixel(30, 30) == 0xFF274143u)
+        if (!shot.isNull() && shot.pixel(30, 600) == 0xFF274143u)
             break;
         pause(100);
     } while (!painted.hasExpired());
     ASSERT_FALSE(shot.isNull());
-    EXPECT_EQ(shot.pixel(30, 30), 0xFF274143u);
+    EXPECT_EQ(shot.pixel(30, 600), 0xFF274143u);  // below the toolbar
     EXPECT_EQ(shot.pixel(1000, 600), 0xFF274143u);
 
-    // Ctrl+S writes the page into the working directory and names the file.
+    // Ctrl+S writes the page into the board folder, "boards" under the
+    // working directory, and names the file.
     // A key that reaches a busy terminal before its window has the keyboard
     // focus is lost, so it is pressed again until the line comes.
     run("xdotool", {"mousemove", "--window", win->id, "500", "300"}, xs.env());
@@ -109,7 +110,7 @@ TEST(BoardWindow, WhiteboardOptionOpensItAtStart)
         pause(50);
     ASSERT_TRUE(m.hasMatch()) << t.out().toStdString();
     const QString file = m.captured(1);
-    EXPECT_EQ(QFileInfo(file).absolutePath(), QFileInfo(dir.path()).canonicalFilePath());
+    EXPECT_EQ(QFileInfo(file).absolutePath(), QFileInfo(dir.path()).canonicalFilePath() + "/boards");
     QImage page(file);
     ASSERT_FALSE(page.isNull()) << file.toStdString();
     EXPECT_EQ(page.size(), QSize(1109, 641));  // an empty page exports at the view's size
@@ -187,9 +188,9 @@ TEST(BoardWindow, FullScreenFromTheToolbarKeepsTheInk)
     } while (!inkShown(xs.env(), id) && !drawn.hasExpired());
     ASSERT_TRUE(inkShown(xs.env(), id));
 
-    // The full-screen button: the last of two rows of 14 along the top edge,
-    // centred in the 1109 pixel wide window.
-    run("xdotool", {"mousemove", "--window", id, "1022", "111", "click", "1"}, xs.env());
+    // The full-screen button: the last of two rows of 15 along the top edge
+    // (1086 pixels wide), centred in the 1109 pixel wide window.
+    run("xdotool", {"mousemove", "--window", id, "1058", "111", "click", "1"}, xs.env());
     EXPECT_TRUE(waitForSize(xs.env(), 1920, 1080, SLOW_MS));
     QDeadlineTimer repainted(SLOW_MS);
     while (!inkShown(xs.env(), id) && !repainted.hasExpired())
@@ -198,7 +199,7 @@ TEST(BoardWindow, FullScreenFromTheToolbarKeepsTheInk)
 
     // Again, now in the middle of the screen's width: the window comes back
     // (the same toggle as F11, which the in-process tests press).
-    run("xdotool", {"mousemove", "--window", id, "1428", "111", "click", "1"}, xs.env());
+    run("xdotool", {"mousemove", "--window", id, "1464", "111", "click", "1"}, xs.env());
     EXPECT_TRUE(waitForSize(xs.env(), 1109, 641, SLOW_MS));
     QDeadlineTimer repainted2(SLOW_MS);
     while (!inkShown(xs.env(), id) && !repainted2.hasExpired())

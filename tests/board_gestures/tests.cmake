@@ -6,7 +6,9 @@ add_executable(board_gestures_tests
   ${CMAKE_CURRENT_LIST_DIR}/PageTests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StrokeEndAndViewTests.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FormShortcutTests.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ToolbarTests.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/ToolbarTests.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UndoTests.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PageStripTests.cpp)
 target_link_libraries(board_gestures_tests PRIVATE tavlo_board tavlo_testmain Qt5::Test)
 target_include_directories(board_gestures_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../board)
 tavlo_add_gtest(board_gestures_tests TIMEOUT 120 LABELS board)

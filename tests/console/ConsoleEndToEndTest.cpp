@@ -1,19 +1,25 @@
 // The classroom with real processes: two group terminals, each in a network
-// namespace of its own with a screen of its own colour, announce themselves
-// to a console in the test's namespace; the console is driven through its
-// standard input, as the window's buttons drive it.
+// namespace of its own with a screen of its own colour and the console's
+// classroom key in its team.bin, announce themselves to a console in the
+// test's namespace; the console is driven through its standard input, as
+// the window's buttons drive it, and signs every command. Made-up terminals
+// (an impostor, a flood of numbers) announce from this namespace.
 #include "ConsoleSupport.h"
 #include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
 #include <QDeadlineTimer>
-#include <QImage>
-#include <QTemporaryDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <functional>
 #include <memory>
+#include <set>
 
 using namespace csupport;
 
@@ -22,6 +28,27 @@ namespace {
 const QColor RED(0xe0, 0x20, 0x20), BLUE(0x20, 0x20, 0xe0), YELLOW(0xe0, 0xe0, 0x20), GREEN(0x20, 0xe0, 0x20);
 
 QString painterPath() { return tsupport::buildDir() + "/tavlo-test-painter"; }
+
+// The console's environment: its configuration folder (where it keeps its
+// classroom key) is the test's own.
+QProcessEnvironment consoleEnv(const tsupport::XServer& x, const QTemporaryDir& config)
+{
+    QProcessEnvironment env = x.env();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    return env;
+}
+
+// Threads of a running process.
+int threadsOf(qint64 pid)
+{
+    QFile f(QString("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("Threads:"))
+            return line.mid(8).trimmed().toInt();
+    return -1;
+}
 
 // One group: its namespace, screen, painter and terminal.
 struct Group {
@@ -50,6 +77,14 @@ protected:
             return;
         consoleX = new tsupport::XServer(1280, 720, false);
         ASSERT_TRUE(consoleX->ok());
+        // The console's key, made at its first start; every terminal trusts it.
+        config = new QTemporaryDir;
+        int code = -1;
+        const QByteArray printed = tsupport::run(consolePath(), {"--print-key"}, consoleEnv(*consoleX, *config),
+                                                 tsupport::SLOW_MS, &code);
+        ASSERT_EQ(code, 0);
+        hostKey = QString::fromLatin1(printed.split('\n').value(0));
+        ASSERT_EQ(hostKey.size(), 44) << printed.constData();
         const QColor colours[] = {RED, BLUE};
         for (int k = 1; k <= 2; ++k) {
             auto* g = new Group;
@@ -63,12 +98,15 @@ protected:
             g->painter.start(painterPath(), {"color", colours[k - 1].name().mid(1)});
             ASSERT_TRUE(g->painter.waitForStarted(tsupport::SLOW_MS));
             ASSERT_TRUE(g->painter.waitForReadyRead(tsupport::SLOW_MS));  // "painted"
-            g->dir = std::make_unique<tsupport::TeamDir>(g->net->hostAddress(), k);
+            g->dir = std::make_unique<tsupport::TeamDir>(QJsonDocument(QJsonObject{{"roomIp", g->net->hostAddress()},
+                                                                                   {"teamNum", k},
+                                                                                   {"hostKey", hostKey}})
+                                                             .toJson());
             g->terminal = std::make_unique<tsupport::Terminal>(g->dir->path(), tsupport::terminalEnv(g->x->env()),
                                                                g->net->enter(tsupport::tavloPath()), "nsenter");
             ASSERT_TRUE(g->terminal->waitForOutput("SendTo: " + g->net->hostAddress() + "\n", tsupport::SLOW_MS));
         }
-        console = new ConsoleProcess(consoleX->env());
+        console = new ConsoleProcess(consoleEnv(*consoleX, *config));
         ASSERT_TRUE(console->started());
         ASSERT_TRUE(console->waitForOutput("listening on", tsupport::SLOW_MS)) << console->err().constData();
     }
@@ -86,6 +124,8 @@ protected:
         }
         delete consoleX;
         consoleX = nullptr;
+        delete config;
+        config = nullptr;
     }
     void SetUp() override
     {
@@ -149,12 +189,16 @@ protected:
     }
 
     static tsupport::XServer* consoleX;
+    static QTemporaryDir* config;
+    static QString hostKey;
     static Group* groups[2];
     static ConsoleProcess* console;
     static QProcess teacherPainter;
 };
 
 tsupport::XServer* ConsoleEndToEnd::consoleX = nullptr;
+QTemporaryDir* ConsoleEndToEnd::config = nullptr;
+QString ConsoleEndToEnd::hostKey;
 Group* ConsoleEndToEnd::groups[2] = {nullptr, nullptr};
 ConsoleProcess* ConsoleEndToEnd::console = nullptr;
 QProcess ConsoleEndToEnd::teacherPainter;
@@ -166,7 +210,7 @@ TEST_F(ConsoleEndToEnd, ListsTheGroupsThatAnnounceThemselves)
     const QStringList rows = console->rows(tsupport::SLOW_MS);
     ASSERT_EQ(rows.size(), 2) << rows.join('\n').toStdString();
     EXPECT_TRUE(rows[0].startsWith("row 1 10.214.1.2 5000 ")) << rows[0].toStdString();
-    EXPECT_TRUE(rows[0].endsWith(" present shows nothing")) << rows[0].toStdString();
+    EXPECT_TRUE(rows[0].endsWith(" present signed shows nothing")) << rows[0].toStdString();
     EXPECT_TRUE(rows[1].startsWith("row 2 10.214.2.2 5000 ")) << rows[1].toStdString();
 }
 
@@ -179,14 +223,17 @@ TEST_F(ConsoleEndToEnd, ShowGroupTwoToAllThenStop)
     const QString sent = answer.last();
     EXPECT_TRUE(sent.startsWith("sent group 1 at 10.214.1.2: ")) << sent.toStdString();
     EXPECT_TRUE(sent.contains(R"("ip":"10.214.2.2")")) << sent.toStdString();
+    EXPECT_TRUE(sent.endsWith(" signed")) << sent.toStdString();
     EXPECT_FALSE(sent.contains("group 2 at")) << "group 2 is not told to show itself";
 
     // Group 1's screen shows group 2's colour, through the two namespaces.
     EXPECT_TRUE(tsupport::waitForColour(groups[0]->x->env(), BLUE, tsupport::SLOW_MS))
         << groups[0]->terminal->out().right(2000).constData();
-    EXPECT_TRUE(waitForRow("row 1 ", " present shows group 2"));
-    EXPECT_TRUE(waitForRow("row 2 ", " present shows nothing"));
+    EXPECT_TRUE(waitForRow("row 1 ", " present signed shows group 2"));
+    EXPECT_TRUE(waitForRow("row 2 ", " present signed shows nothing"));
     EXPECT_FALSE(shownWindow(groups[1]));
+    for (const Group* g : groups)
+        EXPECT_FALSE(g->terminal->out().contains("Command ignored")) << g->terminal->out().right(2000).constData();
 
     const QStringList stopped = console->ask("stop all", tsupport::SLOW_MS);
     ASSERT_FALSE(stopped.isEmpty());
@@ -194,7 +241,7 @@ TEST_F(ConsoleEndToEnd, ShowGroupTwoToAllThenStop)
     EXPECT_TRUE(stopped.last().contains("group 2 at 10.214.2.2: {\"messageId\":1}")) << stopped.last().toStdString();
     EXPECT_TRUE(tsupport::waitForNoWindow(groups[0]->x->env(), "多屏", tsupport::SLOW_MS));
     EXPECT_TRUE(tsupport::waitForColour(groups[0]->x->env(), RED, tsupport::SLOW_MS));
-    EXPECT_TRUE(waitForRow("row 1 ", " present shows nothing"));
+    EXPECT_TRUE(waitForRow("row 1 ", " present signed shows nothing"));
 }
 
 TEST_F(ConsoleEndToEnd, CommandsForAbsentGroupsAreRefused)
@@ -263,12 +310,130 @@ TEST_F(ConsoleEndToEnd, TeachersScreenToAllIsTheConsolesOwnScreen)
     for (const Group* g : groups)
         EXPECT_TRUE(tsupport::waitForColour(g->x->env(), GREEN, tsupport::SLOW_MS))
             << g->terminal->out().right(2000).constData();
-    EXPECT_TRUE(waitForRow("row 1 ", " present shows the teacher"));
-    EXPECT_TRUE(waitForRow("row 2 ", " present shows the teacher"));
+    EXPECT_TRUE(waitForRow("row 1 ", " present signed shows the teacher"));
+    EXPECT_TRUE(waitForRow("row 2 ", " present signed shows the teacher"));
 
     ASSERT_FALSE(console->ask("stop all", tsupport::SLOW_MS).isEmpty());
     for (const Group* g : groups)
         EXPECT_TRUE(tsupport::waitForNoWindow(g->x->env(), "多屏", tsupport::SLOW_MS));
+}
+
+// A computer of this namespace (10.214.99.2, reachable from the groups)
+// announces group 2 ten times a second, serving a yellow screen on the live
+// port it announces (port 5000 of every address here is the console's own).
+// The number stays with the terminal that announced it first: the impostor
+// is flagged, its stream is never pulled for a thumbnail, and "show 2"
+// sends the groups to group 2's own address.
+TEST_F(ConsoleEndToEnd, AnImpostorOfAGroupIsFlaggedAndNeverShown)
+{
+    for (const Group* g : groups)
+        ASSERT_TRUE(console->waitForOutput(presentLine(g), tsupport::SLOW_MS));
+    int code = -1;
+    // An address of this namespace, on a veth pair of its own (both ends here).
+    tsupport::run("sh", {"-c", "ip link add tvpeerimp0 type veth peer name tvpeerimp1 && "
+                               "ip addr add 10.214.99.2/24 dev tvpeerimp0 && ip link set tvpeerimp0 up && "
+                               "ip link set tvpeerimp1 up"},
+                  QProcessEnvironment::systemEnvironment(), tsupport::SLOW_MS, &code);
+    ASSERT_EQ(code, 0);
+    vsupport::Peer screen({"--address", "10.214.99.2", "--port", "5600", "--color", "e0e020"});
+    ASSERT_TRUE(screen.ready());
+    QProcess impostor;
+    impostor.start(announcerPath(), {"--to", "127.0.0.1", "--from", "10.214.99.2", "--groups", "2", "--every", "100",
+                                     "--live-port", "5600", "--nonce"});
+    ASSERT_TRUE(impostor.waitForReadyRead(tsupport::SLOW_MS));
+
+    EXPECT_TRUE(console->waitForOutput("group 2 at 10.214.99.2: conflict, the number is 10.214.2.2's",
+                                       tsupport::SLOW_MS))
+        << console->out().right(2000).constData();
+    EXPECT_TRUE(waitForRow("row 2 10.214.2.2 5000 ", " present conflict 10.214.99.2 signed shows nothing"));
+    const QStringList answer = console->ask("show 2 to all", tsupport::SLOW_MS);
+    ASSERT_FALSE(answer.isEmpty());
+    EXPECT_TRUE(answer.last().contains(R"("ip":"10.214.2.2")")) << answer.last().toStdString();
+    EXPECT_FALSE(answer.last().contains("10.214.99.2")) << answer.last().toStdString();
+    EXPECT_TRUE(tsupport::waitForColour(groups[0]->x->env(), BLUE, tsupport::SLOW_MS));
+    EXPECT_TRUE(waitForThumbnail(2, BLUE));
+    // Still on, a while later: the impostor keeps announcing, and nothing
+    // it serves was ever asked for.
+    tsupport::pause(3000);
+    EXPECT_TRUE(tsupport::coveredBy(tsupport::screenshot(groups[0]->x->env()), BLUE));
+    EXPECT_EQ(screen.count("connected"), 0);
+    EXPECT_EQ(screen.count("accepted"), 0);
+    EXPECT_EQ(console->out().count("conflict, the number is"), 1);  // said once, shown while it lasts
+    EXPECT_TRUE(waitForRow("row 2 10.214.2.2 5000 ", " present conflict 10.214.99.2 signed shows nothing") ||
+                waitForRow("row 2 10.214.2.2 5000 ", " present conflict 10.214.99.2 signed shows group 2"));
+
+    impostor.kill();
+    impostor.waitForFinished(tsupport::SLOW_MS);
+    ASSERT_FALSE(console->ask("stop all", tsupport::SLOW_MS).isEmpty());
+    EXPECT_TRUE(tsupport::waitForNoWindow(groups[0]->x->env(), "多屏", tsupport::SLOW_MS));
+    // The flag goes once the impostor has been silent five seconds.
+    EXPECT_TRUE(waitForRow("row 2 10.214.2.2 5000 ", " present signed shows nothing"));
+    tsupport::run("ip", {"link", "del", "tvpeerimp0"}, QProcessEnvironment::systemEnvironment());
+}
+
+// 5,000 made-up group numbers from 250 made-up terminals, announced every
+// second: the console keeps answering, keeps at most 64 rows, one per
+// address, with the real groups among them, says so at most once a second,
+// and its threads stop growing once the table is full (one thumbnail puller
+// per row, never one per sender or number), coming back to where they were
+// when the made-up groups fall silent.
+TEST_F(ConsoleEndToEnd, AFloodOfMadeUpGroupsCostsABoundedAmount)
+{
+    for (const Group* g : groups)
+        ASSERT_TRUE(console->waitForOutput(presentLine(g), tsupport::SLOW_MS));
+    const int threadsBefore = threadsOf(console->pid());
+    ASSERT_GT(threadsBefore, 0);
+    const int warningsBefore = console->out().count(" dropped: ");
+    QStringList from;
+    for (int i = 1; i <= 250; ++i)
+        from << QString("127.0.1.%1").arg(i);
+    QElapsedTimer flooding;
+    flooding.start();
+    QProcess flood;
+    // Their live port leads nowhere: the console's own screen is served on
+    // port 5000 of every address here.
+    flood.start(announcerPath(), {"--to", "127.0.0.1", "--from", from.join(','), "--groups", "1000-5999", "--every",
+                                  "1000", "--live-port", "5999"});
+    ASSERT_TRUE(flood.waitForStarted(tsupport::SLOW_MS));
+    QStringList rows;
+    QDeadlineTimer full(tsupport::SLOW_MS);
+    do {
+        rows = console->rows(tsupport::SLOW_MS);  // it answers while flooded
+        ASSERT_FALSE(rows.isEmpty());
+    } while (rows.size() < 64 && !full.hasExpired());
+    ASSERT_EQ(rows.size(), 64);
+    const int threadsFull = threadsOf(console->pid());
+    // Two more rounds of 5,000 numbers.
+    tsupport::pause(2500);
+    rows = console->rows(tsupport::SLOW_MS);
+    const int threadsLater = threadsOf(console->pid());
+    flood.kill();
+    flood.waitForFinished(tsupport::SLOW_MS);
+
+    EXPECT_EQ(rows.size(), 64);
+    std::set<QString> addresses;
+    for (const QString& r : rows)
+        EXPECT_TRUE(addresses.insert(r.section(' ', 2, 2)).second) << r.toStdString();
+    EXPECT_TRUE(waitForRow("row 1 10.214.1.2 5000 ", " present signed shows nothing"));
+    EXPECT_TRUE(waitForRow("row 2 10.214.2.2 5000 ", " present signed shows nothing"));
+    EXPECT_LE(threadsFull, threadsBefore + 62);
+    EXPECT_LE(threadsLater, threadsFull);
+    // Every warning read so far was printed since the flood began.
+    const int warnings = console->out().count(" dropped: ") - warningsBefore;
+    const qint64 sinceFloodMs = flooding.elapsed();
+    EXPECT_GE(warnings, 1);
+    EXPECT_LE(warnings, sinceFloodMs / 1000 + 1);
+    // Silent, the made-up groups are gone after five seconds and their
+    // pullers end.
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (threadsOf(console->pid()) > threadsBefore && !deadline.hasExpired())
+        tsupport::pause(200);
+    EXPECT_LE(threadsOf(console->pid()), threadsBefore);
+    // The real groups are commanded as before, the gone ones not at all.
+    const QStringList answer = console->ask("stop all", tsupport::SLOW_MS);
+    ASSERT_FALSE(answer.isEmpty());
+    EXPECT_TRUE(answer.last().startsWith("sent group 1 at 10.214.1.2: ")) << answer.last().toStdString();
+    EXPECT_FALSE(answer.last().contains("127.0.1.")) << answer.last().toStdString();
 }
 
 // Declared last (GoogleTest keeps the order): it ends group 2's terminal.
@@ -278,8 +443,8 @@ TEST_F(ConsoleEndToEnd, GroupThatQuitsIsShownGone)
     groups[1]->terminal->terminate();
     ASSERT_TRUE(groups[1]->terminal->waitForExit(tsupport::SLOW_MS));
     EXPECT_TRUE(console->waitForOutput("group 2 at 10.214.2.2: gone", tsupport::SLOW_MS)) << console->out().constData();
-    EXPECT_TRUE(waitForRow("row 2 10.214.2.2 5000 ", " gone shows nothing"));
-    EXPECT_TRUE(waitForRow("row 1 10.214.1.2 5000 ", " present shows nothing"));
+    EXPECT_TRUE(waitForRow("row 2 10.214.2.2 5000 ", " gone signed shows nothing"));
+    EXPECT_TRUE(waitForRow("row 1 10.214.1.2 5000 ", " present signed shows nothing"));
     // A gone group is no longer a source or a target.
     EXPECT_EQ(console->ask("show 2 to all", tsupport::SLOW_MS).last(), "error: group 2 is not present");
 }

@@ -6,9 +6,19 @@
 namespace csupport {
 
 QString consolePath() { return tsupport::buildDir() + "/tavlo-console"; }
+QString announcerPath() { return tsupport::buildDir() + "/tavlo-test-announcer"; }
+
+// The caller's environment, with XDG_CONFIG_HOME set to home unless it names one.
+static QProcessEnvironment withConfigHome(QProcessEnvironment env, const QString& home)
+{
+    if (!env.contains("XDG_CONFIG_HOME"))
+        env.insert("XDG_CONFIG_HOME", home);
+    return env;
+}
 
 ConsoleProcess::ConsoleProcess(const QProcessEnvironment& env, const QStringList& args)
-    : tsupport::Terminal(QDir::tempPath(), env, QStringList{"--stdin"} + args, consolePath())
+    : tsupport::Terminal(QDir::tempPath(), withConfigHome(env, configHome_.path()), QStringList{"--stdin"} + args,
+                         consolePath())
 {
 }
 

@@ -11,14 +11,25 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace csupport {
 
 QString consolePath();  // the built tavlo-console
+QString announcerPath();  // the built tavlo-test-announcer
+
+// A folder of its own for the console's configuration (its classroom key),
+// made before the process starts.
+class ConfigHome {
+protected:
+    QTemporaryDir configHome_;
+};
 
 // A running tavlo-console --stdin: a process like a terminal (stdout in a
-// file, never a full pipe) that takes commands on its stdin.
-class ConsoleProcess : public tsupport::Terminal {
+// file, never a full pipe) that takes commands on its stdin. Its classroom
+// key is made in a folder of its own unless env names one (XDG_CONFIG_HOME),
+// never in the user's.
+class ConsoleProcess : private ConfigHome, public tsupport::Terminal {
 public:
     ConsoleProcess(const QProcessEnvironment& env, const QStringList& args = {});
 

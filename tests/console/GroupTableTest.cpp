@@ -1,17 +1,21 @@
 // The console's logic without a network: the group table (order, ageing,
-// duplicate numbers, what each group shows), the commands it yields, and the
-// reading of announcements.
+// numbers pinned to their first address, conflicts, its bounds, what each
+// group shows), the commands it yields and their datagrams, and the reading
+// of announcements.
 #include "ClassroomCommands.h"
 #include "ClassroomLink.h"
+#include "Envelope.h"
 #include "GroupTable.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace {
 
 const QHostAddress A("10.0.0.11"), B("10.0.0.12"), C("10.0.0.13");
+using Outcome = GroupTable::Outcome;
 
 QJsonObject json(const QByteArray& payload)
 {
@@ -21,10 +25,10 @@ QJsonObject json(const QByteArray& payload)
 TEST(GroupTable, ListsGroupsByNumberWithAddressPortAndAge)
 {
     GroupTable t;
-    EXPECT_TRUE(t.announce(7, A, 5000, 1000));
-    EXPECT_TRUE(t.announce(2, B, 5002, 1500));
-    EXPECT_TRUE(t.announce(10, C, 5000, 1800));
-    EXPECT_FALSE(t.announce(7, A, 5001, 2000));  // known: nothing new, the port follows
+    EXPECT_EQ(t.announce(7, A, 5000, 1000), Outcome::Appeared);
+    EXPECT_EQ(t.announce(2, B, 5002, 1500), Outcome::Appeared);
+    EXPECT_EQ(t.announce(10, C, 5000, 1800), Outcome::Appeared);
+    EXPECT_EQ(t.announce(7, A, 5001, 2000), Outcome::Known);  // nothing new, the port follows
     const auto rows = t.rows(4500);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].group, 2);
@@ -36,7 +40,8 @@ TEST(GroupTable, ListsGroupsByNumberWithAddressPortAndAge)
     EXPECT_EQ(rows[0].ageMs, 3000);
     for (const auto& r : rows) {
         EXPECT_FALSE(r.gone);
-        EXPECT_FALSE(r.duplicate);
+        EXPECT_FALSE(r.conflict.has_value());
+        EXPECT_TRUE(r.nonce.isEmpty());
         EXPECT_FALSE(r.showing.has_value());
     }
 }
@@ -47,16 +52,15 @@ TEST(GroupTable, SilentFiveSecondsIsGoneThenForgottenAndComesBack)
     t.announce(1, A, 5000, 0);
     EXPECT_FALSE(t.rows(4999)[0].gone);
     EXPECT_TRUE(t.rows(5000)[0].gone);
-    EXPECT_TRUE(t.addressesOf(1, 5000).empty());
     EXPECT_FALSE(t.current(1, 5000).has_value());
     // Back after being gone: reported as new.
-    EXPECT_TRUE(t.announce(1, A, 5000, 9000));
+    EXPECT_EQ(t.announce(1, A, 5000, 9000), Outcome::Appeared);
     EXPECT_FALSE(t.rows(9000)[0].gone);
     // Forgotten after a minute of silence.
     EXPECT_EQ(t.rows(9000 + GroupTable::FORGET_MS - 1).size(), 1u);
     EXPECT_TRUE(t.rows(9000 + GroupTable::FORGET_MS).empty());
     t.forgetOld(9000 + GroupTable::FORGET_MS);
-    EXPECT_TRUE(t.announce(1, A, 5000, 9000 + GroupTable::FORGET_MS));
+    EXPECT_EQ(t.announce(1, A, 5000, 9000 + GroupTable::FORGET_MS), Outcome::Appeared);
 }
 
 TEST(GroupTable, AgeNeverRunsBackwards)
@@ -68,27 +72,101 @@ TEST(GroupTable, AgeNeverRunsBackwards)
     EXPECT_EQ(t.rows(7500)[0].ageMs, 0);  // a clock read before the stamp: no negative age
 }
 
-TEST(GroupTable, OneNumberFromTwoPresentAddressesIsFlagged)
+TEST(GroupTable, ANumberStaysWithItsFirstAddressAnotherIsOnlyAConflict)
+{
+    GroupTable t;
+    const QString nonce = Envelope::newNonce();
+    EXPECT_EQ(t.announce(3, A, 5000, 0, nonce), Outcome::Appeared);
+    EXPECT_EQ(t.announce(4, C, 5000, 0), Outcome::Appeared);
+    // B announces 3 ten times a second, and more recently than A.
+    for (qint64 ms = 100; ms <= 3000; ms += 100)
+        EXPECT_EQ(t.announce(3, B, 6000, ms, Envelope::newNonce()), Outcome::Conflict);
+    t.announce(3, A, 5000, 1000, nonce);
+    auto rows = t.rows(3000);
+    ASSERT_EQ(rows.size(), 2u);  // no row of B's
+    EXPECT_EQ(rows[0].address, A);
+    EXPECT_EQ(rows[0].livePort, 5000);
+    EXPECT_EQ(rows[0].nonce, nonce);  // B's never replace A's
+    EXPECT_EQ(rows[0].conflict, std::optional<QHostAddress>(B));
+    EXPECT_FALSE(rows[1].conflict.has_value());
+    EXPECT_EQ(t.current(3, 3000)->address, A);
+    // The flag lasts while B keeps on, and fades GONE_MS after its last.
+    t.announce(3, A, 5000, 7000, nonce);
+    EXPECT_TRUE(t.rows(7000)[0].conflict.has_value());
+    t.announce(3, A, 5000, 8000, nonce);
+    EXPECT_FALSE(t.rows(8000)[0].conflict.has_value());
+}
+
+TEST(GroupTable, ANumberMovesOnlyOnceItsAddressHasBeenSilentFiveSeconds)
 {
     GroupTable t;
     t.announce(3, A, 5000, 0);
-    t.announce(3, B, 5000, 1000);
-    t.announce(4, C, 5000, 1000);
-    auto rows = t.rows(2000);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_TRUE(rows[0].duplicate);
-    EXPECT_TRUE(rows[1].duplicate);
-    EXPECT_FALSE(rows[2].duplicate);
-    // The most recent announcer first.
-    ASSERT_EQ(t.addressesOf(3, 2000).size(), 2u);
-    EXPECT_EQ(t.addressesOf(3, 2000)[0], B);
-    EXPECT_EQ(t.current(3, 2000)->address, B);
-    // Once A is gone, B alone holds the number: no flag on either.
-    rows = t.rows(5500);
-    EXPECT_TRUE(rows[0].gone);
-    EXPECT_FALSE(rows[0].duplicate);
-    EXPECT_FALSE(rows[1].duplicate);
-    EXPECT_EQ(t.addressesOf(3, 5500), std::vector<QHostAddress>{B});
+    t.setShowing(3, 0);
+    EXPECT_EQ(t.announce(3, B, 5000, GroupTable::GONE_MS - 1), Outcome::Conflict);
+    EXPECT_EQ(t.announce(3, B, 5002, GroupTable::GONE_MS), Outcome::Appeared);
+    const auto rows = t.rows(GroupTable::GONE_MS);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].address, B);
+    EXPECT_EQ(rows[0].livePort, 5002);
+    EXPECT_FALSE(rows[0].gone);
+    EXPECT_FALSE(rows[0].conflict.has_value());
+    EXPECT_FALSE(rows[0].showing.has_value());  // told to A, not to B
+    // Now A is the other address.
+    EXPECT_EQ(t.announce(3, A, 5000, GroupTable::GONE_MS + 10), Outcome::Conflict);
+}
+
+TEST(GroupTable, OneRowPerAddress)
+{
+    GroupTable t;
+    QString why;
+    t.announce(1, A, 5000, 0);
+    EXPECT_EQ(t.announce(2, A, 5000, 100, QString(), &why), Outcome::Dropped);
+    EXPECT_EQ(why, "10.0.0.11 already announces group 1");
+    ASSERT_EQ(t.rows(100).size(), 1u);
+    // A terminal started again with another number takes it once its old
+    // row has gone.
+    EXPECT_EQ(t.announce(2, A, 5000, GroupTable::GONE_MS), Outcome::Appeared);
+    const auto rows = t.rows(GroupTable::GONE_MS);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].group, 2);
+}
+
+TEST(GroupTable, AtMostSixtyFourGroupsWhateverAFloodMakesUp)
+{
+    GroupTable t;
+    t.announce(1, A, 5000, 0);
+    t.announce(2, B, 5000, 0);
+    // 5,000 made-up numbers from 250 made-up addresses.
+    int dropped = 0;
+    for (int n = 0; n < 5000; ++n) {
+        const QHostAddress from(QString("10.9.%1.%2").arg(n % 250 / 200).arg(n % 250 % 200 + 1));
+        QString why;
+        if (t.announce(100 + n, from, 5000, 10, QString(), &why) == Outcome::Dropped) {
+            ++dropped;
+            EXPECT_FALSE(why.isEmpty());
+        }
+    }
+    auto rows = t.rows(10);
+    EXPECT_EQ(static_cast<int>(rows.size()), GroupTable::MAX_GROUPS);
+    EXPECT_EQ(dropped, 5000 - (GroupTable::MAX_GROUPS - 2));
+    std::set<QString> addresses;
+    for (const GroupRow& r : rows)
+        EXPECT_TRUE(addresses.insert(r.address.toString()).second)
+            << "two rows for " << r.address.toString().toStdString();
+    // The real groups keep their rows and their addresses.
+    EXPECT_EQ(t.current(1, 10)->address, A);
+    EXPECT_EQ(t.current(2, 10)->address, B);
+    QString why;
+    EXPECT_EQ(t.announce(3, C, 5000, 20, QString(), &why), Outcome::Dropped);
+    EXPECT_EQ(why, "the list is full (64 groups)");
+    // Room comes from the group silent longest, once it is gone; present
+    // groups are never pushed out.
+    t.announce(1, A, 5000, GroupTable::GONE_MS + 5);
+    t.announce(2, B, 5000, GroupTable::GONE_MS + 5);
+    EXPECT_EQ(t.announce(3, C, 5000, GroupTable::GONE_MS + 10), Outcome::Appeared);
+    EXPECT_EQ(static_cast<int>(t.rows(GroupTable::GONE_MS + 10).size()), GroupTable::MAX_GROUPS);
+    EXPECT_TRUE(t.current(1, GroupTable::GONE_MS + 10).has_value());
+    EXPECT_TRUE(t.current(3, GroupTable::GONE_MS + 10).has_value());
 }
 
 TEST(GroupTable, RemembersWhatEachGroupShows)
@@ -190,16 +268,50 @@ TEST_F(CommandsOnTable, PerGroupCommandsAndTheirRefusals)
         << error.toStdString();
 }
 
-TEST_F(CommandsOnTable, DuplicateNumberIsToldAtBothAddresses)
+TEST_F(CommandsOnTable, AConflictingAddressIsNeverCommandedNorShown)
 {
-    t.announce(3, QHostAddress("10.0.0.33"), 5000, 50);
+    EXPECT_EQ(t.announce(3, QHostAddress("10.0.0.33"), 5000, 50), Outcome::Conflict);
     const auto cmds = ClassroomCommands::stop(t, 3, 100);
-    ASSERT_EQ(cmds.size(), 2u);
-    EXPECT_NE(cmds[0].to, cmds[1].to);
-    // Showing group 3 uses the address that announced it last.
+    ASSERT_EQ(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0].to, C);
+    // Showing group 3 uses its pinned address.
     const auto shows = ClassroomCommands::show(t, 1, 3, 100);
     ASSERT_EQ(shows.size(), 1u);
-    EXPECT_EQ(json(shows[0].payload).value("ip").toString(), "10.0.0.33");
+    EXPECT_EQ(json(shows[0].payload).value("ip").toString(), "10.0.0.13");
+}
+
+TEST_F(CommandsOnTable, EachGroupsCommandIsSignedUnderItsOwnNonce)
+{
+    std::array<unsigned char, 32> seed;
+    seed.fill(9);
+    const ClassroomKey key = ClassroomKey::fromSeed(seed);
+    const QString n1 = Envelope::newNonce(), n3 = Envelope::newNonce();
+    t.announce(1, A, 5000, 50, n1);
+    t.announce(3, C, 5000, 50, n3);  // group 2 announces no nonce
+    const auto cmds = ClassroomCommands::showToAll(t, 0, 100);
+    ASSERT_EQ(cmds.size(), 3u);
+    EXPECT_EQ(cmds[0].nonce, n1);
+    EXPECT_TRUE(cmds[1].nonce.isEmpty());
+    EXPECT_EQ(cmds[2].nonce, n3);
+
+    // The plain one goes as it is, with or without a key.
+    EXPECT_EQ(ClassroomCommands::datagram(cmds[1], &key, 7), ClassroomCommands::showTeacherPayload());
+    EXPECT_EQ(ClassroomCommands::datagram(cmds[1], nullptr, 7), ClassroomCommands::showTeacherPayload());
+    // A signed one opens with the key to the command, addressed to its group.
+    for (int i : {0, 2}) {
+        const auto d = ClassroomCommands::datagram(cmds[static_cast<size_t>(i)], &key, 40 + i);
+        ASSERT_TRUE(d.has_value());
+        const Envelope::Opened o = Envelope::open(*d, {key.publicKey()});
+        ASSERT_EQ(o.status, Envelope::Status::Signed);
+        const QJsonObject inner = json(o.command);
+        EXPECT_EQ(inner.value("messageId").toInt(), 2);
+        EXPECT_EQ(inner.value("groupId").toInt(-1), 0);
+        EXPECT_EQ(inner.value("to").toInt(), cmds[static_cast<size_t>(i)].group);
+        EXPECT_EQ(inner.value("nonce").toString(), cmds[static_cast<size_t>(i)].nonce);
+        EXPECT_EQ(inner.value("seq").toDouble(), 40 + i);
+    }
+    // Without a key a terminal that wants a signature gets nothing.
+    EXPECT_FALSE(ClassroomCommands::datagram(cmds[0], nullptr, 7).has_value());
 }
 
 TEST(ClassroomLink, ReadsAnnouncementsAsTheTerminalWritesThem)

@@ -19,12 +19,18 @@ add_library(tavlo_console_testsupport STATIC ${CONSOLE_TEST_DIR}/ConsoleSupport.
 target_include_directories(tavlo_console_testsupport PUBLIC ${CONSOLE_TEST_DIR})
 target_link_libraries(tavlo_console_testsupport PUBLIC tavlo_testsupport)
 
+# Made-up terminals: announcements of any numbers from any local addresses.
+add_executable(tavlo-test-announcer ${CONSOLE_TEST_DIR}/Announcer.cpp)
+set_target_properties(tavlo-test-announcer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+                      AUTOMOC OFF AUTOUIC OFF)
+
 # Console and terminals as processes, each terminal in a namespace of its own.
 if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
   add_executable(tavlo_console_e2e_tests ${CONSOLE_TEST_DIR}/ConsoleEndToEndTest.cpp)
   target_link_libraries(tavlo_console_e2e_tests PRIVATE tavlo_console_testsupport tavlo_viewer_testsupport
                         tavlo_testmain_core)
-  add_dependencies(tavlo_console_e2e_tests tavlo tavlo-console tavlo-test-painter tavlo-test-rtsp-peer)
+  add_dependencies(tavlo_console_e2e_tests tavlo tavlo-console tavlo-test-painter tavlo-test-rtsp-peer
+                   tavlo-test-announcer)
   tavlo_add_gtest(tavlo_console_e2e_tests NETNS TIMEOUT 600 LABELS console)
   if(TAVLO_SANITIZE)
     set_tests_properties(tavlo_console_e2e_tests PROPERTIES ENVIRONMENT

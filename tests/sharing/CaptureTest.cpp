@@ -1,4 +1,4 @@
-// The capture loop on a private X server: what the encoder queues, the
+// The capture loop on a private X server: what the encoder hands over, the
 // shared-memory segment, stopping, and screens it must refuse.
 #include "QScreenThread.h"
 #include "TestSupport.h"
@@ -11,9 +11,12 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <functional>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <vector>
@@ -21,23 +24,81 @@
 namespace {
 
 struct Record {
-    int frameID;
+    int64_t frameID;
     std::vector<uint8_t> bytes;
+    bool keyframe;
+    bool afterIdle;
 };
 
-// NAL unit types in an Annex B record whose leading start code was removed.
+// NAL unit types of an Annex B access unit.
 std::vector<int> nalTypes(const std::vector<uint8_t>& r)
 {
     std::vector<int> types;
-    if (r.empty())
-        return types;
-    types.push_back(r[0] & 0x1f);
     for (size_t i = 0; i + 3 < r.size(); ++i)
         if (r[i] == 0 && r[i + 1] == 0 && r[i + 2] == 1) {
             types.push_back(r[i + 3] & 0x1f);
             i += 2;
         }
     return types;
+}
+
+// The luma plane of a keyframe, decoded by FFmpeg's H.264 decoder; empty
+// when it does not decode.
+std::vector<uint8_t> decodeLuma(const std::vector<uint8_t>& keyframe)
+{
+    std::vector<uint8_t> luma;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    if (ctx && packet && frame && avcodec_open2(ctx, codec, nullptr) == 0 &&
+        av_new_packet(packet, static_cast<int>(keyframe.size())) == 0) {
+        std::memcpy(packet->data, keyframe.data(), keyframe.size());
+        if (avcodec_send_packet(ctx, packet) == 0 && avcodec_send_packet(ctx, nullptr) == 0 &&
+            avcodec_receive_frame(ctx, frame) == 0) {
+            for (int y = 0; y < frame->height; ++y)
+                luma.insert(luma.end(), frame->data[0] + static_cast<size_t>(y) * frame->linesize[0],
+                            frame->data[0] + static_cast<size_t>(y) * frame->linesize[0] + frame->width);
+        }
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&ctx);
+    return luma;
+}
+
+// What the capture hands over, collected from its callback.
+class Collector {
+public:
+    void attach(QScreenThread& screen)
+    {
+        screen.setCallbackFunctionFrameIsReady([this](const QScreenThread::AccessUnit& u) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            records_.push_back({u.frameID, std::vector<uint8_t>(u.data, u.data + u.size), u.keyframe, u.afterIdle});
+        });
+    }
+    size_t size()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_.size();
+    }
+    std::vector<Record> records()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Record> records_;
+};
+
+bool waitFor(const std::function<bool()>& done)
+{
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (!done() && !deadline.hasExpired())
+        QThread::msleep(10);
+    return done();
 }
 
 // Starts the test painter's moving bars and clock on the display, so that
@@ -51,14 +112,14 @@ bool paintMoving(QProcess& painter, const QString& display)
     return painter.waitForStarted(tsupport::SLOW_MS);
 }
 
-// Runs the capture loop on the given display until `count` records are
-// queued (the deadline only ends a hang), stops it and hands back the records.
+// Runs the capture loop on the given display until `count` access units
+// came (the deadline only ends a hang), stops it and hands them back.
 std::vector<Record> capture(const QString& display, size_t count, int* shmMode = nullptr)
 {
     qputenv("DISPLAY", display.toUtf8());
     QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
-    std::atomic<int> callbacks{0};
-    screen.setCallbackFunctionFrameIsReady([&] { ++callbacks; });
+    Collector collected;
+    collected.attach(screen);
     screen.setupCapture();
     if (shmMode) {
         shmid_ds ds{};
@@ -69,28 +130,17 @@ std::vector<Record> capture(const QString& display, size_t count, int* shmMode =
     EXPECT_TRUE(paintMoving(painter, display));
     screen.setWatched(true);
     screen.start();
-    QDeadlineTimer deadline(tsupport::SLOW_MS);
-    while (static_cast<size_t>(screen.queueLength()) < count && !deadline.hasExpired())
-        QThread::msleep(50);
+    waitFor([&] { return collected.size() >= count; });
     painter.kill();
     painter.waitForFinished(3000);
     screen.requestStop();
     EXPECT_TRUE(screen.wait(20000)) << "the capture loop ends on request";
-    EXPECT_GE(callbacks.load(), static_cast<int>(count));
-
-    std::vector<Record> records;
-    uint8_t* data = nullptr;
-    unsigned size = 0;
-    while (screen.GetFrame(&data, &size)) {
-        records.push_back({screen.outqueue.front()->frameID, std::vector<uint8_t>(data, data + size)});
-        screen.ReleaseFrame();
-    }
-    return records;
+    return collected.records();
 }
 
 }  // namespace
 
-TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
+TEST(Capture, AccessUnitsAreAnnexBWithKeyframesEveryTenFrames)
 {
     tsupport::XServer x(1920, 1080, false);
     ASSERT_TRUE(x.ok());
@@ -99,17 +149,22 @@ TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
     EXPECT_EQ(mode, 0600) << "nobody else may read the screen";
     ASSERT_GE(records.size(), 25u);
     ASSERT_EQ(records.front().frameID, 0);
+    EXPECT_TRUE(records.front().afterIdle) << "the first one after the start";
     size_t lastKey = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         const Record& r = records[i];
         SCOPED_TRACE(r.frameID);
-        ASSERT_GE(r.bytes.size(), 4u);
-        // No leading start code of either length.
-        EXPECT_FALSE(r.bytes[0] == 0 && r.bytes[1] == 0 && (r.bytes[2] == 1 || (r.bytes[2] == 0 && r.bytes[3] == 1)));
+        ASSERT_GE(r.bytes.size(), 5u);
+        // Annex B, with its leading start code.
+        EXPECT_TRUE(r.bytes[0] == 0 && r.bytes[1] == 0 && (r.bytes[2] == 1 || (r.bytes[2] == 0 && r.bytes[3] == 1)));
+        if (i > 0) {
+            EXPECT_FALSE(r.afterIdle);
+        }
         const std::vector<int> types = nalTypes(r.bytes);
         // A keyframe is SPS, PPS, then IDR slices (parameter sets travel in
         // the stream); any other picture holds only non-IDR slices.
         const bool key = types.size() >= 3 && types[0] == 7 && types[1] == 8 && types.back() == 5;
+        EXPECT_EQ(r.keyframe, key) << "the keyframe flag says what the access unit is";
         if (i == 0) {
             EXPECT_TRUE(key) << "the first picture is a keyframe";
         }
@@ -125,13 +180,13 @@ TEST(Capture, RecordsAreAccessUnitsWithKeyframesEveryTenFrames)
         }
     }
     EXPECT_LE(records.size() - 1 - lastKey, 9u) << "no keyframe at the end";
-    // The loop runs about 30 times a second; frame numbers follow the loop.
+    // One access unit per period of the timetable; their numbers follow it.
     for (size_t i = 1; i < records.size(); ++i)
         EXPECT_GT(records[i].frameID, records[i - 1].frameID);
 }
 
-// Nobody watching: no grab at all; a watcher gets a keyframe first (what
-// was left in the queue is dropped); the loop goes back to sleep when the
+// Nobody watching: no grab at all; a watcher gets a keyframe first, marked
+// as the first after an idle spell; the loop goes back to sleep when the
 // last one goes. A picture asked for while nobody watches is one keyframe.
 TEST(Capture, GrabsOnlyWhileWatchedAndStartsWithAKeyframe)
 {
@@ -139,27 +194,23 @@ TEST(Capture, GrabsOnlyWhileWatchedAndStartsWithAKeyframe)
     ASSERT_TRUE(x.ok());
     qputenv("DISPLAY", x.display().toUtf8());
     QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
-    screen.setCallbackFunctionFrameIsReady([] {});
+    Collector collected;
+    collected.attach(screen);
     screen.start();
-    auto waitFor = [](const std::function<bool()>& done) {
-        QDeadlineTimer deadline(tsupport::SLOW_MS);
-        while (!done() && !deadline.hasExpired())
-            QThread::msleep(10);
-        return done();
-    };
     ASSERT_TRUE(waitFor([&] { return screen.idle(); }));
     EXPECT_EQ(screen.grabs(), 0u);
-    EXPECT_EQ(screen.queueLength(), 0);
+    EXPECT_EQ(collected.size(), 0u);
 
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
+        const size_t before = collected.size();
         screen.setWatched(true);
-        ASSERT_TRUE(waitFor([&] { return screen.queueLength() >= 3; }));
-        uint8_t* data = nullptr;
-        unsigned size = 0;
-        ASSERT_TRUE(screen.GetFrame(&data, &size));
-        EXPECT_EQ(nalTypes(std::vector<uint8_t>(data, data + size)).front(), 7) << "a keyframe first";
-        screen.ReleaseFrame();
+        ASSERT_TRUE(waitFor([&] { return collected.size() >= before + 3; }));
+        const Record first = collected.records()[before];
+        EXPECT_TRUE(first.keyframe) << "a keyframe first";
+        EXPECT_EQ(nalTypes(first.bytes).front(), 7);
+        EXPECT_TRUE(first.afterIdle);
+        EXPECT_FALSE(collected.records()[before + 1].afterIdle);
         screen.setWatched(false);
         ASSERT_TRUE(waitFor([&] { return screen.idle(); }));
         const unsigned long grabs = screen.grabs();
@@ -169,16 +220,12 @@ TEST(Capture, GrabsOnlyWhileWatchedAndStartsWithAKeyframe)
         EXPECT_EQ(screen.grabs(), grabs);
     }
     const unsigned long grabs = screen.grabs();
-    const int queued = screen.queueLength();
+    const size_t handed = collected.size();
     screen.requestPicture();
-    ASSERT_TRUE(waitFor([&] { return screen.queueLength() == queued + 1 && screen.idle(); }));
+    ASSERT_TRUE(waitFor([&] { return collected.size() == handed + 1 && screen.idle(); }));
     EXPECT_EQ(screen.grabs(), grabs + 1);
-    EXPECT_EQ(nalTypes(screen.outqueue.back()->dataPointer
-                           ? std::vector<uint8_t>(screen.outqueue.back()->dataPointer,
-                                                  screen.outqueue.back()->dataPointer + screen.outqueue.back()->dataSize)
-                           : std::vector<uint8_t>())
-                  .front(),
-              7);
+    EXPECT_TRUE(collected.records().back().keyframe);
+    EXPECT_EQ(nalTypes(collected.records().back().bytes).front(), 7);
     screen.requestStop();
     EXPECT_TRUE(screen.wait(20000)) << "a sleeping loop ends on request";
 }
@@ -196,10 +243,9 @@ TEST(Capture, KeyframeRequestsAreHonouredAtMostOnceASecond)
     QProcess painter;
     ASSERT_TRUE(paintMoving(painter, x.display()));
     std::atomic<int> frames{0};
-    screen.setCallbackFunctionFrameIsReady([&] {
+    screen.setCallbackFunctionFrameIsReady([&](const QScreenThread::AccessUnit&) {
         ++frames;
         screen.requestKeyframe();
-        screen.ReleaseFrame();  // keeps the queue short
     });
     QElapsedTimer ran;
     ran.start();
@@ -229,13 +275,7 @@ TEST(Capture, StillScreenIsGrabbedOnceASecondAndChangesAtOnce)
     ASSERT_TRUE(x.ok());
     qputenv("DISPLAY", x.display().toUtf8());
     QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
-    screen.setCallbackFunctionFrameIsReady([&] { screen.ReleaseFrame(); });
-    auto waitFor = [](const std::function<bool()>& done) {
-        QDeadlineTimer deadline(tsupport::SLOW_MS);
-        while (!done() && !deadline.hasExpired())
-            QThread::msleep(10);
-        return done();
-    };
+    screen.setCallbackFunctionFrameIsReady([](const QScreenThread::AccessUnit&) {});
     QElapsedTimer ran;
     ran.start();
     screen.setWatched(true);
@@ -263,13 +303,51 @@ TEST(Capture, StillScreenIsGrabbedOnceASecondAndChangesAtOnce)
 
 // The conversion reads what the grab delivers: a root window smaller than
 // the encoded picture is scaled, never read past its end.
-TEST(Capture, SmallerRootWindowIsScaledToTheEncodedSize)
+// Where a screen goes in the encoded picture: as large as fits, aspect
+// kept, centred, on even coordinates.
+TEST(Capture, PlacementKeepsTheAspectWithBarsOnEvenCoordinates)
 {
-    tsupport::XServer x(1024, 600, false);
+    auto same = [](QScreenThread::Placement p, int x, int y, int w, int h) {
+        return p.x == x && p.y == y && p.width == w && p.height == h;
+    };
+    EXPECT_TRUE(same(QScreenThread::place(1920, 1080, 1920, 1080), 0, 0, 1920, 1080));
+    EXPECT_TRUE(same(QScreenThread::place(1280, 720, 1920, 1080), 0, 0, 1920, 1080));
+    EXPECT_TRUE(same(QScreenThread::place(3840, 2160, 1920, 1080), 0, 0, 1920, 1080));
+    // 4:3 and 5:4: bars at the sides.
+    EXPECT_TRUE(same(QScreenThread::place(1600, 1200, 1920, 1080), 240, 0, 1440, 1080));
+    EXPECT_TRUE(same(QScreenThread::place(1280, 1024, 1920, 1080), 284, 0, 1350, 1080));
+    // Wider than 16:9: bars above and below.
+    EXPECT_TRUE(same(QScreenThread::place(2560, 1080, 1920, 1080), 0, 134, 1920, 810));
+    // Odd sizes end on even numbers.
+    const QScreenThread::Placement odd = QScreenThread::place(1023, 601, 1920, 1080);
+    EXPECT_EQ(odd.x % 2, 0);
+    EXPECT_EQ(odd.width % 2, 0);
+    EXPECT_LE(odd.x + odd.width, 1920);
+    EXPECT_EQ(odd.height, 1080);
+}
+
+// A root window of another aspect is scaled into the encoded picture
+// between black bars, never stretched nor read past its end.
+TEST(Capture, SmallerRootWindowIsPlacedBetweenBlackBars)
+{
+    tsupport::XServer x(1024, 768, false);
     ASSERT_TRUE(x.ok());
-    const std::vector<Record> records = capture(x.display(), 11);
-    ASSERT_GE(records.size(), 11u);
-    EXPECT_EQ(nalTypes(records.front().bytes)[0], 7);
+    const std::vector<Record> records = capture(x.display(), 25);
+    ASSERT_GE(records.size(), 25u);
+    // The last keyframe: the painter's window is up by then.
+    auto key = std::find_if(records.rbegin(), records.rend(), [](const Record& r) { return r.keyframe; });
+    ASSERT_NE(key, records.rend());
+    const std::vector<uint8_t> luma = decodeLuma(key->bytes);
+    ASSERT_EQ(luma.size(), 1920u * 1080u);
+    // 1024 x 768 is 4:3: 1440 x 1080 in the middle, 240 columns each side.
+    auto at = [&](int x, int y) { return static_cast<int>(luma[static_cast<size_t>(y) * 1920 + x]); };
+    for (int y : {10, 540, 1070})
+        for (int x : {2, 120, 236, 1684, 1800, 1917}) {
+            EXPECT_NEAR(at(x, y), 16, 3) << "black bar at " << x << "," << y;
+        }
+    // The painter's moving background (#204060, luma 66) fills the middle.
+    EXPECT_NEAR(at(960, 700), 66, 12);
+    EXPECT_NEAR(at(300, 1000), 66, 12);
 }
 
 TEST(Capture, RootWindowThatIsNotTrueColor32IsRefused)
@@ -299,7 +377,7 @@ TEST(Capture, RootWindowThatIsNotTrueColor32IsRefused)
 
     qputenv("DISPLAY", QString(":%1").arg(n).toUtf8());
     QScreenThread screen(nullptr, 1920, 1080, 30, 10, 4000000);
-    screen.setCallbackFunctionFrameIsReady([] {});
+    screen.setCallbackFunctionFrameIsReady([](const QScreenThread::AccessUnit&) {});
     testing::internal::CaptureStderr();
     EXPECT_THROW(screen.setupCapture(), QException);
     const std::string err = testing::internal::GetCapturedStderr();
@@ -318,12 +396,11 @@ TEST(Capture, NoDisplayIsReportedNotCrashed)
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("X display cannot be opened"), std::string::npos) << err;
     // run() without a display reports and ends instead of crashing.
-    screen.setCallbackFunctionFrameIsReady([] {});
+    screen.setCallbackFunctionFrameIsReady([](const QScreenThread::AccessUnit&) {});
     testing::internal::CaptureStderr();
     screen.start();
     EXPECT_TRUE(screen.wait(20000));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Screen sharing is off"), std::string::npos);
-    EXPECT_EQ(screen.queueLength(), 0);
 }
 
 // The unscaled conversion agrees with the general scaler (and with BT.601

@@ -8,11 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <dlfcn.h>
 #include <random>
+#include <string>
 #include <vector>
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/opt.h>
 }
 
 namespace {
@@ -104,4 +107,40 @@ TEST(Encoder, NoiseStaysNearTheConfiguredBitRateWithParameterSetsBeforeEveryKeyf
 
     av_packet_free(&packet);
     av_frame_free(&frame);
+}
+
+// Every private option the capture sets on the encoder is one that the
+// encoder has: av_opt_set skips an unknown name without a word, so an
+// option that libx264's wrapper does not know would look configured and do
+// nothing. Every call the capture makes is recorded on its way to FFmpeg.
+namespace {
+struct OptionCall {
+    void* object;
+    std::string name;
+};
+std::vector<OptionCall> OptionCalls;
+}  // namespace
+
+extern "C" int av_opt_set(void* obj, const char* name, const char* val, int search_flags)
+{
+    using Real = int (*)(void*, const char*, const char*, int);
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "av_opt_set"));
+    OptionCalls.push_back({obj, name ? name : ""});
+    return real(obj, name, val, search_flags);
+}
+
+TEST(Encoder, EveryOptionSetIsOneTheEncoderHas)
+{
+    OptionCalls.clear();
+    QScreenThread capture(nullptr, 1920, 1080, 30, 10, 4000000);
+    void* options = capture.codecContext->priv_data;
+    int set = 0;
+    for (const OptionCall& call : OptionCalls) {
+        if (call.object != options)
+            continue;
+        ++set;
+        EXPECT_NE(av_opt_find(options, call.name.c_str(), nullptr, 0, 0), nullptr)
+            << "libx264's wrapper has no option \"" << call.name << "\"";
+    }
+    EXPECT_GE(set, 3) << "preset, tune and crf at least";
 }

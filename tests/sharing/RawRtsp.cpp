@@ -5,8 +5,10 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
-RawRtsp::RawRtsp(int port) : port_(port)
+RawRtsp::RawRtsp(int port, const QHostAddress& from) : port_(port)
 {
+    if (!from.isNull())
+        sock_.bind(from);
     sock_.connectToHost("127.0.0.1", static_cast<quint16>(port));
     connected_ = sock_.waitForConnected(tsupport::SLOW_MS);
 }
@@ -66,6 +68,31 @@ bool RawRtsp::receiveUntil(const std::function<bool()>& done, int timeoutMs)
     }
 }
 
+uint32_t RawRtsp::transportSsrc() const
+{
+    const QRegularExpression re("\r\nTransport:[^\r]*;ssrc=([0-9A-Fa-f]+)", QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(QString::fromLatin1(last_));
+    return m.hasMatch() ? m.captured(1).toUInt(nullptr, 16) : 0;
+}
+
+int RawRtsp::serverRtpPort() const
+{
+    const QRegularExpression re("\r\nTransport:[^\r]*server_port=(\\d+)", QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(QString::fromLatin1(last_));
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
+void RawRtsp::sendInterleaved(int channel, const QByteArray& data)
+{
+    QByteArray frame;
+    frame += '$';
+    frame += static_cast<char>(channel);
+    frame += static_cast<char>((data.size() >> 8) & 0xff);
+    frame += static_cast<char>(data.size() & 0xff);
+    sock_.write(frame + data);
+    sock_.flush();
+}
+
 void RawRtsp::abort()
 {
     sock_.abort();
@@ -89,6 +116,8 @@ bool RawRtsp::parse()
                 return reply;
             if (in_.at(1) == char(0))  // RTP; channel 1 is RTCP
                 countRtp(reinterpret_cast<const uint8_t*>(in_.constData()) + 4, size);
+            else if (in_.at(1) == char(1))
+                countRtcp(reinterpret_cast<const uint8_t*>(in_.constData()) + 4, size);
             in_.remove(0, 4 + size);
         } else if (in_.startsWith("RTSP/")) {
             const int end = in_.indexOf("\r\n\r\n");
@@ -116,6 +145,7 @@ void RawRtsp::countRtp(const uint8_t* p, int size)
     if (size < 12 || (p[0] >> 6) != 2)
         return;
     ++packets_;
+    ssrcs_.insert((uint32_t(p[8]) << 24) | (uint32_t(p[9]) << 16) | (uint32_t(p[10]) << 8) | p[11]);
     const int csrc = p[0] & 0x0f;
     int header = 12 + 4 * csrc;
     if (p[0] & 0x10) {  // extension
@@ -153,5 +183,17 @@ void RawRtsp::countRtp(const uint8_t* p, int size)
             haveTs_ = true;
         }
         lastTs_ = ts;
+    }
+}
+
+void RawRtsp::countRtcp(const uint8_t* p, int size)
+{
+    // A compound packet: version 2 packets of (length + 1) words each.
+    for (int off = 0; off + 4 <= size;) {
+        if ((p[off] >> 6) != 2)
+            return;
+        if (p[off + 1] == 203)
+            ++byes_;
+        off += 4 * (((p[off + 2] << 8) | p[off + 3]) + 1);
     }
 }

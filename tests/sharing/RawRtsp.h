@@ -8,14 +8,18 @@
 #define TAVLO_TESTS_RAWRTSP_H
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QString>
 #include <QTcpSocket>
 #include <cstdint>
 #include <functional>
+#include <set>
 
 class RawRtsp {
 public:
-    explicit RawRtsp(int port = 5000);
+    // Connects to the server on loopback; from a given local address when
+    // one is named (another host, as far as the server can tell).
+    explicit RawRtsp(int port = 5000, const QHostAddress& from = QHostAddress());
     ~RawRtsp();
 
     bool connected() const { return connected_; }
@@ -27,6 +31,16 @@ public:
     int request(const QByteArray& method, const QString& url, const QByteArray& headers = QByteArray());
     const QByteArray& last() const { return last_; }
     const QByteArray& session() const { return session_; }
+    // Requests from now on carry no Session header (or this one again).
+    void forgetSession() { session_.clear(); }
+    void useSession(const QByteArray& session) { session_ = session; }
+    // From the last reply's Transport header: the stream's SSRC and the
+    // server's RTP port (0 when absent).
+    uint32_t transportSsrc() const;
+    int serverRtpPort() const;
+
+    // Sends raw bytes interleaved on a channel of the RTSP connection.
+    void sendInterleaved(int channel, const QByteArray& data);
 
     // SETUP over the RTSP connection (interleaved 0-1), then PLAY: the
     // status of the PLAY (0 when the SETUP failed).
@@ -42,6 +56,9 @@ public:
     int keyframes() const { return keyframes_; }
     // Whether the first access unit received was a keyframe.
     bool startedWithKeyframe() const { return firstKey_; }
+    // The SSRCs the RTP came with, and the RTCP BYE packets received.
+    const std::set<uint32_t>& ssrcs() const { return ssrcs_; }
+    int byes() const { return byes_; }
     // Seconds of stream between the first and the last access unit, by the
     // RTP clock (90 kHz), so by the server's stamps, not by when they arrive.
     double spanSeconds() const;
@@ -51,6 +68,7 @@ private:
     // True once a whole reply was taken.
     bool parse();
     void countRtp(const uint8_t* p, int size);
+    void countRtcp(const uint8_t* p, int size);
 
     QTcpSocket sock_;
     int port_;
@@ -63,6 +81,8 @@ private:
     bool firstKey_ = false;
     bool haveTs_ = false;
     uint32_t firstTs_ = 0, lastTs_ = 0;
+    std::set<uint32_t> ssrcs_;
+    int byes_ = 0;
 };
 
 #endif

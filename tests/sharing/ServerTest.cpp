@@ -1,5 +1,7 @@
-// The RTSP server in this process: start, stop and status, and what it
-// answers on the wire (session description, transports, session timeout).
+// The RTSP server in this process: start, stop and status, what it answers
+// on the wire (session description, transports, session timeout), the
+// limits it keeps (sessions, client ports, listen queues), a failed
+// pipeline replaced, and stopping while clients join.
 #include "QScreenThread.h"
 #include "QServerThread.h"
 #include "RawRtsp.h"
@@ -10,7 +12,21 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <QTcpSocket>
+#include <gst/app/gstappsrc.h>
+#include <gst/rtsp-server/rtsp-server.h>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -154,6 +170,36 @@ private:
     QProcess p_;
 };
 
+// What this process writes on stdout while it lives (or until take()).
+// GoogleTest writes its failures on stdout as well: when the test fails
+// while capturing, the captured lines (less the per-picture ones) go to
+// stderr.
+class StdoutCapture {
+public:
+    StdoutCapture() { testing::internal::CaptureStdout(); }
+    ~StdoutCapture()
+    {
+        const std::string text = take();
+        if (!::testing::Test::HasFailure())
+            return;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("GetFrame", 0) != 0 && line.rfind("XShmGetImage", 0) != 0 && line.rfind("diff:", 0) != 0)
+                std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    std::string take()
+    {
+        if (taken_)
+            return std::string();
+        taken_ = true;
+        std::fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    }
+
+private:
+    bool taken_ = false;
+};
+
 bool waitForWatchers(int n)
 {
     QDeadlineTimer deadline(tsupport::SLOW_MS);
@@ -288,4 +334,290 @@ TEST_F(Sharing, ManyPlaysForceAtMostOneKeyframeASecond)
     EXPECT_GT(plays, units / 3) << "the PLAYs came faster than once a second";
     EXPECT_LE(keys, units / 10 + 1 + static_cast<int>(seconds) + 2)
         << keys << " keyframes in " << units << " pictures, " << seconds << " s, " << plays << " PLAYs";
+}
+
+// A connection holds one session, as a player needs: a further SETUP
+// without a session is refused, however many come (each would be another
+// full copy of the stream, to ports of the client's choosing), while a
+// SETUP in the connection's own session only changes its transport.
+TEST_F(Sharing, OneSessionPerConnection)
+{
+    RawRtsp c;
+    ASSERT_EQ(c.request("SETUP", c.url("/stream=0"), "Transport: RTP/AVP;unicast;client_port=42100-42101\r\n"), 200)
+        << c.last().constData();
+    const QByteArray own = c.session();
+    int accepted = 0;
+    for (int i = 1; i < 30; ++i) {
+        c.forgetSession();
+        const int port = 42100 + 2 * i;
+        const int status =
+            c.request("SETUP", c.url("/stream=0"),
+                      QString("Transport: RTP/AVP;unicast;client_port=%1-%2\r\n").arg(port).arg(port + 1).toLatin1());
+        if (status == 200)
+            ++accepted;
+        else
+            EXPECT_GE(status, 400) << c.last().constData();
+    }
+    EXPECT_EQ(accepted, 0) << "further sessions on one connection";
+    c.useSession(own);
+    EXPECT_EQ(c.request("SETUP", c.url("/stream=0"), "Transport: RTP/AVP;unicast;client_port=42200-42201\r\n"), 200)
+        << "a new transport in its own session: " << c.last().constData();
+    ASSERT_EQ(c.request("PLAY", c.url()), 200);
+    EXPECT_TRUE(waitForWatchers(1));
+    // Torn down, the connection may set up a session again.
+    ASSERT_EQ(c.request("TEARDOWN", c.url()), 200);
+    c.forgetSession();
+    EXPECT_EQ(c.request("SETUP", c.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), 200)
+        << c.last().constData();
+}
+
+// Sessions in all: far more than a classroom, and no more.
+TEST_F(Sharing, SessionsAreBoundedInAll)
+{
+    std::vector<std::unique_ptr<RawRtsp>> clients;
+    for (int i = 0; i < QServerThread::MAX_SESSIONS; ++i) {
+        clients.push_back(std::make_unique<RawRtsp>());
+        ASSERT_EQ(clients.back()->request("SETUP", clients.back()->url("/stream=0"),
+                                          "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"),
+                  200)
+            << i << ": " << clients.back()->last().constData();
+    }
+    RawRtsp over;
+    const int status =
+        over.request("SETUP", over.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+    EXPECT_GE(status, 400) << over.last().constData();
+    // One leaves: room for one more.
+    ASSERT_EQ(clients.front()->request("TEARDOWN", clients.front()->url()), 200);
+    RawRtsp next;
+    EXPECT_EQ(next.request("SETUP", next.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), 200)
+        << next.last().constData();
+}
+
+// A UDP client's RTP and RTCP go only to ordinary ports of its own: not to
+// a system service's (below 1024) nor to the classroom port, on which the
+// host and every terminal take their commands.
+TEST_F(Sharing, ClientPortsOfServicesAndTheClassroomAreRefused)
+{
+    const char* refused[] = {"client_port=55555-55556", "client_port=55554-55555", "client_port=55555",
+                             "client_port=55554",       "client_port=1000-1001",   "client_port=1023-1024",
+                             "client_port=0-1",         "client_port=9-10"};
+    for (const char* ports : refused) {
+        RawRtsp c;
+        EXPECT_EQ(c.request("SETUP", c.url("/stream=0"), QByteArray("Transport: RTP/AVP;unicast;") + ports + "\r\n"),
+                  461)
+            << ports << ": " << c.last().constData();
+    }
+    RawRtsp fine;
+    EXPECT_EQ(fine.request("SETUP", fine.url("/stream=0"), "Transport: RTP/AVP;unicast;client_port=1024-1025\r\n"),
+              200)
+        << fine.last().constData();
+}
+
+// The source fails (its format changes to one the payloader cannot take,
+// as a broken source would): one line says why, the clients of the failed
+// pipeline are let go, and the next client gets a new pipeline with
+// pictures, without a restart.
+TEST_F(Sharing, AFailedPipelineIsReplacedForTheNextClient)
+{
+    MovingScreen moving(x);
+    RawRtsp a;
+    ASSERT_EQ(a.setupAndPlay(), 200) << a.last().constData();
+    ASSERT_TRUE(a.receiveUntil([&] { return a.accessUnits() >= 3; }, tsupport::SLOW_MS));
+    GstRTSPMedia* failing = ServerThread->sharedMedia();
+    ASSERT_NE(failing, nullptr);
+
+    StdoutCapture out;
+    GstElement* bin = gst_rtsp_media_get_element(failing);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(bin), "src");
+    ASSERT_NE(src, nullptr);
+    GstCaps* raw = gst_caps_from_string("video/x-raw,format=I420,width=64,height=64,framerate=30/1");
+    gst_app_src_set_caps(GST_APP_SRC(src), raw);
+    gst_caps_unref(raw);
+    gst_object_unref(src);
+    gst_object_unref(bin);
+
+    // The failed pipeline is let go: its client's connection ends.
+    EXPECT_FALSE(a.receiveUntil([] { return false; }, tsupport::SLOW_MS)) << "the failed pipeline's client is let go";
+    QDeadlineTimer replaced(tsupport::SLOW_MS);
+    GstRTSPMedia* now = ServerThread->sharedMedia();
+    while (now == failing && !replaced.hasExpired()) {
+        g_object_unref(now);
+        QThread::msleep(10);
+        now = ServerThread->sharedMedia();
+    }
+    if (now)
+        g_object_unref(now);
+    EXPECT_NE(now, failing);
+    g_object_unref(failing);
+
+    RawRtsp b;
+    ASSERT_EQ(b.setupAndPlay(), 200) << b.last().constData();
+    EXPECT_TRUE(b.receiveUntil([&] { return b.accessUnits() >= 10 && b.keyframes() >= 1; }, tsupport::SLOW_MS))
+        << b.accessUnits() << " access units";
+    EXPECT_TRUE(b.startedWithKeyframe());
+    EXPECT_TRUE(waitForWatchers(1));
+    const std::string lines = out.take();
+    size_t failures = 0;
+    for (size_t at = lines.find("Screen sharing: the stream failed ("); at != std::string::npos;
+         at = lines.find("Screen sharing: the stream failed (", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, 1u) << "one line per failure";
+}
+
+namespace {
+
+// Every connection that a whole classroom opens at once is taken into the
+// listen queue, even before the server gets round to accepting any.
+void expectBacklogTakes(int port, int connections)
+{
+    std::vector<int> fds;
+    for (int i = 0; i < connections; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        fds.push_back(fd);
+    }
+    // A connection is established once the kernel took it into the queue;
+    // past a full queue it waits for retries that never succeed while
+    // nobody accepts.
+    auto established = [&] {
+        int n = 0;
+        for (int fd : fds) {
+            pollfd p{fd, POLLOUT, 0};
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (poll(&p, 1, 0) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+                ++n;
+        }
+        return n;
+    };
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (established() < connections && !deadline.hasExpired())
+        QThread::msleep(50);
+    EXPECT_EQ(established(), connections) << "port " << port;
+    for (int fd : fds)
+        ::close(fd);
+}
+
+}  // namespace
+
+TEST(Server, ListenQueuesHoldAClassroomConnectingAtOnce)
+{
+    tsupport::XServer x(1920, 1080, false);
+    ASSERT_TRUE(x.ok());
+    qputenv("DISPLAY", x.display().toUtf8());
+    // Built but not started: nothing accepts, the queues alone take them.
+    auto* screen = new QScreenThread(nullptr, 1920, 1080, 30, 10, 4000000);
+    auto* server = new QServerThread(nullptr, screen, 5000, 8080);
+    expectBacklogTakes(5000, 40);
+    expectBacklogTakes(8080, 40);
+    delete server;
+    delete screen;
+}
+
+namespace {
+
+// A blocking RTSP exchange for a thread of its own: connect, SETUP over the
+// connection, then PLAY `plays` times as fast as the server answers, then
+// close. The number of PLAYs answered 200.
+int joinAndPlay(int plays)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 0;
+    timeval timeout{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(5000);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int ok = 0;
+    std::string in;
+    auto exchange = [&](const std::string& request) {
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+            return std::string();
+        for (;;) {
+            // Interleaved data may come ahead of the reply: the reply is
+            // what follows the last "RTSP/1.0 ".
+            const size_t start = in.rfind("RTSP/1.0 ");
+            if (start != std::string::npos && in.find("\r\n\r\n", start) != std::string::npos) {
+                std::string reply = in.substr(start, in.find("\r\n\r\n", start) + 4 - start);
+                in.clear();
+                return reply;
+            }
+            char buffer[65536];
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return std::string();
+            in.append(buffer, static_cast<size_t>(n));
+            if (in.size() > (1u << 22))
+                in.erase(0, in.size() - 4096);
+        }
+    };
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+        const std::string setup = exchange(
+            "SETUP rtsp://127.0.0.1:5000/cam_passby_chn0/stream=0 RTSP/1.0\r\nCSeq: 1\r\n"
+            "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
+        const size_t at = setup.find("Session: ");
+        if (setup.rfind("RTSP/1.0 200", 0) == 0 && at != std::string::npos) {
+            const std::string session = setup.substr(at + 9, setup.find_first_of(";\r", at) - at - 9);
+            for (int i = 0; i < plays; ++i) {
+                const std::string reply = exchange("PLAY rtsp://127.0.0.1:5000/cam_passby_chn0 RTSP/1.0\r\nCSeq: " +
+                                                   std::to_string(i + 2) + "\r\nSession: " + session + "\r\n\r\n");
+                if (reply.rfind("RTSP/1.0 200", 0) != 0)
+                    break;
+                ++ok;
+            }
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+// Clients keep joining and playing while the server is stopped and started
+// again: every PLAY asks the capture thread for a keyframe, and none may
+// reach it once it is being deleted (the sanitizer build reports a use
+// after free at once). The joiners stop only after each Stop has returned.
+// Nor may a client be closed under its own thread's feet: GLib's criticals
+// about a closed connection's stream are counted (a client thread left
+// spinning on one writes them without end).
+TEST(Server, StopWhileClientsJoinReachesNothingDeleted)
+{
+    tsupport::XServer x(1920, 1080, false);
+    ASSERT_TRUE(x.ok());
+    qputenv("DISPLAY", x.display().toUtf8());
+    static std::atomic<int> criticals{0};
+    const guint handler = g_log_set_handler(
+        "GLib-GIO", static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
+        [](const gchar*, GLogLevelFlags, const gchar*, gpointer) { ++criticals; }, nullptr);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        QServerThread::Start(nullptr);
+        ASSERT_EQ(QServerThread::GetStatus(), 1);
+        std::atomic<bool> going{true};
+        std::atomic<int> plays{0};
+        std::vector<std::thread> joiners;
+        for (int j = 0; j < 3; ++j)
+            joiners.emplace_back([&] {
+                while (going)
+                    plays += joinAndPlay(20);
+            });
+        QDeadlineTimer deadline(tsupport::SLOW_MS);
+        while (plays < 30 && !deadline.hasExpired())
+            QThread::msleep(5);
+        EXPECT_GE(plays.load(), 30);
+        QServerThread::Stop();
+        EXPECT_EQ(QServerThread::GetStatus(), 0);
+        going = false;
+        for (std::thread& t : joiners)
+            t.join();
+    }
+    g_log_remove_handler("GLib-GIO", handler);
+    EXPECT_EQ(criticals.load(), 0) << "GLib criticals while stopping";
 }

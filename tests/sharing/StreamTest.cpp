@@ -2,6 +2,7 @@
 // (FFmpeg's ffprobe/ffmpeg, GStreamer's rtspsrc), on a private X server in
 // a private network namespace.
 #include "ClockPattern.h"
+#include "NestedDisplay.h"
 #include "RawRtsp.h"
 #include "TestSupport.h"
 
@@ -11,10 +12,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTcpServer>
 #include <QThread>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -488,6 +495,98 @@ TEST_F(LiveStream, RequestsUnderTheMountNeverTakeTheStreamAway)
 
 namespace {
 
+// What a listener sends: a receiver report and its source description,
+// here with the sender's SSRC set to ssrc.
+QByteArray receiverReportFrom(uint32_t ssrc)
+{
+    auto word = [](uint32_t v) {
+        const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                               static_cast<char>(v)};
+        return QByteArray(bytes, 4);
+    };
+    QByteArray p;
+    // RR without report blocks; SDES with one chunk: CNAME "x@y", the end
+    // item and padding to the word.
+    p += QByteArray::fromHex("80c90001") + word(ssrc);
+    p += QByteArray::fromHex("81ca0003") + word(ssrc) + QByteArray::fromHex("0103784079000000");
+    return p;
+}
+
+// A viewer (FFmpeg over TCP, as the terminal's own viewer) and a watcher
+// that sees the RTP itself, while a stranger sends RTCP as if it were us;
+// afterwards the viewer is still running and decoding, the SSRC never
+// changed and no BYE came.
+void expectStreamSurvives(const QProcessEnvironment& env, const std::function<void(uint32_t ssrc)>& attack)
+{
+    Player viewer(env);
+    ASSERT_TRUE(viewer.waitForMore(10)) << viewer.err().constData();
+    RawRtsp watcher;
+    ASSERT_EQ(watcher.request("SETUP", watcher.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"),
+              200)
+        << watcher.last().constData();
+    const uint32_t ssrc = watcher.transportSsrc();
+    ASSERT_NE(ssrc, 0u) << "the SETUP reply names the SSRC: " << watcher.last().constData();
+    ASSERT_EQ(watcher.request("PLAY", watcher.url()), 200) << watcher.last().constData();
+    ASSERT_TRUE(watcher.receiveUntil([&] { return watcher.accessUnits() >= 3; }, tsupport::SLOW_MS));
+
+    attack(ssrc);
+
+    const int before = viewer.frames();
+    EXPECT_TRUE(viewer.waitForMore(90)) << "the viewer goes on after the attack: " << viewer.frames() - before
+                                        << " pictures, running " << viewer.running();
+    const int units = watcher.accessUnits();
+    EXPECT_TRUE(watcher.receiveUntil([&] { return watcher.accessUnits() >= units + 30; }, 2 * tsupport::SLOW_MS));
+    EXPECT_EQ(watcher.ssrcs().size(), 1u) << "the stream kept its SSRC";
+    EXPECT_EQ(watcher.byes(), 0) << "no BYE";
+    EXPECT_TRUE(viewer.running());
+}
+
+}  // namespace
+
+// A stranger sets up and plays a UDP session (its SETUP reply names our
+// SSRC) and sends receiver reports with that SSRC to the server's RTCP port
+// from another address: the RTP session must not take them for a second sender
+// with our SSRC (it would say BYE and change SSRC, and FFmpeg ends at the BYE).
+TEST_F(LiveStream, RtcpClaimingOurSsrcOverUdpEndsNoViewer)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    expectStreamSurvives(x->env(), [&](uint32_t ssrc) {
+        RawRtsp stranger(5000, QHostAddress("127.0.0.5"));
+        ASSERT_EQ(stranger.request("SETUP", stranger.url("/stream=0"),
+                                   "Transport: RTP/AVP;unicast;client_port=45000-45001\r\n"),
+                  200)
+            << stranger.last().constData();
+        ASSERT_EQ(stranger.transportSsrc(), ssrc);
+        const int rtcpPort = stranger.serverRtpPort() + 1;
+        ASSERT_GT(rtcpPort, 1);
+        // Playing, so that the server listens for RTCP from UDP clients.
+        ASSERT_EQ(stranger.request("PLAY", stranger.url()), 200) << stranger.last().constData();
+        QUdpSocket udp;
+        ASSERT_TRUE(udp.bind(QHostAddress("127.0.0.6"), 0));
+        for (int i = 0; i < 10; ++i) {
+            udp.writeDatagram(receiverReportFrom(ssrc), QHostAddress("127.0.0.1"), static_cast<quint16>(rtcpPort));
+            stranger.receiveUntil([] { return false; }, 100);
+        }
+    });
+}
+
+// The same packets on the RTCP channel of another connection's RTSP
+// session (RTP over TCP), from another address.
+TEST_F(LiveStream, RtcpClaimingOurSsrcOverTheRtspConnectionEndsNoViewer)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    expectStreamSurvives(x->env(), [&](uint32_t ssrc) {
+        RawRtsp stranger(5000, QHostAddress("127.0.0.7"));
+        ASSERT_EQ(stranger.setupAndPlay(), 200) << stranger.last().constData();
+        for (int i = 0; i < 10; ++i) {
+            stranger.sendInterleaved(1, receiverReportFrom(ssrc));
+            stranger.receiveUntil([] { return false; }, 100);
+        }
+    });
+}
+
+namespace {
+
 // Threads and open descriptors of a process, from /proc.
 int countEntries(const QString& dir)
 {
@@ -664,4 +763,127 @@ TEST(SharingQuiet, QuietTerminalWritesNoPerFrameLines)
     EXPECT_FALSE(out.contains("GetFrame"));
     ASSERT_TRUE(terminal.quitViaTray());
     EXPECT_EQ(terminal.exitCode(), 0);
+}
+
+namespace {
+
+// FFmpeg playing the stream over TCP, every picture scaled down to 192 x 108
+// RGB (a tenth of the encoded size), with the size of every decoded
+// picture from its showinfo filter.
+class SmallViewer {
+public:
+    static const int W = 192, H = 108;
+    explicit SmallViewer(const QProcessEnvironment& env)
+        : p_(launch("ffmpeg",
+                    {"-v", "info", "-rtsp_transport", "tcp", "-i", URL, "-an", "-vf",
+                     QString("showinfo,scale=%1:%2").arg(W).arg(H), "-fps_mode", "passthrough", "-f", "rawvideo",
+                     "-pix_fmt", "rgb24", "-"},
+                    env))
+    {
+    }
+    ~SmallViewer() { finish(*p_, 0); }
+    bool running() const { return p_->state() != QProcess::NotRunning; }
+    int frames() const { return static_cast<int>(bytes_.size() / (W * H * 3)); }
+    // The sizes the decoder reported so far ("1920x1080", ...).
+    QSet<QString> sizes() const { return sizes_; }
+    // Colour (r, g, b) of the newest picture at (x, y) of the 192 x 108.
+    std::array<int, 3> at(int x, int y) const
+    {
+        const size_t frame = static_cast<size_t>(W * H * 3);
+        const size_t last = (bytes_.size() / frame - 1) * frame;
+        const auto* px = reinterpret_cast<const uint8_t*>(bytes_.constData()) + last + (y * W + x) * 3;
+        return {px[0], px[1], px[2]};
+    }
+    // Reads until done() holds for the newest picture.
+    bool waitFor(const std::function<bool()>& done)
+    {
+        QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
+        while (running() && !deadline.hasExpired()) {
+            p_->waitForReadyRead(100);
+            bytes_ += p_->readAllStandardOutput();
+            err_ += p_->readAllStandardError();
+            const QRegularExpression size(" s:(\\d+x\\d+) ");
+            for (auto it = size.globalMatch(QString::fromLatin1(err_)); it.hasNext();)
+                sizes_.insert(it.next().captured(1));
+            err_ = err_.right(200);
+            // Only the last two pictures are kept.
+            const int frame = W * H * 3;
+            if (bytes_.size() > 3 * frame)
+                bytes_.remove(0, (bytes_.size() / frame - 2) * frame);
+            if (frames() > 0 && done())
+                return true;
+        }
+        return false;
+    }
+
+private:
+    std::unique_ptr<QProcess> p_;
+    QByteArray bytes_, err_;
+    QSet<QString> sizes_;
+};
+
+bool near(const std::array<int, 3>& c, int r, int g, int b)
+{
+    return std::abs(c[0] - r) < 40 && std::abs(c[1] - g) < 40 && std::abs(c[2] - b) < 40;
+}
+
+}  // namespace
+
+// The screen changes size while a client plays (a projector, xrandr): the
+// stream goes on at 1920 x 1080 with the new screen scaled into it, its
+// aspect kept between black bars, and one line says so each time. Larger
+// than before (4:3, taller), smaller (4:3) and back to 16:9.
+TEST(SharingResize, ScreenThatChangesSizeKeepsPlayingWithBlackBars)
+{
+    NestedDisplay screen(1920, 1080);
+    ASSERT_TRUE(screen.ok());
+    tsupport::TeamDir team("127.0.0.2", 6);
+    tsupport::Terminal terminal(team.path(), screen.env());
+    ASSERT_TRUE(terminal.started());
+    ASSERT_TRUE(terminal.waitForOutput("SendTo: 127.0.0.2", tsupport::SLOW_MS)) << terminal.err().constData();
+
+    auto painter = std::make_unique<Painter>(QStringList{"color", "0000ff"}, screen.env());
+    SmallViewer viewer(screen.env());
+    ASSERT_TRUE(viewer.waitFor([&] { return near(viewer.at(96, 54), 0, 0, 255); })) << "blue first";
+    EXPECT_TRUE(near(viewer.at(2, 54), 0, 0, 255)) << "16:9 fills the picture";
+
+    struct Step {
+        int width, height;
+        const char* colour;
+        int r, g, b;
+        int bar;  // columns of the 192 that are black at each side
+    };
+    // 4:3 in 16:9: 1440 of 1920 columns, 240 black at each side (24 of 192).
+    const Step steps[] = {{1600, 1200, "ff0000", 255, 0, 0, 24},
+                          {1024, 768, "00ff00", 0, 255, 0, 24},
+                          {1920, 1080, "ffffff", 255, 255, 255, 0}};
+    int lines = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(QString("%1 x %2").arg(step.width).arg(step.height).toStdString());
+        ASSERT_TRUE(screen.resize(step.width, step.height));
+        const QString line = QString("Screen sharing: the screen is now %1 x %2; it is sent scaled into 1920 x 1080")
+                                 .arg(step.width)
+                                 .arg(step.height);
+        EXPECT_TRUE(terminal.waitForOutput(line, tsupport::SLOW_MS)) << terminal.out().right(500).constData();
+        ++lines;
+        // The painter's window covers the new screen.
+        painter.reset();
+        painter = std::make_unique<Painter>(QStringList{"color", step.colour}, screen.env());
+        ASSERT_TRUE(viewer.waitFor([&] { return near(viewer.at(96, 54), step.r, step.g, step.b); }))
+            << "the new screen's picture reaches the viewer";
+        if (step.bar > 0) {
+            for (int y : {5, 54, 100}) {
+                EXPECT_TRUE(near(viewer.at(step.bar / 2, y), 0, 0, 0)) << "a black bar at the left";
+                EXPECT_TRUE(near(viewer.at(191 - step.bar / 2, y), 0, 0, 0)) << "a black bar at the right";
+                EXPECT_TRUE(near(viewer.at(step.bar + 4, y), step.r, step.g, step.b));
+            }
+        } else {
+            EXPECT_TRUE(near(viewer.at(2, 54), step.r, step.g, step.b)) << "no bars";
+        }
+    }
+    EXPECT_TRUE(viewer.running());
+    EXPECT_EQ(viewer.sizes(), QSet<QString>{"1920x1080"}) << "every picture is 1920 x 1080";
+    EXPECT_EQ(terminal.countOutput("Screen sharing: the screen is now"), lines) << "one line per change";
+    ASSERT_TRUE(terminal.running()) << terminal.err().constData();
+    EXPECT_FALSE(terminal.err().contains("X Error")) << terminal.err().constData();
 }

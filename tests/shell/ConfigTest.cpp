@@ -21,6 +21,7 @@ const QByteArray DEFAULT_FILE = "{\n    \"roomIp\": \"192.168.7.170\",\n    \"te
 struct Loaded {
     QString roomIp;
     uint32_t teamNum = 12345;
+    std::vector<QString> hostKeys;  // base64
 };
 
 Loaded load(const QByteArray& content)
@@ -33,7 +34,10 @@ Loaded load(const QByteArray& content)
     f.close();
     QSysConfig cfg(nullptr, path);
     EXPECT_EQ(cfg.fileName, path);
-    return {cfg.RoomIp, cfg.TeamNum};
+    Loaded l{cfg.RoomIp, cfg.TeamNum, {}};
+    for (const PublicKey& k : cfg.HostKeys)
+        l.hostKeys.push_back(k.base64());
+    return l;
 }
 
 std::string errorOf(const QString& path)
@@ -203,4 +207,49 @@ TEST(Config, FifoOrDeviceIsAReadFailureAndNeverBlocks)
     QSysConfig cfg(nullptr, link);
     EXPECT_EQ(cfg.RoomIp, "127.0.0.9");
     EXPECT_EQ(cfg.TeamNum, 9u);
+}
+
+// "hostKey": the classroom key, or a list of keys, whose signed commands
+// alone the terminal obeys. A file that names a key but not a sound one is
+// a read failure: a terminal must never fall back to obeying anyone.
+TEST(Config, HostKeyIsOneKeyOrAListAndAnythingElseIsAReadFailure)
+{
+    auto keyText = [](unsigned char fill) {
+        std::array<unsigned char, 32> seed;
+        seed.fill(fill);
+        return ClassroomKey::fromSeed(seed).publicKey().base64();
+    };
+    const QString a = keyText(1), b = keyText(2);
+    EXPECT_TRUE(load(R"({"roomIp": "127.0.0.2", "teamNum": 1})").hostKeys.empty());
+    EXPECT_EQ(load(QString(R"({"roomIp": "127.0.0.2", "teamNum": 1, "hostKey": "%1"})").arg(a).toUtf8()).hostKeys,
+              std::vector<QString>{a});
+    EXPECT_EQ(load(QString(R"({"teamNum": 1, "hostKey": ["%1", "%2"]})").arg(a, b).toUtf8()).hostKeys,
+              (std::vector<QString>{a, b}));
+
+    QString tooMany;
+    for (int i = 0; i < 33; ++i)
+        tooMany += (i ? ", \"" : "\"") + a + "\"";
+    const QString bad[] = {
+        "\"" + a.left(43) + "\"",          // no padding
+        "\"" + a + " \"",                   // white space
+        "\"" + a.left(40) + "AAA=\"",       // 32 bytes, not a point of the curve
+        "\"" + QByteArray(32, '\0').toBase64() + "\"",  // of small order
+        "\"\"",
+        "[]",
+        "[\"" + a + "\", 5]",
+        "[\"" + a + "\", \"nope\"]",
+        "[" + tooMany + "]",
+        "null",
+        "42",
+        "{\"key\": \"" + a + "\"}",
+    };
+    for (const QString& value : bad) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("team.bin");
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QString(R"({"roomIp": "127.0.0.2", "teamNum": 1, "hostKey": %1})").arg(value).toUtf8());
+        f.close();
+        EXPECT_EQ(errorOf(path), "Write Config File ERROR") << value.toStdString();
+    }
 }

@@ -22,9 +22,6 @@ target_link_libraries(test_shell_process PRIVATE tavlo_testsupport tavlo_testmai
 add_dependencies(test_shell_process tavlo)
 tavlo_add_gtest(test_shell_process NETNS TIMEOUT 400 LABELS shell)
 
-add_test(NAME install_layout COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/shell/install_test.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(install_layout PROPERTIES TIMEOUT 120 LABELS shell)
-
 add_executable(test_tray_indicator shell/TrayIndicatorTest.cpp)
 target_link_libraries(test_tray_indicator PRIVATE tavlo_tray tavlo_testmain)
 tavlo_add_gtest(test_tray_indicator LABELS shell)

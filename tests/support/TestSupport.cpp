@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "ClassroomPort.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -519,7 +521,7 @@ int threadsNamed(qint64 pid, const QString& name)
 
 UdpPeer::UdpPeer(const QHostAddress& address, quint16 port)
 {
-    ok_ = sock_.bind(address, port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    ok_ = ClassroomPort::bind(sock_, address, port);
 }
 
 std::optional<QByteArray> UdpPeer::receive(int timeoutMs, QHostAddress* from, qint64* arrivalMs)

@@ -189,7 +189,8 @@ ProcessStats processStats(qint64 pid);
 // itself, or inherited from the thread that started it).
 int threadsNamed(qint64 pid, const QString& name);
 
-// A UDP socket bound with address reuse, for playing the classroom host.
+// A UDP socket bound as the classroom's programs bind port 55555
+// (ClassroomPort.h), for playing the classroom host beside a terminal.
 class UdpPeer {
 public:
     UdpPeer(const QHostAddress& address, quint16 port);
