@@ -226,14 +226,16 @@ TEST_F(RoundsTest, BurstOfCommandsActsOnTheLastAndLeavesTheWhiteboardWorking)
     EXPECT_TRUE(py->waitFor("closed", py->count("connected"), SLOW_MS));
     EXPECT_EQ(terminal->countOutput("runtime error"), 0) << terminal->out().right(2000).constData();
 
-    // The stroke was saved as the board saves what is drawn.
+    // The stroke was saved as the board saves what is drawn, in the board
+    // folder ("boards" under the working directory).
+    const QDir boards(dir.file("boards"));
     QString saved;
     size_t strokes = 0;
     QDeadlineTimer deadline(SLOW_MS);
     while (strokes == 0 && !deadline.hasExpired()) {
-        saved = QDir(dir.path()).entryList(QStringList{"board-*.tvboard"}, QDir::Files).value(0);
+        saved = boards.entryList(QStringList{"board-*.tvboard"}, QDir::Files).value(0);
         BoardFile::Contents c;
-        if (!saved.isEmpty() && BoardFile::read(dir.file(saved), c, nullptr) && !c.pages.empty())
+        if (!saved.isEmpty() && BoardFile::read(boards.filePath(saved), c, nullptr) && !c.pages.empty())
             strokes = c.pages[0]->strokes.size();
         if (strokes == 0)
             pause(200);
