@@ -60,7 +60,8 @@ CommandLine commandLine()
                               "for the terminal's announcement", "SECONDS", value);
     cl.addOption("--to", "show, stop: the terminal's address", "ADDR", value);
     cl.addOption("--group", "show: the group whose screen is shown (0: the host's own)", "N", value);
-    cl.addOption("--ip", "show: the IPv4 address that serves group N's screen (needed unless N is 0)", "A", value);
+    cl.addOption("--ip", "show: the literal IPv4 or IPv6 address that serves group N's screen (needed unless N is 0)",
+                 "A", value);
     cl.addOption("--key", "show, stop: sign the command with the classroom key pair in FILE (mode 0600), for the "
                           "nonce the terminal announces to --bind", "FILE", value);
     return cl;
