@@ -16,8 +16,8 @@
     </message>
     <message>
         <location filename="../ClassroomCommands.cpp" line="74"/>
-        <source>group %1&apos;s address %2 is not IPv4</source>
-        <translation>第 %1 组的地址 %2 不是 IPv4 地址</translation>
+        <source>group %1&apos;s address %2 %3</source>
+        <translation>第 %1 组的地址 %2：%3</translation>
     </message>
 </context>
 <context>

@@ -8,6 +8,7 @@
 // a window manager the window is minimised when the teacher's screen is
 // shown.
 #include "ConsoleSupport.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
@@ -32,7 +33,7 @@ class ConsoleGui : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             return;
         x = new tsupport::XServer(1280, 800, false);
         ASSERT_TRUE(x->ok());
@@ -90,7 +91,7 @@ protected:
     }
     void SetUp() override
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
         ASSERT_TRUE(console && console->running()) << (console ? console->err().constData() : "");
         for (auto& [g, inbox] : inboxes)
@@ -257,7 +258,7 @@ TEST_F(ConsoleGui, AClickOpensACloserLookThatPlaysTheGroupsScreen)
     bool shown = false;
     do {
         const QImage img = tsupport::screenshot(x->env(), id);
-        shown = !img.isNull() && vsupport::near(img.pixelColor(img.width() / 2, img.height() / 3), COLOURS[1]);
+        shown = !img.isNull() && tsupport::near(img.pixelColor(img.width() / 2, img.height() / 3), COLOURS[1]);
         if (!shown)
             tsupport::pause(200);
     } while (!shown && !deadline.hasExpired());
@@ -289,7 +290,7 @@ TEST_F(ConsoleGui, ThumbnailsComeFromTheSmallStreamWhereThereIsOne)
         ASSERT_EQ(console->ask(QString("thumbnail %1 %2").arg(g).arg(file), tsupport::SLOW_MS).last(), "saved " + file);
         const QImage img(file);
         EXPECT_EQ(img.size(), QSize(240, 135));
-        EXPECT_TRUE(vsupport::coveredBy(img, g == 1 ? SMALL : COLOURS[3]));
+        EXPECT_TRUE(tsupport::coveredBy(img, g == 1 ? SMALL : COLOURS[3]));
     }
     // Group 1's full stream was never pulled for its thumbnail.
     EXPECT_EQ(peers[1]->count("configured"), 0);

@@ -11,6 +11,7 @@
 #include "ConsoleWindow.h"
 #include "GroupTile.h"
 #include "LookCloserWindow.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
@@ -138,7 +139,7 @@ class WindowWithGroups : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
         for (int g = 1; g <= 4; ++g) {
             peers[g] = std::make_unique<tsupport::UdpPeer>(address(g), 55555);

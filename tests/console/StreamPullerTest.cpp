@@ -3,6 +3,7 @@
 // stream or, from a peer without one, of its full stream, a live view, and
 // the reasons shown for streams that fail.
 #include "StreamPuller.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
@@ -31,7 +32,7 @@ class PullerWithPeer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
     }
     // Waits until the puller's state satisfies done.
@@ -58,7 +59,7 @@ TEST_F(PullerWithPeer, SmallPicturesOfTheStreamAboutOnceASecond)
     ASSERT_GE(s.pictures, 1) << s.error.toStdString();
     EXPECT_TRUE(s.error.isEmpty());
     EXPECT_EQ(s.picture.size(), QSize(160, 90));
-    EXPECT_TRUE(vsupport::coveredBy(s.picture, QColor(0x20, 0xe0, 0x20)));
+    EXPECT_TRUE(tsupport::coveredBy(s.picture, QColor(0x20, 0xe0, 0x20)));
     // One connection, and it keeps delivering.
     s = waitFor(p, [](const auto& s) { return s.pictures >= 3; });
     EXPECT_GE(s.pictures, 3);
@@ -88,11 +89,11 @@ TEST_F(PullerWithPeer, ThumbnailsFromTheSmallStreamOrTheFullOneWhereThereIsNone)
     ASSERT_GE(s.pictures, 2) << s.error.toStdString();
     EXPECT_EQ(s.url, "rtsp://127.0.0.10:5000/cam_passby_chn1");
     EXPECT_EQ(s.picture.size(), QSize(240, 135));  // 16:9 in a square box
-    EXPECT_TRUE(vsupport::coveredBy(s.picture, small));
+    EXPECT_TRUE(tsupport::coveredBy(s.picture, small));
     s = waitFor(fromFull, [](const auto& s) { return s.pictures >= 1; });
     ASSERT_GE(s.pictures, 1) << s.error.toStdString();
     EXPECT_EQ(s.url, "rtsp://127.0.0.11:5000/cam_passby_chn0");
-    EXPECT_TRUE(vsupport::coveredBy(s.picture, full));
+    EXPECT_TRUE(tsupport::coveredBy(s.picture, full));
     // The older peer set up its full stream; the peer with both never did.
     EXPECT_TRUE(older.waitFor("configured", 1, tsupport::SLOW_MS));
     EXPECT_TRUE(both.waitFor("play", 1, tsupport::SLOW_MS));
