@@ -26,20 +26,9 @@ LockCard::LockCard(QWidget* parent)
     });
 }
 
-QString LockCard::cardText(const QString& text)
-{
-    QString out;
-    for (const QChar c : text)
-        out += (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-                   ? QChar(' ')
-                   : c;
-    out = out.simplified().left(Classroom::LOCK_TEXT_MAX).trimmed();
-    return out.isEmpty() ? QString::fromUtf8(Classroom::LOCK_TEXT_DEFAULT) : out;
-}
-
 void LockCard::lock(const QString& text)
 {
-    text_ = cardText(text);
+    text_ = text.isEmpty() ? QString::fromUtf8(Classroom::LOCK_TEXT_DEFAULT) : text;
     const bool already = locked_;
     locked_ = true;
     cover();

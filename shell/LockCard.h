@@ -24,8 +24,9 @@ public:
 
     explicit LockCard(QWidget* parent = nullptr);
 
-    // Covers the desktop with text (cleaned; empty: Classroom's default),
-    // or changes the text of a card already shown, and takes the input.
+    // Covers the desktop with text (as HostCommand::lockText made it;
+    // empty: Classroom's default), or changes the text of a card already
+    // shown, and takes the input.
     void lock(const QString& text);
     // Gives the desktop and the input back.
     void unlock();
@@ -33,11 +34,6 @@ public:
     QString text() const { return text_; }
     // Whether both grabs were held at the last try.
     bool grabbed() const { return grabbed_; }
-
-    // What the card shows for text: control characters and line breaks as
-    // spaces, at most LOCK_TEXT_MAX characters, Classroom's default when
-    // nothing is left.
-    static QString cardText(const QString& text);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
