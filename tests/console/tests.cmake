@@ -30,7 +30,7 @@ if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
   target_link_libraries(tavlo_console_e2e_tests PRIVATE tavlo_console_testsupport tavlo_viewer_testsupport
                         tavlo_testmain_core)
   add_dependencies(tavlo_console_e2e_tests tavlo tavlo-console tavlo-test-painter tavlo-test-rtsp-peer
-                   tavlo-test-announcer)
+                   tavlo-test-announcer tavlo-test-keylog)
   tavlo_add_gtest(tavlo_console_e2e_tests NETNS TIMEOUT 600 LABELS console)
   if(TAVLO_SANITIZE)
     set_tests_properties(tavlo_console_e2e_tests PROPERTIES ENVIRONMENT
