@@ -4,6 +4,7 @@
 #include "Envelope.h"
 #include "StreamAddress.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <set>
@@ -26,10 +27,36 @@ std::set<int> presentGroups(const GroupTable& table, qint64 nowMs)
 }
 
 void addFor(std::vector<Command>& out, const GroupTable& table, int target, qint64 nowMs, const QByteArray& payload,
-            std::optional<int> showing)
+            Command::Kind kind, std::optional<int> showing = std::nullopt)
 {
     if (const std::optional<GroupRow> r = table.current(target, nowMs))
-        out.push_back(Command{target, r->address, payload, r->nonce, showing});
+        out.push_back(Command{target, r->address, payload, r->nonce, kind, showing});
+}
+
+QString notPresent(int group)
+{
+    return QCoreApplication::translate("ClassroomCommands", "group %1 is not present").arg(group);
+}
+
+// The targets, each once, in order; every present group when targets is empty.
+std::set<int> targetsOf(const GroupTable& table, const std::vector<int>& targets, qint64 nowMs)
+{
+    if (targets.empty())
+        return presentGroups(table, nowMs);
+    return std::set<int>(targets.begin(), targets.end());
+}
+
+// kind's payload for every present group of targets; the reason when none is.
+std::vector<Command> forGroups(const GroupTable& table, const std::set<int>& targets, qint64 nowMs,
+                               const QByteArray& payload, Command::Kind kind, QString* error)
+{
+    std::vector<Command> out;
+    for (int g : targets)
+        addFor(out, table, g, nowMs, payload, kind);
+    if (out.empty() && error)
+        *error = targets.size() == 1 ? notPresent(*targets.begin())
+                                     : QCoreApplication::translate("ClassroomCommands", "no group is present");
+    return out;
 }
 
 // The payload that shows source, or nothing (with the reason).
@@ -40,7 +67,7 @@ std::optional<QByteArray> showPayload(const GroupTable& table, int source, qint6
     const std::optional<GroupRow> src = table.current(source, nowMs);
     if (!src) {
         if (error)
-            *error = QString("group %1 is not present").arg(source);
+            *error = notPresent(source);
         return std::nullopt;
     }
     // The terminal's own address rule: what it would refuse is not sent.
@@ -48,7 +75,9 @@ std::optional<QByteArray> showPayload(const GroupTable& table, int source, qint6
     const auto address = StreamAddress::parse(src->address.toString(), &why);
     if (!address) {
         if (error)
-            *error = QString("group %1's address %2 %3").arg(source).arg(src->address.toString(), why);
+            *error = QCoreApplication::translate("ClassroomCommands", "group %1's address %2 %3")
+                         .arg(source)
+                         .arg(src->address.toString(), why);
         return std::nullopt;
     }
     return ClassroomCommands::showGroupPayload(source, *address);
@@ -71,23 +100,57 @@ QByteArray ClassroomCommands::stopPayload()
     return compact({{"messageId", Classroom::MSG_STOP}});
 }
 
+QByteArray ClassroomCommands::lockPayload(const QString& text)
+{
+    QJsonObject o{{"messageId", Classroom::MSG_LOCK}};
+    QString t = text.trimmed();
+    if (t.size() > Classroom::LOCK_TEXT_MAX)  // whole characters: never half a surrogate pair
+        t.truncate(t.at(Classroom::LOCK_TEXT_MAX - 1).isHighSurrogate() ? Classroom::LOCK_TEXT_MAX - 1
+                                                                        : Classroom::LOCK_TEXT_MAX);
+    if (!t.isEmpty())
+        o.insert("text", t);
+    return compact(o);
+}
+
+QByteArray ClassroomCommands::unlockPayload()
+{
+    return compact({{"messageId", Classroom::MSG_UNLOCK}});
+}
+
 std::vector<Command> ClassroomCommands::show(const GroupTable& table, int target, int source, qint64 nowMs,
                                              QString* error)
 {
+    return showToGroups(table, {target}, source, nowMs, error);
+}
+
+std::vector<Command> ClassroomCommands::showToGroups(const GroupTable& table, const std::vector<int>& targets,
+                                                    int source, qint64 nowMs, QString* error)
+{
     std::vector<Command> out;
-    if (!table.current(target, nowMs)) {
+    const std::set<int> wanted(targets.begin(), targets.end());
+    std::set<int> present;
+    for (int g : wanted)
+        if (table.current(g, nowMs))
+            present.insert(g);
+    if (present.empty()) {
         if (error)
-            *error = QString("group %1 is not present").arg(target);
+            *error = wanted.size() == 1 ? notPresent(*wanted.begin())
+                                        : QCoreApplication::translate("ClassroomCommands", "no group is present");
         return out;
     }
-    if (target == source) {
-        // The terminal stops instead of showing itself: say so plainly.
-        addFor(out, table, target, nowMs, stopPayload(), std::nullopt);
-        return out;
+    // Only a group that shows another's screen needs the source.
+    std::optional<QByteArray> payload;
+    if (present != std::set<int>{source}) {
+        payload = showPayload(table, source, nowMs, error);
+        if (!payload)
+            return out;
     }
-    const std::optional<QByteArray> payload = showPayload(table, source, nowMs, error);
-    if (payload)
-        addFor(out, table, target, nowMs, *payload, source);
+    for (int g : present) {
+        if (g == source)  // the terminal stops instead of showing itself: say so plainly
+            addFor(out, table, g, nowMs, stopPayload(), Command::Kind::Stop);
+        else
+            addFor(out, table, g, nowMs, *payload, Command::Kind::Show, source);
+    }
     return out;
 }
 
@@ -99,25 +162,37 @@ std::vector<Command> ClassroomCommands::showToAll(const GroupTable& table, int s
         return out;
     for (int g : presentGroups(table, nowMs))
         if (g != source)
-            addFor(out, table, g, nowMs, *payload, source);
+            addFor(out, table, g, nowMs, *payload, Command::Kind::Show, source);
     return out;
 }
 
 std::vector<Command> ClassroomCommands::stop(const GroupTable& table, int target, qint64 nowMs, QString* error)
 {
-    std::vector<Command> out;
-    addFor(out, table, target, nowMs, stopPayload(), std::nullopt);
-    if (out.empty() && error)
-        *error = QString("group %1 is not present").arg(target);
-    return out;
+    return forGroups(table, {target}, nowMs, stopPayload(), Command::Kind::Stop, error);
 }
 
 std::vector<Command> ClassroomCommands::stopAll(const GroupTable& table, qint64 nowMs)
 {
-    std::vector<Command> out;
-    for (int g : presentGroups(table, nowMs))
-        addFor(out, table, g, nowMs, stopPayload(), std::nullopt);
-    return out;
+    return forGroups(table, presentGroups(table, nowMs), nowMs, stopPayload(), Command::Kind::Stop, nullptr);
+}
+
+std::vector<Command> ClassroomCommands::stopGroups(const GroupTable& table, const std::vector<int>& targets,
+                                                  qint64 nowMs, QString* error)
+{
+    return forGroups(table, std::set<int>(targets.begin(), targets.end()), nowMs, stopPayload(), Command::Kind::Stop,
+                     error);
+}
+
+std::vector<Command> ClassroomCommands::lock(const GroupTable& table, const std::vector<int>& targets,
+                                             const QString& text, qint64 nowMs, QString* error)
+{
+    return forGroups(table, targetsOf(table, targets, nowMs), nowMs, lockPayload(text), Command::Kind::Lock, error);
+}
+
+std::vector<Command> ClassroomCommands::unlock(const GroupTable& table, const std::vector<int>& targets,
+                                               qint64 nowMs, QString* error)
+{
+    return forGroups(table, targetsOf(table, targets, nowMs), nowMs, unlockPayload(), Command::Kind::Unlock, error);
 }
 
 std::optional<QByteArray> ClassroomCommands::datagram(const Command& command, const ClassroomKey* key, qint64 seq)

@@ -12,13 +12,15 @@
 
 // One command for one terminal: the command's JSON, where it goes (port
 // 55555 of to), the nonce to sign it with (that of the group's latest
-// announcement; empty: the terminal takes the plain command), and what the
-// group shows once it has obeyed.
+// announcement; empty: the terminal takes the plain command), what kind it
+// is, and for a show what the group shows once it has obeyed.
 struct Command {
+    enum class Kind { Show, Stop, Lock, Unlock };
     int group = 0;
     QHostAddress to;
     QByteArray payload;
     QString nonce;
+    Kind kind = Kind::Stop;
     std::optional<int> showing;
 };
 
@@ -33,6 +35,12 @@ public:
     static QByteArray showGroupPayload(int group, const QHostAddress& ip);
     // {"messageId":1}
     static QByteArray stopPayload();
+    // {"messageId":16}, with "text" when text is not empty (the terminal
+    // shows its own default otherwise); text is cut to LOCK_TEXT_MAX
+    // characters.
+    static QByteArray lockPayload(const QString& text);
+    // {"messageId":17}
+    static QByteArray unlockPayload();
 
     // Tells target to show source's screen (0: the teacher's). A terminal
     // told to show its own group stops showing. Empty with a reason in
@@ -46,6 +54,20 @@ public:
                                           QString* error = nullptr);
     static std::vector<Command> stop(const GroupTable& table, int target, qint64 nowMs, QString* error = nullptr);
     static std::vector<Command> stopAll(const GroupTable& table, qint64 nowMs);
+
+    // The same for a set of groups (the console's selection): every present
+    // target gets the command; empty with the reason when none is present
+    // (or, for a show, when the source cannot be shown).
+    static std::vector<Command> showToGroups(const GroupTable& table, const std::vector<int>& targets, int source,
+                                             qint64 nowMs, QString* error = nullptr);
+    static std::vector<Command> stopGroups(const GroupTable& table, const std::vector<int>& targets, qint64 nowMs,
+                                           QString* error = nullptr);
+    // Locks the targets with text (empty: the terminal's default), or
+    // unlocks them. Every present group when targets is empty.
+    static std::vector<Command> lock(const GroupTable& table, const std::vector<int>& targets, const QString& text,
+                                     qint64 nowMs, QString* error = nullptr);
+    static std::vector<Command> unlock(const GroupTable& table, const std::vector<int>& targets, qint64 nowMs,
+                                       QString* error = nullptr);
 
     // The datagram that carries command: the plain payload for a terminal
     // that takes plain commands, else the payload addressed to the group

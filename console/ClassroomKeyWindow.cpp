@@ -16,10 +16,10 @@
 
 ClassroomKeyWindow::ClassroomKeyWindow(Console* console, QWidget* parent) : QDialog(parent), console_(console)
 {
-    setWindowTitle("Classroom key");
+    setWindowTitle(tr("Classroom key"));
     auto* v = new QVBoxLayout(this);
-    auto* intro = new QLabel("Terminals whose team.bin names this public key as \"hostKey\" obey only the "
-                             "commands this console signs.",
+    auto* intro = new QLabel(tr("Terminals whose team.bin names this public key as \"hostKey\" obey only the "
+                                "commands this console signs."),
                              this);
     intro->setWordWrap(true);
     v->addWidget(intro);
@@ -31,22 +31,22 @@ ClassroomKeyWindow::ClassroomKeyWindow(Console* console, QWidget* parent) : QDia
     fingerprint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     file_ = new QLabel(this);
     file_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    form->addRow("Public key:", publicKey_);
-    form->addRow("Fingerprint:", fingerprint_);
-    form->addRow("Key pair file:", file_);
+    form->addRow(tr("Public key:"), publicKey_);
+    form->addRow(tr("Fingerprint:"), fingerprint_);
+    form->addRow(tr("Key pair file:"), file_);
     v->addLayout(form);
     status_ = new QLabel(this);
     status_->setWordWrap(true);
     v->addWidget(status_);
 
     auto* buttons = new QHBoxLayout;
-    auto* copy = new QPushButton("Copy public key", this);
-    auto* exportButton = new QPushButton("Export key pair…", this);
-    auto* importButton = new QPushButton("Import key pair…", this);
-    auto* close = new QPushButton("Close", this);
-    exportButton->setToolTip("Save the key pair for another teacher's computer or for tavlo-host --key. "
-                             "Whoever holds it can command every terminal that trusts this key.");
-    importButton->setToolTip("Use a key pair exported by another console, so both command the same terminals");
+    auto* copy = new QPushButton(tr("Copy public key"), this);
+    auto* exportButton = new QPushButton(tr("Export key pair…"), this);
+    auto* importButton = new QPushButton(tr("Import key pair…"), this);
+    auto* close = new QPushButton(tr("Close"), this);
+    exportButton->setToolTip(tr("Save the key pair for another teacher's computer or for tavlo-host --key. "
+                                "Whoever holds it can command every terminal that trusts this key."));
+    importButton->setToolTip(tr("Use a key pair exported by another console, so both command the same terminals"));
     buttons->addWidget(copy);
     buttons->addWidget(exportButton);
     buttons->addWidget(importButton);
@@ -65,7 +65,7 @@ void ClassroomKeyWindow::refresh()
 {
     const std::optional<ClassroomKey>& key = console_->key();
     publicKey_->setText(key ? key->publicKey().base64() : QString());
-    fingerprint_->setText(key ? key->publicKey().fingerprint() : "no key: commands cannot be signed");
+    fingerprint_->setText(key ? key->publicKey().fingerprint() : tr("no key: commands cannot be signed"));
     file_->setText(console_->keyPath());
 }
 
@@ -73,10 +73,10 @@ QString ClassroomKeyWindow::exportTo(const QString& path)
 {
     QString error;
     if (!console_->key())
-        error = "this console has no key";
+        error = tr("this console has no key");
     else if (!console_->key()->save(path, &error))
-        error = "cannot export: " + error;
-    status_->setText(error.isEmpty() ? "Exported to " + path : error);
+        error = tr("cannot export: %1").arg(error);
+    status_->setText(error.isEmpty() ? tr("Exported to %1").arg(path) : error);
     return error;
 }
 
@@ -87,20 +87,20 @@ QString ClassroomKeyWindow::importFrom(const QString& path)
     // from now on in the console's own file, private to its user.
     const std::optional<ClassroomKey> key = ClassroomKey::load(path, false, &error);
     if (!key) {
-        error = "cannot import: " + error;
+        error = tr("cannot import: %1").arg(error);
     } else if (!console_->keyPath().isEmpty() && !key->save(console_->keyPath(), &error)) {
-        error = "cannot keep the imported key: " + error;
+        error = tr("cannot keep the imported key: %1").arg(error);
     } else {
         console_->setKey(*key, console_->keyPath());
         refresh();
     }
-    status_->setText(error.isEmpty() ? "Imported from " + path : error);
+    status_->setText(error.isEmpty() ? tr("Imported from %1").arg(path) : error);
     return error;
 }
 
 void ClassroomKeyWindow::onExport()
 {
-    const QString path = QFileDialog::getSaveFileName(this, "Export the classroom key pair",
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export the classroom key pair"),
                                                       QDir::home().filePath("classroom-key.json"));
     if (!path.isEmpty())
         exportTo(path);
@@ -108,14 +108,14 @@ void ClassroomKeyWindow::onExport()
 
 void ClassroomKeyWindow::onImport()
 {
-    const QString path = QFileDialog::getOpenFileName(this, "Import a classroom key pair", QDir::homePath());
+    const QString path = QFileDialog::getOpenFileName(this, tr("Import a classroom key pair"), QDir::homePath());
     if (path.isEmpty())
         return;
-    const QString old = console_->key() ? console_->key()->publicKey().fingerprint() : QString("none");
+    const QString old = console_->key() ? console_->key()->publicKey().fingerprint() : tr("none");
     const auto answer = QMessageBox::question(
-        this, "Classroom key",
-        QString("Replace this console's key (fingerprint %1)? Terminals that trust only that key will ignore "
-                "this console's commands until their team.bin names the new one.")
+        this, tr("Classroom key"),
+        tr("Replace this console's key (fingerprint %1)? Terminals that trust only that key will ignore "
+           "this console's commands until their team.bin names the new one.")
             .arg(old));
     if (answer == QMessageBox::Yes)
         importFrom(path);

@@ -72,6 +72,7 @@ GroupRow GroupTable::rowOf(int group, const Entry& e, qint64 nowMs) const
         r.conflict = e.conflict;
     r.nonce = e.nonce;
     r.showing = e.showing;
+    r.locked = e.locked;
     return r;
 }
 
@@ -118,4 +119,11 @@ std::optional<int> GroupTable::showing(int group) const
     if (it == entries_.end())
         return std::nullopt;
     return it->second.showing;
+}
+
+void GroupTable::setLocked(int group, bool locked)
+{
+    const auto it = entries_.find(group);
+    if (it != entries_.end())
+        it->second.locked = locked;
 }

@@ -24,6 +24,8 @@ struct GroupRow {
     // What the console last told the group to show: nothing, 0 (the
     // teacher's screen) or another group's number.
     std::optional<int> showing;
+    // Whether the console last told the group to lock its screen.
+    bool locked = false;
 };
 
 // The groups of the classroom, from their announcements.
@@ -71,6 +73,8 @@ public:
     // What group has been told to show (see GroupRow::showing).
     void setShowing(int group, std::optional<int> what);
     std::optional<int> showing(int group) const;
+    // Whether group has been told to lock (see GroupRow::locked).
+    void setLocked(int group, bool locked);
 
 private:
     struct Entry {
@@ -81,6 +85,7 @@ private:
         std::optional<QHostAddress> conflict;
         qint64 conflictMs = 0;
         std::optional<int> showing;
+        bool locked = false;
     };
     GroupRow rowOf(int group, const Entry& e, qint64 nowMs) const;
     // The group address holds, if any.

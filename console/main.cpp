@@ -23,12 +23,16 @@
 #include "CommandLine.h"
 #include "Console.h"
 #include "ConsoleWindow.h"
+#include "GroupNames.h"
 #include "QServerThread.h"
 #include "StdinControl.h"
 #include "StreamAddress.h"
 
 #include <QApplication>
 #include <QHostAddress>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -47,6 +51,7 @@ static CommandLine commandLine()
     cl.addOption("--print-key", "print the classroom key's public half (base64, for team.bin's \"hostKey\") and "
                                 "its fingerprint, and exit");
     cl.addFile("~/.config/tavlo/classroom-key.json", "the classroom key pair, created at the first start");
+    cl.addFile("~/.config/tavlo/console.conf", "the names the teacher gave the groups");
     return cl;
 }
 
@@ -80,6 +85,13 @@ int main(int argc, char* argv[])
         return 0;
     }
     QApplication app(argc, argv);
+    // The desktop's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG): the
+    // console's own texts, and Qt's in its dialogs where Debian has them.
+    QTranslator own, qt;
+    if (own.load(QLocale::system(), "tavlo-console", "_", ":/i18n"))
+        app.installTranslator(&own);
+    if (qt.load(QLocale::system(), "qtbase", "_", QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qt);
     QHostAddress bind(QHostAddress::Any);
     if (!cl.parse(app.arguments().mid(1))) {
         std::fputs(qPrintable(cl.errorText()), stderr);
@@ -108,6 +120,7 @@ int main(int argc, char* argv[])
         return 1;
     Console console;
     console.setKey(*key, keyPath);
+    console.setNamesPath(GroupNames::defaultPath());
     std::printf("classroom key %s (fingerprint %s)\n", qPrintable(keyPath), qPrintable(key->publicKey().fingerprint()));
     QString error;
     if (!console.start(bind, &error)) {
@@ -130,7 +143,7 @@ int main(int argc, char* argv[])
         window.show();
         std::unique_ptr<StdinControl> control;
         if (stdinControl)
-            control = std::make_unique<StdinControl>(&console);
+            control = std::make_unique<StdinControl>(&console, &window);
         code = app.exec();
     }
     QServerThread::Stop();

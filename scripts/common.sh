@@ -7,7 +7,7 @@ TAVLO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # packages (CPack's dpkg-shlibdeps and file, pandoc for the manual pages,
 # lintian, desktop-file-validate, man) need.
 TAVLO_PACKAGES="build-essential cmake pkg-config
- qtbase5-dev qtbase5-dev-tools libqt5svg5
+ qtbase5-dev qtbase5-dev-tools libqt5svg5 qttools5-dev qttools5-dev-tools
  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
  libsdl2-dev libx11-dev libxext-dev libxdamage-dev
  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
@@ -15,8 +15,8 @@ TAVLO_PACKAGES="build-essential cmake pkg-config
  gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x
  libpoppler-qt5-dev poppler-utils
  libgtest-dev libgmock-dev libbenchmark-dev
- xvfb trayer x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0 xauth
- libsodium-dev xserver-xephyr libxrandr-dev
+ xvfb trayer openbox fonts-wqy-microhei x11-utils x11-xserver-utils xdotool imagemagick libgl1-mesa-dri libglx-mesa0
+ xauth libsodium-dev xserver-xephyr libxrandr-dev
  iproute2 procps python3
  dpkg-dev file pandoc lintian desktop-file-utils man-db"
 

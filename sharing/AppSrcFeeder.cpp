@@ -28,9 +28,14 @@ gint64 monotonicNs()
 
 }  // namespace
 
-AppSrcFeeder::AppSrcFeeder(QScreenThread* capture) : m_capture(capture)
+AppSrcFeeder::AppSrcFeeder(QScreenThread* capture, QScreenThread::Channel channel)
+    : m_capture(capture), m_channel(channel)
 {
-    m_capture->setCallbackFunctionFrameIsReady([this](const QScreenThread::AccessUnit& unit) { push(unit); });
+    auto feed = [this](const QScreenThread::AccessUnit& unit) { push(unit); };
+    if (m_channel == QScreenThread::Channel::Full)
+        m_capture->setCallbackFunctionFrameIsReady(feed);
+    else
+        m_capture->setThumbnailCallback(feed);
 }
 
 AppSrcFeeder::~AppSrcFeeder()
@@ -55,7 +60,7 @@ void AppSrcFeeder::push(const QScreenThread::AccessUnit& unit)
         // keyframe nothing goes in, so nothing that cannot be decoded does.
         m_needKeyframe = true;
         m_trimming = true;
-        m_capture->requestKeyframe();
+        m_capture->requestKeyframe(m_channel);
     }
     if (m_needKeyframe && (!unit.keyframe || level >= BUFFER_LIMIT)) {
         if (m_trimming) {
@@ -122,7 +127,7 @@ void AppSrcFeeder::attach(GstAppSrc* appsrc)
     }
     // The new pipeline learns the stream's parameters from a first
     // keyframe, even when nobody watches yet.
-    m_capture->requestPicture();
+    m_capture->requestPicture(m_channel);
 }
 
 void AppSrcFeeder::detach(GstAppSrc* appsrc)

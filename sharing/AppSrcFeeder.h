@@ -33,8 +33,9 @@ public:
     // Access units the appsrc may hold (30: a second of pictures).
     static constexpr guint64 BUFFER_LIMIT = 30;
 
-    // Installs itself as the capture's frame-ready callback.
-    explicit AppSrcFeeder(QScreenThread* capture);
+    // Installs itself as the capture's frame-ready callback of channel's
+    // stream (the full one, or the small one of the thumbnails).
+    explicit AppSrcFeeder(QScreenThread* capture, QScreenThread::Channel channel = QScreenThread::Channel::Full);
     ~AppSrcFeeder();
     AppSrcFeeder(const AppSrcFeeder&) = delete;
     AppSrcFeeder& operator=(const AppSrcFeeder&) = delete;
@@ -63,6 +64,7 @@ private:
     void release();  // under m_mutex
 
     QScreenThread* m_capture;
+    const QScreenThread::Channel m_channel;
     std::shared_ptr<Outlet> m_outlet = std::make_shared<Outlet>();
     std::mutex m_mutex;  // protects everything below
     GstAppSrc* m_appsrc = nullptr;  // a reference

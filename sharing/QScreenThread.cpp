@@ -1,5 +1,6 @@
 #include "QScreenThread.h"
 
+#include "Classroom.h"
 #include "ColourConversion.h"
 #include "FramePacer.h"
 
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -100,6 +102,45 @@ QScreenThread::~QScreenThread()
 void QScreenThread::setCallbackFunctionFrameIsReady(std::function<void(const AccessUnit&)> func)
 {
     onFrame = std::move(func);
+}
+
+void QScreenThread::setThumbnailCallback(std::function<void(const AccessUnit&)> func)
+{
+    onThumbnail = std::move(func);
+}
+
+void QScreenThread::setThumbnailWatched(bool watched)
+{
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        thumbWatched_ = watched;
+    }
+    wake_.notify_all();
+}
+
+void QScreenThread::requestThumbnail()
+{
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        thumbWanted_ = true;
+    }
+    wake_.notify_all();
+}
+
+void QScreenThread::requestKeyframe(Channel channel)
+{
+    if (channel == Channel::Full)
+        requestKeyframe();
+    else
+        requestThumbnail();
+}
+
+void QScreenThread::requestPicture(Channel channel)
+{
+    if (channel == Channel::Full)
+        requestPicture();
+    else
+        requestThumbnail();
 }
 
 int QScreenThread::shmId() const
@@ -199,12 +240,78 @@ void QScreenThread::requestPicture()
 bool QScreenThread::waitForWatcher()
 {
     std::unique_lock<std::mutex> lock(wakeMutex_);
-    if (watched_ || pictureWanted_ || stopRequested)
+    auto woken = [this] { return watched_ || pictureWanted_ || thumbnailsWanted() || stopRequested; };
+    if (woken())
         return !stopRequested;
     idle_ = true;
-    wake_.wait(lock, [this] { return watched_ || pictureWanted_ || stopRequested; });
+    wake_.wait(lock, woken);
     idle_ = false;
     return !stopRequested;
+}
+
+bool QScreenThread::thumbnailStep()
+{
+    {
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        idle_ = true;
+        wake_.wait_until(lock, nextThumbAt_, [this] {
+            return watched_ || pictureWanted_ || !thumbnailsWanted() || stopRequested;
+        });
+        idle_ = false;
+    }
+    if (stopRequested)
+        return false;
+    // The full stream takes over (and makes the thumbnails on its way), or
+    // nobody wants one any more.
+    if (watched_ || pictureWanted_ || !thumbnailsWanted())
+        return true;
+    // Grabs of its own, at most one a thumbnail: the screen's size first.
+    if (grabber.followResize()) {
+        resizedInThumbnail_ = true;
+        lastPixels_ = nullptr;
+    }
+    thumbnailIfDue(nullptr, 0, true);
+    return true;
+}
+
+void QScreenThread::thumbnailIfDue(const uint8_t* pixels, int stride, bool grabOwn)
+{
+    if (pixels) {
+        lastPixels_ = pixels;
+        lastStride_ = stride;
+        thumbStale_ = true;
+    }
+    const Clock::time_point now = Clock::now();
+    if (!thumbnailsWanted() || now < nextThumbAt_)
+        return;
+    // The next one a whole interval from now, whatever becomes of this one
+    // (a loop that only makes thumbnails never spins).
+    nextThumbAt_ = now + std::chrono::milliseconds(Classroom::THUMBNAIL_INTERVAL_MS);
+    if (!onThumbnail) {
+        thumbWanted_ = false;  // nobody to hand it to
+        return;
+    }
+    if (grabOwn && (grabber.changed() || !lastPixels_)) {
+        int ownStride = 0;
+        if (const uint8_t* own = grabber.grab(&ownStride)) {
+            ++grabs_;
+            lastPixels_ = own;
+            lastStride_ = ownStride;
+            thumbStale_ = true;
+        }
+    }
+    if (thumbStale_ && lastPixels_ &&
+        thumbEncoder_.take(lastPixels_, lastStride_, grabber.width(), grabber.height()))
+        thumbStale_ = false;
+    // A still screen: its last picture again, a keyframe of its own.
+    if (!thumbEncoder_.hasPicture() || !thumbEncoder_.encode(&thumbUnit_))
+        return;
+    const bool afterIdle = thumbIdle_;
+    thumbIdle_ = !thumbWatched_;
+    thumbWanted_ = false;
+    ++thumbnails_;
+    onThumbnail(AccessUnit{thumbUnit_.data(), static_cast<int>(thumbUnit_.size()),
+                           static_cast<int64_t>(thumbnails_), true, afterIdle});
 }
 
 bool QScreenThread::sleepUntil(Clock::time_point deadline)
@@ -248,16 +355,28 @@ void QScreenThread::run()
     QElapsedTimer sinceForcedKey, sincePicture;
     int burst = 0;  // pictures still to send whether or not the screen changed
     bool resumed = true;
+    // The full stream has had nobody since its last pass.
+    bool idleSpell = false;
     while (!stopRequested) {
-        if (!watched_) {
-            if (!pictureWanted_ && !waitForWatcher())
+        if (!watched_ && !pictureWanted_) {
+            idleSpell = true;
+            // Only the small stream (if even that): no full pictures.
+            if (thumbnailsWanted()) {
+                if (!thumbnailStep())
+                    break;
+            } else if (!waitForWatcher()) {
                 break;
+            }
+            continue;  // look again at what woke it
+        }
+        if (idleSpell || !watched_) {
             if (!resumed) {
                 // Back from an idle spell: a new timetable from now.
                 ptsBase = pts + 1;
                 pacer.restart(Clock::now());
             }
             resumed = true;
+            idleSpell = false;
         }
         // The period this pass belongs to; periods that an overrun left
         // behind are not made up.
@@ -271,7 +390,10 @@ void QScreenThread::run()
         // Asked for until a keyframe has been handed over.
         const bool wanted = pictureWanted_;
 
-        if (grabber.followResize() && fitConversion(frame)) {
+        const bool resized = grabber.followResize() || std::exchange(resizedInThumbnail_, false);
+        if (resized)
+            lastPixels_ = nullptr;
+        if (resized && fitConversion(frame)) {
             // Pinned: one line per change of the screen's size.
             std::printf("Screen sharing: the screen is now %d x %d; it is sent scaled into %d x %d\n", sw, sh, Width,
                         Height);
@@ -291,6 +413,7 @@ void QScreenThread::run()
         if (!keyframe && burst == 0 && !grabber.changed() && sincePicture.isValid() &&
             sincePicture.elapsed() < REFRESH_MS) {
             ++skips_;
+            thumbnailIfDue(nullptr, 0, false);  // the last grab is the screen as it is
             continue;
         }
         if (!Quiet)
@@ -301,6 +424,7 @@ void QScreenThread::run()
             continue;  // the screen changed size under the grab: the next period follows it
         ++grabs_;
         sincePicture.start();
+        thumbnailIfDue(pixels, stride, false);
 
         // The encoder may still hold the picture of the last step (a copy is
         // made then, bars included).
@@ -334,6 +458,7 @@ void QScreenThread::run()
         resumed = false;
         frame->pict_type = keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 
+        ++fullPictures_;
         if (avcodec_send_frame(codecContext, frame) < 0) {
             std::printf("avcodec_send_frame Error");
             std::fflush(stdout);

@@ -2,14 +2,17 @@
 #define TAVLO_QSCREENTHREAD_H
 
 #include "ScreenGrabber.h"
+#include "ThumbnailEncoder.h"
 
 #include <QScreen>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,6 +26,14 @@ extern "C" {
 // changes size, is scaled into it with black bars), encodes it to H.264 and
 // hands every access unit to the frame-ready callback (the RTSP server's
 // feeder, which pushes it into the stream's pipeline).
+//
+// The same grabs feed the small stream (the console's thumbnails): while
+// it has a watcher, about once a second (Classroom::THUMBNAIL_INTERVAL_MS)
+// the latest grab is scaled down and encoded on its own by a
+// ThumbnailEncoder and handed to the thumbnail callback. With only the
+// small stream watched the loop grabs at most once a thumbnail (and not at
+// all while the screen stands still) and the full-size encoder is never
+// woken: the full stream stays idle.
 //
 // Set-up failures (no encoder, no display, no shared memory, a root window
 // that is not 32-bit TrueColor) write one line to stderr and throw
@@ -54,9 +65,14 @@ public:
     // Any thread, once the capture loop has ended (or never ran).
     ~QScreenThread() override;
 
+    // The two streams a capture feeds.
+    enum class Channel { Full, Thumbnail };
+
     // Set once, before start; the capture thread calls it with every access
     // unit.
     void setCallbackFunctionFrameIsReady(std::function<void(const AccessUnit&)> func);
+    // The same for the small stream's access units (each a keyframe).
+    void setThumbnailCallback(std::function<void(const AccessUnit&)> func);
 
     // Opens the display and the shared-memory image and fits the conversion
     // to the root window. Called from the GUI thread before start so that a
@@ -79,8 +95,23 @@ public:
     // being built needs one to learn the stream's parameters, and its
     // viewers need one to start).
     void requestPicture();
-    // True while the loop sleeps for want of a watcher.
+    // Any thread: whether anybody watches the small stream.
+    void setThumbnailWatched(bool watched);
+    // Any thread: a small picture soon even though nobody watches the small
+    // stream (a pipeline being built needs one), never sooner than the
+    // thumbnails' interval after the last.
+    void requestThumbnail();
+    // The full stream's requestKeyframe / requestPicture, or the small
+    // stream's requestThumbnail (its pictures are all keyframes).
+    void requestKeyframe(Channel channel);
+    void requestPicture(Channel channel);
+    // True while the loop sleeps for want of a watcher of the full stream
+    // (it may still make thumbnails).
     bool idle() const { return idle_; }
+    // Pictures given to the full-size encoder so far.
+    unsigned long fullPictures() const { return fullPictures_; }
+    // Small pictures encoded so far.
+    unsigned long thumbnails() const { return thumbnails_; }
     // Pictures grabbed so far.
     unsigned long grabs() const { return grabs_; }
     // Keyframes the encoder was told to make (joins and resumes).
@@ -134,9 +165,20 @@ protected:
     void run() override;
 
 private:
-    // Sleeps until watched, asked for a picture or stopped; false when
-    // stopped. Capture thread.
+    // Sleeps until watched (either stream), asked for a picture or stopped;
+    // false when stopped. Capture thread.
     bool waitForWatcher();
+    // Whether the small stream wants pictures (watched or asked for).
+    bool thumbnailsWanted() const { return thumbWatched_ || thumbWanted_; }
+    // Only the small stream is wanted: sleeps until the next thumbnail is
+    // due (or the full stream is wanted, or a stop), then makes it; false
+    // when stopped. Capture thread.
+    bool thumbnailStep();
+    // Makes a thumbnail if one is due: from pixels (this period's grab,
+    // stride bytes a row) or else from the last grab, or a grab of its own
+    // where the screen changed since (allowed only with grabOwn). Capture
+    // thread.
+    void thumbnailIfDue(const uint8_t* pixels, int stride, bool grabOwn);
     // Sleeps until the deadline or a stop request; false when stopped.
     bool sleepUntil(std::chrono::steady_clock::time_point deadline);
     // Fits the conversion to a screen of the current size, and blackens the
@@ -156,6 +198,26 @@ private:
     std::atomic<unsigned long> forcedKeyframes_{0};
     std::atomic<unsigned long> skips_{0};
     std::atomic<unsigned long> late_{0};
+    std::atomic<unsigned long> fullPictures_{0};
+
+    // The small stream. Capture thread only, but for the flags.
+    std::function<void(const AccessUnit&)> onThumbnail;
+    std::atomic<bool> thumbWatched_{false};
+    std::atomic<bool> thumbWanted_{false};
+    std::atomic<unsigned long> thumbnails_{0};
+    ThumbnailEncoder thumbEncoder_;
+    std::vector<uint8_t> thumbUnit_;
+    std::chrono::steady_clock::time_point nextThumbAt_{};
+    // The last grab's pixels (valid until the next grab; null after a
+    // change of size), and whether the thumbnail has not taken them yet.
+    const uint8_t* lastPixels_ = nullptr;
+    int lastStride_ = 0;
+    bool thumbStale_ = true;
+    // The screen's size changed in a thumbnail's grab: the full path fits
+    // its conversion when it next runs.
+    bool resizedInThumbnail_ = false;
+    // Nobody watched the small stream at its last picture.
+    bool thumbIdle_ = true;
     std::mutex wakeMutex_;
     std::condition_variable wake_;
 };

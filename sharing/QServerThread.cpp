@@ -23,8 +23,20 @@ const guint SESSION_TIMEOUT_S = 65;
 // At teardown, how long the clients have to close themselves.
 const qint64 CLOSE_WAIT_MS = 2000;
 
-// Playing clients of the running server.
+// Playing clients of the running server's full stream, and of its small one.
 std::atomic<int> Watchers{0};
+std::atomic<int> ThumbnailWatchers{0};
+
+// Whether a request is for the small stream (its path, controls included).
+bool forThumbnails(const GstRTSPContext* ctx)
+{
+    if (!ctx || !ctx->uri || !ctx->uri->abspath)
+        return false;
+    const std::string prefix = std::string("/") + Classroom::THUMBNAIL_STREAM_NAME;
+    const std::string path = ctx->uri->abspath;
+    return path.compare(0, prefix.size(), prefix) == 0 &&
+           (path.size() == prefix.size() || path[prefix.size()] == '/');
+}
 
 // Set once a start failed, so that the announcement ticks don't retry.
 bool StartFailed = false;
@@ -72,12 +84,15 @@ void scheduleRecount(gpointer guard)
 
 // Client thread: a client starts playing; it can decode from the next
 // keyframe, which comes at once for the first watcher and within a second
-// for a later one. Under the guard: once Stop has begun tearing down, the
-// capture thread is not reached any more.
-void onPlayRequest(GstRTSPClient*, GstRTSPContext*, gpointer guard)
+// for a later one (every picture of the small stream is one, about once a
+// second: a PLAY of it asks for nothing). Under the guard: once Stop has
+// begun tearing down, the capture thread is not reached any more.
+void onPlayRequest(GstRTSPClient*, GstRTSPContext* ctx, gpointer guard)
 {
-    Guard::from(guard).run([](QServerThread& server) {
-        server.ScreenThread->requestKeyframe();
+    const bool thumbnails = forThumbnails(ctx);
+    Guard::from(guard).run([thumbnails](QServerThread& server) {
+        if (!thumbnails)
+            server.ScreenThread->requestKeyframe();
         server.recount();
         server.recountSoon();
     });
@@ -253,10 +268,16 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
     Source = new AppSrcFeeder(ScreenThread);
     sms = new SharedPipeline(Classroom::STREAM_NAME, Source,
                              [this](GstRTSPMedia* media, bool held) { dropSoon(media, held); });
+    ThumbnailSource = new AppSrcFeeder(ScreenThread, QScreenThread::Channel::Thumbnail);
+    thumbs = new SharedPipeline(Classroom::THUMBNAIL_STREAM_NAME, ThumbnailSource,
+                                [this](GstRTSPMedia* media, bool held) { dropSoon(media, held); });
 
     GstRTSPMountPoints* mounts = gst_rtsp_mount_points_new();
-    const std::string path = std::string("/") + sms->streamName();
-    gst_rtsp_mount_points_add_factory(mounts, path.c_str(), GST_RTSP_MEDIA_FACTORY(g_object_ref(sms->factory())));
+    for (const SharedPipeline* stream : {sms, thumbs}) {
+        const std::string path = std::string("/") + stream->streamName();
+        gst_rtsp_mount_points_add_factory(mounts, path.c_str(),
+                                          GST_RTSP_MEDIA_FACTORY(g_object_ref(stream->factory())));
+    }
     SessionPool = gst_rtsp_session_pool_new();
     gst_rtsp_session_pool_set_max_sessions(SessionPool, MAX_SESSIONS);
 
@@ -308,6 +329,7 @@ void QServerThread::teardown()
     // Closing the clients below signals them: nothing is counted any more.
     closing = true;
     Watchers = 0;
+    ThumbnailWatchers = 0;
     // No new connections, then no clients and no sessions: the pipeline's
     // last user is the prepare that kept it, given back by release.
     destroySource(RtspSource);
@@ -321,6 +343,8 @@ void QServerThread::teardown()
         gst_rtsp_session_pool_filter(SessionPool, dropSession, nullptr);
     if (sms)
         sms->release();
+    if (thumbs)
+        thumbs->release();
     if (RtspServer) {
         g_object_unref(RtspServer);
         RtspServer = nullptr;
@@ -335,8 +359,12 @@ void QServerThread::teardown()
     }
     delete sms;
     sms = nullptr;
+    delete thumbs;
+    thumbs = nullptr;
     delete Source;
     Source = nullptr;
+    delete ThumbnailSource;
+    ThumbnailSource = nullptr;
     if (Context) {
         g_main_context_unref(Context);
         Context = nullptr;
@@ -403,6 +431,11 @@ int QServerThread::GetStatus()
 int QServerThread::watchers()
 {
     return Watchers;
+}
+
+int QServerThread::thumbnailWatchers()
+{
+    return ThumbnailWatchers;
 }
 
 namespace {
@@ -472,4 +505,8 @@ void QServerThread::recount()
     if (Watchers.exchange(n) != n)
         GST_CAT_INFO(tavlo_sharing_debug, "%d client(s) playing", n);
     ScreenThread->setWatched(n > 0);
+    const int t = thumbs ? thumbs->playing() : 0;
+    if (ThumbnailWatchers.exchange(t) != t)
+        GST_CAT_INFO(tavlo_sharing_debug, "%d client(s) playing the small stream", t);
+    ScreenThread->setThumbnailWatched(t > 0);
 }

@@ -20,9 +20,11 @@ class AppSrcFeeder;
 class SharedPipeline;
 
 // The live RTSP server of this terminal's screen: port 5000 (and 8080 for
-// RTSP over HTTP), one stream "cam_passby_chn0" served to any number of
+// RTSP over HTTP), the stream "cam_passby_chn0" served to any number of
 // clients from the one capture thread, which pushes every access unit
-// straight into the stream's pipeline. The server thread iterates its own
+// straight into the stream's pipeline, and beside it the small stream
+// "cam_passby_chn1" (the console's thumbnails) from the same grabs, with a
+// pipeline of its own. The server thread iterates its own
 // GLib main context (the listening sockets, the once-a-second session
 // clean-up, the replacement of a failed pipeline); the RTSP clients
 // themselves are served by the server library's client threads.
@@ -52,10 +54,14 @@ public:
     static void Stop();
     // 1 while a server runs, else 0.
     static int GetStatus();
-    // Any thread: how many clients play the stream right now (0 without a
-    // server). A client counts from its PLAY until its TEARDOWN or PAUSE,
-    // its connection's end, or its session's timeout.
+    // Any thread: how many clients play the full stream right now (0 without
+    // a server): who is shown this screen, or looks at it closely. A client
+    // counts from its PLAY until its TEARDOWN or PAUSE, its connection's end,
+    // or its session's timeout.
     static int watchers();
+    // Any thread: the same for the small stream (the console's thumbnails),
+    // which is not being shown.
+    static int thumbnailWatchers();
 
     // Server or client thread: counts the playing clients again and tells
     // the capture thread whether anybody watches.
@@ -104,6 +110,9 @@ private:
     GSource* CleanupSource = nullptr;
     AppSrcFeeder* Source = nullptr;
     SharedPipeline* sms = nullptr;
+    // The small stream, cam_passby_chn1.
+    AppSrcFeeder* ThumbnailSource = nullptr;
+    SharedPipeline* thumbs = nullptr;
 };
 
 // The running server, null when there is none. GUI thread only.

@@ -9,6 +9,7 @@
 #include <gst/base/gstbasesink.h>
 
 #include <cstdio>
+#include <cstring>
 
 #define GST_CAT_DEFAULT tavlo_sharing_debug
 
@@ -246,6 +247,13 @@ GstRTSPFilterResult countTransport(GstRTSPStream*, GstRTSPStreamTransport*, gpoi
 }
 }  // namespace
 
+unsigned SharedPipeline::bandwidthKbps(const char* streamName)
+{
+    if (streamName && std::strcmp(streamName, Classroom::THUMBNAIL_STREAM_NAME) == 0)
+        return THUMBNAIL_BANDWIDTH_KBPS;
+    return BANDWIDTH_KBPS;
+}
+
 int SharedPipeline::playing()
 {
     GstRTSPMedia* current = media();
@@ -269,6 +277,6 @@ void SharedPipeline::describe(GstSDPMessage* sdp, GstRTSPMedia* media)
         auto* media = const_cast<GstSDPMedia*>(gst_sdp_message_get_media(sdp, i));
         while (gst_sdp_media_bandwidths_len(media) > 0)
             gst_sdp_media_remove_bandwidth(media, 0);
-        gst_sdp_media_add_bandwidth(media, GST_SDP_BWTYPE_AS, BANDWIDTH_KBPS);
+        gst_sdp_media_add_bandwidth(media, GST_SDP_BWTYPE_AS, bandwidthKbps(name));
     }
 }

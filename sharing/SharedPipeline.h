@@ -3,6 +3,7 @@
 
 #include "Classroom.h"
 #include "GuardedOwner.h"
+#include "ThumbnailEncoder.h"
 
 #include <gst/rtsp-server/rtsp-server.h>
 
@@ -60,6 +61,10 @@ public:
 
     static const char* const DESCRIPTION;
     static const unsigned BANDWIDTH_KBPS = Classroom::BANDWIDTH_KBPS;
+    // The small stream's (its encoder's cap).
+    static const unsigned THUMBNAIL_BANDWIDTH_KBPS = ThumbnailEncoder::MAX_RATE_BPS / 1000;
+    // The session description's bandwidth of the stream named streamName.
+    static unsigned bandwidthKbps(const char* streamName);
     static const unsigned RTP_PORT_FIRST = 6970;
     static const unsigned RTP_PORT_LAST = 7969;
 

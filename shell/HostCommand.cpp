@@ -33,6 +33,13 @@ HostCommand HostCommand::decode(const QByteArray& datagram, uint32_t teamNum, co
     const int32_t messageId = Utils::jsonInt32(msg.value("messageId")).value_or(0);
     const int32_t groupId = Utils::jsonInt32(msg.value("groupId")).value_or(0);
 
+    if (messageId == Classroom::MSG_LOCK) {
+        HostCommand c = make(Action::Lock, QString("messageId %1").arg(messageId));
+        c.text = lockText(msg.value("text"));
+        return c;
+    }
+    if (messageId == Classroom::MSG_UNLOCK)
+        return make(Action::Unlock, QString("messageId %1").arg(messageId));
     if (messageId != Classroom::MSG_SHOW)
         return make(Action::Stop, QString("messageId %1").arg(messageId));
     if (static_cast<uint32_t>(groupId) == teamNum)
@@ -53,4 +60,19 @@ HostCommand HostCommand::decode(const QByteArray& datagram, uint32_t teamNum, co
                                                     : QString("group %1 at %2").arg(groupId).arg(address->toString()));
     c.url = StreamAddress::url(*address);
     return c;
+}
+
+QString HostCommand::lockText(const QJsonValue& text)
+{
+    QString out;
+    for (const QChar c : text.toString())
+        out += (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+                   ? QChar(' ')
+                   : c;
+    out = out.simplified();
+    if (out.size() > Classroom::LOCK_TEXT_MAX)  // never half a surrogate pair
+        out.truncate(out.at(Classroom::LOCK_TEXT_MAX - 1).isHighSurrogate() ? Classroom::LOCK_TEXT_MAX - 1
+                                                                            : Classroom::LOCK_TEXT_MAX);
+    out = out.trimmed();
+    return out.isEmpty() ? QString::fromUtf8(Classroom::LOCK_TEXT_DEFAULT) : out;
 }

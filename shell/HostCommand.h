@@ -2,6 +2,7 @@
 #define TAVLO_HOSTCOMMAND_H
 
 #include <QByteArray>
+#include <QJsonValue>
 #include <QString>
 #include <cstdint>
 
@@ -13,6 +14,9 @@
 //   {"messageId":2,"groupId":G,"ip":"A"}  show group G's screen, served at A
 //   {"messageId":2,"groupId":0}           show the host's screen, at "roomIp"
 //   {"messageId":2} with G = this group    stop: a group never shows itself
+//   {"messageId":16,"text":"T"}           lock: the lock card says T (cleaned by
+//                                          lockText; "请看老师" without one)
+//   {"messageId":17}                       unlock
 //   any other messageId                    stop
 //   not a JSON object, no "messageId"      ignored
 //
@@ -25,6 +29,8 @@ struct HostCommand {
         Ignore,  // not a command: nothing changes
         Show,    // show the stream at url
         Stop,    // stop showing (also a refused show)
+        Lock,    // cover the screen with the lock card saying text, take the input
+        Unlock,  // give the desktop back
     };
 
     Action action = Action::Ignore;
@@ -38,9 +44,16 @@ struct HostCommand {
     // A show that named no sound address; the terminal prints
     // "Show refused: " and the reason.
     bool refused = false;
+    // Lock: what the card says.
+    QString text;
 
     // teamNum: this terminal's group; roomIp: the configured host address.
     static HostCommand decode(const QByteArray& datagram, uint32_t teamNum, const QString& roomIp);
+    // What a lock card says for a lock's "text": control characters and line
+    // breaks as spaces, runs of white space as one, at most
+    // Classroom::LOCK_TEXT_MAX characters; Classroom::LOCK_TEXT_DEFAULT when
+    // nothing is left or "text" is not a string.
+    static QString lockText(const QJsonValue& text);
 };
 
 #endif

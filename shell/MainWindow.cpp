@@ -5,6 +5,7 @@
 #include "ClassroomPort.h"
 #include "CommandTrust.h"
 #include "HostCommand.h"
+#include "LockCard.h"
 #include "QServerThread.h"
 #include "QSysConfig.h"
 #include "StreamAddress.h"
@@ -62,6 +63,7 @@ MainWindow::MainWindow(QWidget* parent, const QString& configDir) : QMainWindow(
     std::fflush(stdout);
 
     viewers = new ViewerControl(this);
+    lockCard = new LockCard(this);
     udpSocket = new QUdpSocket(this);
     bindClassroomPort();
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::onUdpReceived);
@@ -162,6 +164,14 @@ void MainWindow::onUdpReceived()
                 std::fflush(stdout);
             }
             viewers->stop();
+            break;
+        case HostCommand::Action::Lock:
+            // Over the desktop and whatever is shown; a show that comes
+            // later stands over the card, the input still taken.
+            lockCard->lock(decoded.text);
+            break;
+        case HostCommand::Action::Unlock:
+            lockCard->unlock();
             break;
         }
     }

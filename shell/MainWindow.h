@@ -9,6 +9,7 @@
 #include <memory>
 
 class CommandTrust;
+class LockCard;
 class ViewerControl;
 
 QT_BEGIN_NAMESPACE
@@ -52,6 +53,10 @@ private:
     QTimer* sendTimer = nullptr;
     // Shows, switches and stops the stream viewer; child of the window.
     ViewerControl* viewers = nullptr;
+    // The teacher's lock: a card over the desktop that takes the input; a
+    // window of its own, child of this one. Never kept: a new process starts
+    // unlocked.
+    LockCard* lockCard = nullptr;
     // Which datagrams are obeyed (all, or the signed ones), and the nonce.
     std::unique_ptr<CommandTrust> trust;
     // Another program held port 55555 at the last try: each tick tries again.

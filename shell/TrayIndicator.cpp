@@ -2,10 +2,12 @@
 
 #include <QPainter>
 #include <QPixmap>
+#include <QStringList>
 #include <QSystemTrayIcon>
 
-TrayIndicator::TrayIndicator(QSystemTrayIcon* tray, std::function<int()> count, QObject* parent)
-    : QObject(parent), tray_(tray), count_(std::move(count))
+TrayIndicator::TrayIndicator(QSystemTrayIcon* tray, std::function<int()> count, std::function<int()> lookers,
+                             QObject* parent)
+    : QObject(parent), tray_(tray), count_(std::move(count)), lookers_(std::move(lookers))
 {
     normalIcon_ = tray_->icon();
     normalToolTip_ = tray_->toolTip();
@@ -22,6 +24,21 @@ void TrayIndicator::start()
 QString TrayIndicator::watchedToolTip(int n)
 {
     return QString::fromUtf8("本机屏幕正在被观看（%1）").arg(n);
+}
+
+QString TrayIndicator::lookingText()
+{
+    return QString::fromUtf8("老师正在查看");
+}
+
+QString TrayIndicator::toolTip(int n, bool looking, const QString& normal)
+{
+    QStringList lines;
+    if (n > 0)
+        lines << watchedToolTip(n);
+    if (looking)
+        lines << lookingText();
+    return lines.isEmpty() ? normal : lines.join('\n');
 }
 
 QIcon TrayIndicator::watchedIcon(const QIcon& base)
@@ -46,11 +63,13 @@ void TrayIndicator::poll()
 {
     const int n = count_ ? count_() : 0;
     const bool watched = n > 0;
-    if (watched == watched_ && (!watched || n == shownCount_))
+    const bool looking = lookers_ && lookers_() > 0;
+    if (watched == watched_ && (!watched || n == shownCount_) && looking == looking_)
         return;
     if (watched != watched_)
         tray_->setIcon(watched ? watchedIcon_ : normalIcon_);
-    tray_->setToolTip(watched ? watchedToolTip(n) : normalToolTip_);
+    tray_->setToolTip(toolTip(n, looking, normalToolTip_));
     watched_ = watched;
+    looking_ = looking;
     shownCount_ = watched ? n : 0;
 }

@@ -90,8 +90,10 @@ int main(int argc, char* argv[])
             return 1;
         }
         w->show();
-        // The tray tells the student while anybody plays this screen.
-        TrayIndicator watched(trayIcon, [] { return QServerThread::watchers(); });
+        // The tray tells the student while anybody plays this screen, and
+        // apart from that while the teacher's console looks at its thumbnail.
+        TrayIndicator watched(trayIcon, [] { return QServerThread::watchers(); },
+                              [] { return QServerThread::thumbnailWatchers(); });
         watched.start();
         if (cl.isSet("--quiet"))
             QScreenThread::setQuiet(true);

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """A screenshot of the console from a real run on Xvfb.
 
-    bench/console/screenshot.py <build dir> <output.png>
+    bench/console/screenshot.py <build dir> <output.png> [LANG]
 
 Eight groups announce themselves on loopback, each from an address of its
 own, with streams of a pre-encoded test picture (tavlo-bench-rtsp-files);
 group 3 is announced from a second address too (a conflict: that address is
-never pulled nor commanded); groups 1 to 7 except 2 are told to show group 2. Once every served
-group has a thumbnail, the console's window is captured (ImageMagick import).
+never pulled nor commanded); groups 1 to 7 except 2 are told to show group 2,
+groups 2 and 5 are named and group 6 is locked. Once every served group has
+a thumbnail, the console's window is captured (ImageMagick import). LANG
+(e.g. zh_CN.UTF-8) is the console's language; default English.
 Runs in a private network namespace (only loopback) when started as root.
 """
 import os
@@ -26,18 +28,21 @@ GROUPS = 8
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         print(__doc__)
         return 2
     build, out = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     if os.getuid() == 0 and not os.environ.get("TAVLO_BENCH_NS"):
         os.environ["TAVLO_BENCH_NS"] = "1"
         os.execvp("unshare", ["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$@"', "shot",
-                              sys.executable, os.path.abspath(__file__), build, out])
+                              sys.executable, os.path.abspath(__file__), build, out] + sys.argv[3:])
     work = tempfile.mkdtemp()
     media = os.path.join(work, "1080p.mp4")
     thumbs.encode(media, 60)
     xvfb, env = thumbs.start_xvfb("1260x780")
+    env = dict(env, LANG=sys.argv[3] if len(sys.argv) == 4 else "C")
+    env.pop("LANGUAGE", None)
+    env.pop("LC_ALL", None)
     procs = [xvfb]
     stop = threading.Event()
     console = None
@@ -69,7 +74,8 @@ def main():
             if time.monotonic() > deadline:
                 raise RuntimeError(f"not every group has a thumbnail: {counts}")
             time.sleep(0.5)
-        console.proc.stdin.write("show 2 to all\n")
+        for line in ["show 2 to all", "name 2 Window table", "name 5 Back row", "lock 6"]:
+            console.proc.stdin.write(line + "\n")
         console.proc.stdin.flush()
         time.sleep(2)
         subprocess.run(["import", "-window", "root", out], env=env, check=True)

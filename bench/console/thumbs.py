@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
-"""Console CPU with N groups' thumbnails.
+"""Console CPU and inbound traffic with N groups' thumbnails.
 
     bench/console/thumbs.py <build dir> [groups ...] [--seconds S]
 
-For each count of groups (default 10 and 30): N streams of 1920x1080 H.264
-at 4 Mbit/s, keyframe every 10 frames, served from one pre-encoded file by
+For each count of groups (default 10 and 30), twice: terminals that serve
+only their full stream (as before the small one: the console pulls it and
+decodes a keyframe a second), and terminals that serve the small stream as
+well (the console pulls only that). Full: N streams of 1920x1080 H.264 at
+4 Mbit/s, keyframe every 10 frames; small: 480x270, one picture a second,
+each a keyframe, encoded as the terminal encodes its small stream
+(SMALL_ENCODING); both served from pre-encoded files by
 tavlo-bench-rtsp-files on loopback (no encoding: the sources cost little);
 N groups announce themselves to tavlo-console (on a private Xvfb, --no-share,
 so only the console's own work is measured) with those live ports, each from
@@ -12,7 +17,9 @@ an address of its own (group_address), as the console takes one group per
 address. Once every
 group has a thumbnail, the console's CPU time (user + system, from
 /proc/PID/stat) is taken over S seconds (default 20), with the thumbnails
-decoded in that time. Prints one line per count and the load average.
+decoded in that time and the bytes that crossed loopback (the namespace's
+only interface: what the teacher's computer would take in). Prints one
+line per count and kind, and the load average.
 Runs in a private network namespace (only loopback) when started as root.
 """
 import os
@@ -51,6 +58,27 @@ def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / CLK
+
+
+# The terminal's small stream (sharing/ThumbnailEncoder): libx264 at these
+# settings, every picture a keyframe.
+SMALL_ENCODING = ["-c:v", "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-pix_fmt", "yuv420p",
+                  "-crf", "28", "-maxrate", "250k", "-bufsize", "250k", "-g", "1", "-bf", "0"]
+
+
+def encode_small(path, seconds):
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    f"testsrc2=size=1920x1080:rate=1:duration={seconds}", "-vf", "scale=480:-2"]
+                   + SMALL_ENCODING + [path], check=True)
+
+
+def lo_bytes():
+    with open("/proc/net/dev") as f:
+        for line in f:
+            name, _, rest = line.partition(":")
+            if name.strip() == "lo":
+                return int(rest.split()[0])
+    return 0
 
 
 def encode(path, seconds):
@@ -107,10 +135,11 @@ class Console:
         return counts
 
 
-def measure(build, media, groups, seconds, env):
+def measure(build, media, small, groups, seconds, env):
     # Every loopback address reaches the servers: each group's own too.
     server = subprocess.Popen([os.path.join(build, "tavlo-bench-rtsp-files"), media, "0.0.0.0",
-                               str(FIRST_PORT), str(groups)], stdout=subprocess.PIPE, text=True)
+                               str(FIRST_PORT), str(groups)] + ([small] if small else []),
+                              stdout=subprocess.PIPE, text=True)
     assert server.stdout.readline().strip() == "ready"
     console = Console(build, env)
     stop = threading.Event()
@@ -133,12 +162,16 @@ def measure(build, media, groups, seconds, env):
                 raise RuntimeError(f"not every group has a thumbnail: {counts}")
             time.sleep(0.5)
         time.sleep(2)  # past the connection set-ups
-        c0, s0, p0, w0 = cpu_seconds(console.proc.pid), cpu_seconds(server.pid), console.pictures(), time.monotonic()
+        c0, s0, p0, b0, w0 = (cpu_seconds(console.proc.pid), cpu_seconds(server.pid), console.pictures(), lo_bytes(),
+                              time.monotonic())
         time.sleep(seconds)
-        c1, s1, p1, w1 = cpu_seconds(console.proc.pid), cpu_seconds(server.pid), console.pictures(), time.monotonic()
+        c1, s1, p1, b1, w1 = (cpu_seconds(console.proc.pid), cpu_seconds(server.pid), console.pictures(), lo_bytes(),
+                              time.monotonic())
         wall = w1 - w0
         rates = sorted((p1[g] - p0[g]) / wall for g in p1)
-        print(f"{groups:3d} groups: console {(c1 - c0) / wall:.3f} CPU s/s; thumbnails per group per second "
+        kind = "small stream" if small else "full stream "
+        print(f"{groups:3d} groups, {kind}: console {(c1 - c0) / wall:.3f} CPU s/s; "
+              f"inbound {(b1 - b0) * 8 / wall / groups / 1e6:.3f} Mbit/s per group; thumbnails per group per second "
               f"min {rates[0]:.2f} median {rates[len(rates) // 2]:.2f} max {rates[-1]:.2f}; "
               f"sources {(s1 - s0) / wall:.3f} CPU s/s", flush=True)
     finally:
@@ -169,13 +202,16 @@ def main():
                   + [str(c) for c in counts])
     work = tempfile.mkdtemp()
     media = os.path.join(work, "1080p.mp4")
+    small = os.path.join(work, "small.mp4")
     # Long enough for the set-up and the measurement of the largest count.
     encode(media, seconds + 60)
+    encode_small(small, seconds + 60)
     xvfb, env = start_xvfb("1920x1080")
     try:
         print(f"load average before: {open('/proc/loadavg').read().split()[:3]}, {os.cpu_count()} cores", flush=True)
         for n in counts:
-            measure(build, media, n, seconds, env)
+            measure(build, media, None, n, seconds, env)
+            measure(build, media, small, n, seconds, env)
         print(f"load average after: {open('/proc/loadavg').read().split()[:3]}", flush=True)
     finally:
         xvfb.kill()

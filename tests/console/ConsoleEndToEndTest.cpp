@@ -50,6 +50,73 @@ int threadsOf(qint64 pid)
     return -1;
 }
 
+// A window on a group's screen that says which keys and clicks reach it
+// (tavlo-test-keylog), with the input focus.
+class KeyLog {
+public:
+    explicit KeyLog(const QProcessEnvironment& env)
+    {
+        p_.setProcessEnvironment(env);
+        p_.start(tsupport::buildDir() + "/tavlo-test-keylog", {"100", "100", "400", "300"});
+        ready_ = p_.waitForStarted(tsupport::SLOW_MS) && waitFor("ready");
+    }
+    ~KeyLog()
+    {
+        p_.kill();
+        p_.waitForFinished(tsupport::SLOW_MS);
+    }
+    bool ready() const { return ready_; }
+    bool waitFor(const QString& line)
+    {
+        QDeadlineTimer deadline(tsupport::SLOW_MS);
+        while (!lines().contains(line) && !deadline.hasExpired())
+            p_.waitForReadyRead(100);
+        return lines().contains(line);
+    }
+    QStringList lines()
+    {
+        out_ += p_.readAllStandardOutput();
+        return QString::fromUtf8(out_).split('\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    QProcess p_;
+    QByteArray out_;
+    bool ready_ = false;
+};
+
+// xdotool on a display: real input through the X server (XTEST), which a
+// grab redirects (never --window, whose events go around the grabs).
+bool xdotool(const QProcessEnvironment& env, const QStringList& args)
+{
+    int code = -1;
+    tsupport::run("xdotool", args, env, tsupport::SLOW_MS, &code);
+    return code == 0;
+}
+
+// The lock card's colour at the four corners of a screen (its text is in
+// the middle).
+bool cardCorners(const QProcessEnvironment& env)
+{
+    const QImage img = tsupport::screenshot(env);
+    if (img.isNull())
+        return false;
+    const QColor card(0x12, 0x2a, 0x4a);
+    const int w = img.width(), h = img.height();
+    for (const QPoint p : {QPoint(8, 8), QPoint(w - 9, 8), QPoint(8, h - 9), QPoint(w - 9, h - 9)})
+        if (!tsupport::near(img.pixelColor(p), card, 16))
+            return false;
+    return true;
+}
+
+bool waitForCard(const QProcessEnvironment& env)
+{
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (!cardCorners(env) && !deadline.hasExpired())
+        tsupport::pause(200);
+    return cardCorners(env);
+}
+
 // One group: its namespace, screen, painter and terminal.
 struct Group {
     int number;
@@ -102,8 +169,7 @@ protected:
                                                                                    {"teamNum", k},
                                                                                    {"hostKey", hostKey}})
                                                              .toJson());
-            g->terminal = std::make_unique<tsupport::Terminal>(g->dir->path(), tsupport::terminalEnv(g->x->env()),
-                                                               g->net->enter(tsupport::tavloPath()), "nsenter");
+            startTerminal(g);
             ASSERT_TRUE(g->terminal->waitForOutput("SendTo: " + g->net->hostAddress() + "\n", tsupport::SLOW_MS));
         }
         console = new ConsoleProcess(consoleEnv(*consoleX, *config));
@@ -136,6 +202,13 @@ protected:
             ASSERT_TRUE(g && g->terminal);
     }
 
+    // Starts (or starts again) group g's terminal in its namespace.
+    static void startTerminal(Group* g)
+    {
+        g->terminal.reset();
+        g->terminal = std::make_unique<tsupport::Terminal>(g->dir->path(), tsupport::terminalEnv(g->x->env()),
+                                                           g->net->enter(tsupport::tavloPath()), "nsenter");
+    }
     static QString presentLine(const Group* g)
     {
         return QString("group %1 at %2 livePort 5000: present").arg(g->number).arg(g->net->groupAddress());
@@ -263,6 +336,31 @@ TEST_F(ConsoleEndToEnd, ThumbnailsShowEachGroupsScreen)
     while (picturesLine(1).section(' ', 3, 3).toLongLong() <= first && !deadline.hasExpired())
         tsupport::pause(200);
     EXPECT_GT(picturesLine(1).section(' ', 3, 3).toLongLong(), first);
+}
+
+// The thumbnails come from each terminal's small stream, which costs the
+// terminal no full-size picture: while only the console looks, group 1's
+// terminal neither grabs for its full stream nor encodes one ("XShmGetImage("
+// and "diff: " lines), however many thumbnails go by.
+TEST_F(ConsoleEndToEnd, ThumbnailsComeFromTheSmallStreamAndWakeNoFullPicture)
+{
+    ASSERT_TRUE(waitForThumbnail(1, RED)) << picturesLine(1).toStdString();
+    ASSERT_TRUE(waitForThumbnail(2, BLUE)) << picturesLine(2).toStdString();
+    for (const Group* g : groups) {
+        const QStringList answer = console->ask(QString("stream %1").arg(g->number), tsupport::SLOW_MS);
+        ASSERT_FALSE(answer.isEmpty());
+        EXPECT_EQ(answer.last(),
+                  QString("stream %1 rtsp://%2:5000/cam_passby_chn1").arg(g->number).arg(g->net->groupAddress()));
+    }
+    tsupport::Terminal& t = *groups[0]->terminal;
+    const int grabs = t.countOutput("XShmGetImage("), encoded = t.countOutput("diff: ");
+    const qint64 first = picturesLine(1).section(' ', 3, 3).toLongLong();
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (picturesLine(1).section(' ', 3, 3).toLongLong() < first + 3 && !deadline.hasExpired())
+        tsupport::pause(200);
+    EXPECT_GE(picturesLine(1).section(' ', 3, 3).toLongLong(), first + 3);
+    EXPECT_EQ(t.countOutput("XShmGetImage("), grabs) << "the full stream grabbed for a thumbnail";
+    EXPECT_EQ(t.countOutput("diff: "), encoded) << "the full-size encoder woke for a thumbnail";
 }
 
 TEST_F(ConsoleEndToEnd, FailingStreamSaysWhyAndIsRetried)
@@ -437,6 +535,124 @@ TEST_F(ConsoleEndToEnd, AFloodOfMadeUpGroupsCostsABoundedAmount)
 }
 
 // Declared last (GoogleTest keeps the order): it ends group 2's terminal.
+// "Eyes to the front": the console locks group 1 with a text of its own.
+// The card covers group 1's screen and takes its input: keys typed and a
+// click on the window that had the focus (given it again meanwhile) reach
+// it only after the unlock. A show comes over the card, still locked; a
+// stop leaves the card. Group 2 is never locked. A lock survives no
+// restart: a terminal started again is unlocked.
+TEST_F(ConsoleEndToEnd, ALockedGroupsInputReachesNoWindowAndAShowComesOverTheCard)
+{
+    Group* g = groups[0];
+    const QProcessEnvironment env = g->x->env();
+    for (const Group* each : groups)  // group 2 is shown on group 1
+        ASSERT_TRUE(console->waitForOutput(presentLine(each), tsupport::SLOW_MS));
+    KeyLog keylog(env);
+    ASSERT_TRUE(keylog.ready());
+    ASSERT_TRUE(xdotool(env, {"mousemove", "300", "250"}));
+    ASSERT_TRUE(xdotool(env, {"type", "a"}));
+    ASSERT_TRUE(keylog.waitFor("key a")) << "typing reaches the window before the lock";
+    const QString keylogId = tsupport::windowsNamed(env, "keylog").value(0).id;
+    ASSERT_FALSE(keylogId.isEmpty());
+
+    const QStringList locked = console->ask("lock 1 Eyes to the front", tsupport::SLOW_MS);
+    ASSERT_FALSE(locked.isEmpty());
+    EXPECT_EQ(locked.last(), R"(sent group 1 at 10.214.1.2: {"messageId":16,"text":"Eyes to the front"} signed)");
+    ASSERT_TRUE(g->terminal->waitForOutput("Locked: Eyes to the front\n", tsupport::SLOW_MS))
+        << g->terminal->out().right(2000).constData();
+    ASSERT_TRUE(g->terminal->waitForOutput("Lock: keyboard and pointer taken\n", tsupport::SLOW_MS));
+    const auto card = tsupport::waitForWindow(env, "Tavlo lock", tsupport::SLOW_MS);
+    ASSERT_TRUE(card.has_value());
+    EXPECT_EQ(card->width, 1920);
+    EXPECT_EQ(card->height, 1080);
+    EXPECT_TRUE(waitForCard(env));
+    EXPECT_TRUE(waitForRow("row 1 ", " present signed shows nothing locked"));
+
+    // The student gives the window the focus again and types and clicks.
+    EXPECT_TRUE(xdotool(env, {"windowfocus", keylogId}));
+    EXPECT_TRUE(xdotool(env, {"type", "b"}));
+    EXPECT_TRUE(xdotool(env, {"click", "1"}));
+
+    // A show comes over the card; the input stays taken.
+    const QStringList shown = console->ask("show 2 to 1", tsupport::SLOW_MS);
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_TRUE(shown.last().startsWith("sent group 1 at 10.214.1.2: ")) << shown.last().toStdString();
+    EXPECT_TRUE(tsupport::waitForColour(env, BLUE, tsupport::SLOW_MS)) << g->terminal->out().right(2000).constData();
+    EXPECT_TRUE(xdotool(env, {"type", "c"}));
+    EXPECT_TRUE(xdotool(env, {"click", "1"}));
+    console->ask("stop 1", tsupport::SLOW_MS);
+    EXPECT_TRUE(tsupport::waitForNoWindow(env, "多屏", tsupport::SLOW_MS));
+    EXPECT_TRUE(waitForCard(env)) << "the card is still there once the show stops";
+    EXPECT_FALSE(groups[1]->terminal->out().contains("Locked")) << "group 2 was not locked";
+
+    const QStringList unlocked = console->ask("unlock 1", tsupport::SLOW_MS);
+    ASSERT_FALSE(unlocked.isEmpty());
+    EXPECT_EQ(unlocked.last(), R"(sent group 1 at 10.214.1.2: {"messageId":17} signed)");
+    ASSERT_TRUE(g->terminal->waitForOutput("Unlocked\n", tsupport::SLOW_MS));
+    EXPECT_TRUE(tsupport::waitForNoWindow(env, "Tavlo lock", tsupport::SLOW_MS));
+    EXPECT_TRUE(tsupport::waitForColour(env, RED, tsupport::SLOW_MS)) << "the desktop is back";
+    EXPECT_TRUE(xdotool(env, {"windowfocus", keylogId}));
+    EXPECT_TRUE(xdotool(env, {"type", "d"}));
+    EXPECT_TRUE(xdotool(env, {"click", "1"}));
+    ASSERT_TRUE(keylog.waitFor("key d")) << keylog.lines().join(' ').toStdString();
+    ASSERT_TRUE(keylog.waitFor("button 1")) << keylog.lines().join(' ').toStdString();
+    // The X server keeps the order of events: whatever was typed while locked
+    // and had reached the window would stand before "key d".
+    const QStringList got = keylog.lines();
+    EXPECT_FALSE(got.contains("key b")) << got.join(' ').toStdString();
+    EXPECT_FALSE(got.contains("key c")) << got.join(' ').toStdString();
+    EXPECT_EQ(got.count("button 1"), 1) << got.join(' ').toStdString();
+
+    // Locked again, then the terminal starts again: unlocked.
+    console->ask("lock 1", tsupport::SLOW_MS);
+    ASSERT_TRUE(g->terminal->waitForOutput(QString::fromUtf8("Locked: 请看老师\n"), tsupport::SLOW_MS));
+    ASSERT_TRUE(tsupport::waitForWindow(env, "Tavlo lock", tsupport::SLOW_MS).has_value());
+    g->terminal->terminate();
+    ASSERT_TRUE(g->terminal->waitForExit(tsupport::SLOW_MS));
+    startTerminal(g);
+    ASSERT_TRUE(g->terminal->waitForOutput("SendTo: " + g->net->hostAddress() + "\n", tsupport::SLOW_MS));
+    EXPECT_TRUE(tsupport::waitForNoWindow(env, "Tavlo lock", tsupport::SLOW_MS));
+    EXPECT_FALSE(g->terminal->out().contains("Locked"));
+    EXPECT_TRUE(xdotool(env, {"windowfocus", keylogId}));
+    EXPECT_TRUE(xdotool(env, {"type", "e"}));
+    EXPECT_TRUE(keylog.waitFor("key e")) << "a terminal started again takes no input";
+    console->ask("unlock 1", tsupport::SLOW_MS);  // the console forgets its "locked"
+}
+
+// A lesson's worth of locks and unlocks leaves the terminal's memory,
+// threads and descriptors where they were.
+TEST_F(ConsoleEndToEnd, RoundsOfLockAndUnlockLeaveTheTerminalFlat)
+{
+    Group* g = groups[0];
+    ASSERT_TRUE(console->waitForOutput(presentLine(g), tsupport::SLOW_MS));
+    const qint64 pid = g->terminal->pid();
+    int locks = g->terminal->countOutput("Locked: "), unlocks = g->terminal->countOutput("Unlocked\n");
+    auto rounds = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            console->ask(QString("lock 1 round %1").arg(i), tsupport::SLOW_MS);
+            ASSERT_TRUE(g->terminal->waitForCount("Locked: ", ++locks, tsupport::SLOW_MS));
+            console->ask("unlock 1", tsupport::SLOW_MS);
+            ASSERT_TRUE(g->terminal->waitForCount("Unlocked\n", ++unlocks, tsupport::SLOW_MS));
+        }
+    };
+    rounds(20);  // the first ones settle the allocator and the X connection's buffers
+    ASSERT_TRUE(tsupport::waitForNoWindow(g->x->env(), "Tavlo lock", tsupport::SLOW_MS));
+    const tsupport::ProcessStats before = tsupport::processStats(pid);
+    rounds(100);
+    ASSERT_TRUE(tsupport::waitForNoWindow(g->x->env(), "Tavlo lock", tsupport::SLOW_MS));
+    const tsupport::ProcessStats after = tsupport::processStats(pid);
+    ASSERT_GT(before.rssKb, 0);
+#if !defined(__SANITIZE_ADDRESS__)
+    // (An AddressSanitizer build keeps freed memory in quarantine; its leak
+    // check covers that build.)
+    EXPECT_LT(after.rssKb - before.rssKb, 4096) << "RSS grew from " << before.rssKb << " KiB to " << after.rssKb
+                                                << " KiB";
+#endif
+    EXPECT_LE(after.threads, before.threads + 1);
+    EXPECT_LE(after.descriptors, before.descriptors + 2);
+    EXPECT_TRUE(g->terminal->running());
+}
+
 TEST_F(ConsoleEndToEnd, GroupThatQuitsIsShownGone)
 {
     ASSERT_TRUE(console->waitForOutput(presentLine(groups[1]), tsupport::SLOW_MS));

@@ -35,7 +35,7 @@ QStringList ConsoleProcess::ask(const QString& line, int timeoutMs)
         for (int i = 0; i + 1 < lines.size(); ++i) {
             const QString l = QString::fromUtf8(lines[i]);
             got << l;
-            for (const char* end : {"sent", "error", "end", "saved"})
+            for (const char* end : {"sent", "error", "end", "saved", "stream ", "named "})
                 if (l.startsWith(end))
                     return got;
         }

@@ -35,7 +35,7 @@ public:
 
     // Writes one command line and returns every output line after it up to
     // and including the first that starts with one of the answers' starts
-    // ("sent", "error", "end", "saved"); empty on time-out.
+    // ("sent", "error", "end", "saved", "stream ", "named "); empty on time-out.
     QStringList ask(const QString& line, int timeoutMs);
     // The "row ..." lines of a "list" answer.
     QStringList rows(int timeoutMs);

@@ -4,8 +4,14 @@
 // of announcements.
 #include "ClassroomCommands.h"
 #include "ClassroomLink.h"
+#include "Classroom.h"
 #include "Envelope.h"
+#include "GroupNames.h"
 #include "GroupTable.h"
+#include "StreamPuller.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -312,6 +318,129 @@ TEST_F(CommandsOnTable, EachGroupsCommandIsSignedUnderItsOwnNonce)
     }
     // Without a key a terminal that wants a signature gets nothing.
     EXPECT_FALSE(ClassroomCommands::datagram(cmds[0], nullptr, 7).has_value());
+}
+
+TEST(ClassroomCommands, LockAndUnlockPayloads)
+{
+    EXPECT_EQ(ClassroomCommands::lockPayload(QString()), QByteArray(R"({"messageId":16})"));
+    EXPECT_EQ(ClassroomCommands::lockPayload("   "), QByteArray(R"({"messageId":16})"));
+    EXPECT_EQ(ClassroomCommands::unlockPayload(), QByteArray(R"({"messageId":17})"));
+    const QJsonObject lock = json(ClassroomCommands::lockPayload(QString::fromUtf8("  眼睛看前面 \"<b>\" ")));
+    EXPECT_EQ(lock.value("messageId").toInt(), 16);
+    EXPECT_EQ(lock.value("text").toString(), QString::fromUtf8("眼睛看前面 \"<b>\""));  // as typed, trimmed
+    // A text longer than a card takes is cut, never refused.
+    const QJsonObject cut = json(ClassroomCommands::lockPayload(QString(500, QChar(0x8001))));
+    EXPECT_EQ(cut.value("text").toString().size(), Classroom::LOCK_TEXT_MAX);
+    // Characters beyond the first plane are cut whole.
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QJsonObject cutWhole = json(ClassroomCommands::lockPayload("a" + smile.repeated(150)));
+    EXPECT_EQ(cutWhole.value("text").toString().toStdString(), ("a" + smile.repeated(99)).toStdString());
+}
+
+TEST_F(CommandsOnTable, ASelectionGetsItsCommandsAndTheGoneAreLeftOut)
+{
+    QString error;
+    // Group 2's screen on 1, 2 and 9: 1 shows it, 2 is told to stop (not to
+    // show itself), 9 is gone.
+    auto cmds = ClassroomCommands::showToGroups(t, {9, 2, 1, 1}, 2, 100, &error);
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0].group, 1);
+    EXPECT_EQ(cmds[0].kind, Command::Kind::Show);
+    EXPECT_EQ(cmds[0].payload, ClassroomCommands::showGroupPayload(2, B));
+    EXPECT_EQ(cmds[1].group, 2);
+    EXPECT_EQ(cmds[1].kind, Command::Kind::Stop);
+    EXPECT_EQ(cmds[1].payload, ClassroomCommands::stopPayload());
+    // A source that is gone sends nothing to anybody.
+    EXPECT_TRUE(ClassroomCommands::showToGroups(t, {1, 3}, 9, 100, &error).empty());
+    EXPECT_TRUE(error.contains("group 9 is not present")) << error.toStdString();
+    // Only gone or unknown targets: nothing, and why.
+    EXPECT_TRUE(ClassroomCommands::showToGroups(t, {9, 40}, 0, 100, &error).empty());
+    EXPECT_EQ(error, "no group is present");
+    EXPECT_TRUE(ClassroomCommands::stopGroups(t, {9}, 100, &error).empty());
+    EXPECT_EQ(error, "group 9 is not present");
+
+    cmds = ClassroomCommands::stopGroups(t, {3, 1}, 100);
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0].to, A);
+    EXPECT_EQ(cmds[1].to, C);
+
+    // Lock a selection with a text, unlock every present group.
+    cmds = ClassroomCommands::lock(t, {3, 9}, "Pens down", 100);
+    ASSERT_EQ(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0].kind, Command::Kind::Lock);
+    EXPECT_EQ(cmds[0].payload, QByteArray(R"({"messageId":16,"text":"Pens down"})"));
+    cmds = ClassroomCommands::unlock(t, {}, 100);
+    ASSERT_EQ(cmds.size(), 3u);
+    for (const Command& c : cmds) {
+        EXPECT_EQ(c.kind, Command::Kind::Unlock);
+        EXPECT_EQ(c.payload, ClassroomCommands::unlockPayload());
+    }
+    EXPECT_EQ(ClassroomCommands::lock(t, {}, QString(), 100).size(), 3u);
+}
+
+TEST(GroupTable, RemembersWhichGroupsAreLockedBesideWhatTheyShow)
+{
+    GroupTable t;
+    t.announce(1, A, 5000, 0);
+    t.announce(2, B, 5000, 0);
+    t.setShowing(1, 2);
+    t.setLocked(1, true);
+    EXPECT_TRUE(t.rows(0)[0].locked);
+    EXPECT_EQ(t.rows(0)[0].showing, std::optional<int>(2));  // a lock keeps the show
+    EXPECT_FALSE(t.rows(0)[1].locked);
+    t.setLocked(1, false);
+    EXPECT_FALSE(t.current(1, 0)->locked);
+    t.setLocked(7, true);  // unknown: nothing
+    EXPECT_EQ(t.rows(0).size(), 2u);
+}
+
+TEST(GroupNames, KeptByNumberInTheConsolesFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tavlo/console.conf");
+    {
+        GroupNames names(path);
+        EXPECT_TRUE(names.all().empty());
+        EXPECT_TRUE(names.setName(3, QString::fromUtf8("  窗边\n第一排\t ")));
+        EXPECT_TRUE(names.setName(12, "Blue table"));
+        EXPECT_TRUE(names.setName(4, "gone soon"));
+        EXPECT_TRUE(names.setName(4, "   "));  // no name any more
+        EXPECT_EQ(names.name(3), QString::fromUtf8("窗边 第一排"));
+        EXPECT_EQ(names.name(4), QString());
+    }
+    // Read back by a later console.
+    GroupNames later(path);
+    EXPECT_EQ(later.all().size(), 2u);
+    EXPECT_EQ(later.name(3), QString::fromUtf8("窗边 第一排"));
+    EXPECT_EQ(later.name(12), "Blue table");
+    EXPECT_EQ(GroupNames::clean(QString(100, 'x')).size(), GroupNames::MAX_LENGTH);
+
+    // A file edited by hand: keys that are no group number and empty names
+    // are left out.
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("x=not a group\n-2=negative\n5=\n");
+    f.close();
+    GroupNames edited(path);
+    EXPECT_EQ(edited.all().size(), 2u);
+
+    // Where nothing can be written: the reason, and the name for this run.
+    GroupNames unwritable("/proc/tavlo-console.conf");
+    QString error;
+    EXPECT_FALSE(unwritable.setName(1, "Front", &error));
+    EXPECT_EQ(error, "cannot write /proc/tavlo-console.conf");
+    EXPECT_EQ(unwritable.name(1), "Front");
+}
+
+TEST(StreamPuller, PicturesKeepTheirAspectInTheirBox)
+{
+    EXPECT_EQ(StreamPuller::fit(QSize(1920, 1080), QSize(240, 135)), QSize(240, 135));
+    EXPECT_EQ(StreamPuller::fit(QSize(480, 360), QSize(240, 135)), QSize(180, 135));  // 4:3
+    EXPECT_EQ(StreamPuller::fit(QSize(480, 854), QSize(240, 135)), QSize(76, 135));   // upright
+    EXPECT_EQ(StreamPuller::fit(QSize(2560, 1080), QSize(240, 135)), QSize(240, 101));  // wide
+    EXPECT_EQ(StreamPuller::fit(QSize(480, 270), QSize(1000, 1000)), QSize(1000, 563));  // up to a large window
+    EXPECT_EQ(StreamPuller::fit(QSize(0, 0), QSize(240, 135)), QSize(1, 1));
+    EXPECT_EQ(StreamPuller::fit(QSize(10000, 1), QSize(240, 135)), QSize(240, 1));
 }
 
 TEST(ClassroomLink, ReadsAnnouncementsAsTheTerminalWritesThem)

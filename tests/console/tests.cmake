@@ -8,7 +8,7 @@ tavlo_add_gtest(tavlo_console_tests TIMEOUT 120 LABELS console)
 
 # The thumbnail puller against stand-in RTSP peers.
 if(TARGET tavlo_viewer_testsupport)
-  add_executable(tavlo_console_thumbnail_tests ${CONSOLE_TEST_DIR}/ThumbnailPullerTest.cpp)
+  add_executable(tavlo_console_thumbnail_tests ${CONSOLE_TEST_DIR}/StreamPullerTest.cpp)
   target_link_libraries(tavlo_console_thumbnail_tests PRIVATE tavlo_console tavlo_viewer_testsupport
                         tavlo_testmain_core)
   add_dependencies(tavlo_console_thumbnail_tests tavlo-test-rtsp-peer)
@@ -30,7 +30,7 @@ if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
   target_link_libraries(tavlo_console_e2e_tests PRIVATE tavlo_console_testsupport tavlo_viewer_testsupport
                         tavlo_testmain_core)
   add_dependencies(tavlo_console_e2e_tests tavlo tavlo-console tavlo-test-painter tavlo-test-rtsp-peer
-                   tavlo-test-announcer)
+                   tavlo-test-announcer tavlo-test-keylog)
   tavlo_add_gtest(tavlo_console_e2e_tests NETNS TIMEOUT 600 LABELS console)
   if(TAVLO_SANITIZE)
     set_tests_properties(tavlo_console_e2e_tests PROPERTIES ENVIRONMENT
@@ -38,8 +38,24 @@ if(TARGET tavlo-test-painter AND TARGET tavlo_viewer_testsupport)
   endif()
 endif()
 
-# The widgets offscreen.
-add_executable(tavlo_console_widget_tests ${CONSOLE_TEST_DIR}/ConsoleWidgetsTest.cpp)
-target_link_libraries(tavlo_console_widget_tests PRIVATE tavlo_console tavlo_testmain)
-tavlo_add_gtest(tavlo_console_widget_tests TIMEOUT 120 LABELS console)
-set_tests_properties(tavlo_console_widget_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+# The window driven by xdotool on a private Xvfb (openbox for the
+# minimising), with made-up groups in a namespace of the test's own.
+if(TARGET tavlo_viewer_testsupport)
+  add_executable(tavlo_console_gui_tests ${CONSOLE_TEST_DIR}/ConsoleGuiTest.cpp)
+  target_link_libraries(tavlo_console_gui_tests PRIVATE tavlo_console_testsupport tavlo_viewer_testsupport
+                        tavlo_testmain_core)
+  add_dependencies(tavlo_console_gui_tests tavlo-console tavlo-test-rtsp-peer tavlo-test-announcer)
+  tavlo_add_gtest(tavlo_console_gui_tests NETNS TIMEOUT 300 LABELS console)
+endif()
+
+# The widgets offscreen, their commands to UDP peers in a namespace of
+# their own, and the translations (lupdate, from qttools5-dev-tools).
+if(TARGET tavlo_viewer_testsupport)
+  add_executable(tavlo_console_widget_tests ${CONSOLE_TEST_DIR}/ConsoleWidgetsTest.cpp)
+  target_link_libraries(tavlo_console_widget_tests PRIVATE tavlo_console tavlo_console_i18n tavlo_viewer_testsupport
+                        tavlo_testmain)
+  tavlo_add_gtest(tavlo_console_widget_tests NETNS TIMEOUT 180 LABELS console)
+endif()
+if(TARGET tavlo_console_widget_tests)
+  set_tests_properties(tavlo_console_widget_tests PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endif()

@@ -168,12 +168,12 @@ $(diff <(echo "$expected") <(echo "$files"))"
         [ -n "$synopsis" ] && [ ${#synopsis} -le 80 ] || fail "$p: synopsis '$synopsis'"
         [ "$(wc -l <<<"$description")" -ge 4 ] || fail "$p: no real description: $description"
 
-        # Depends: dpkg-shlibdeps' libraries and the GStreamer plugins the
-        # screen's pipeline loads at run time.
+        # Depends: dpkg-shlibdeps' libraries, the GStreamer plugins the
+        # screen's pipeline loads at run time and a font for Chinese.
         names=$(depends_names "$f")
         for d in libc6 libqt5core5a libqt5widgets5 libqt5network5 libavcodec59 libgstreamer1.0-0 \
                  libgstrtspserver-1.0-0 libx11-6 libxext6 libxdamage1 gstreamer1.0-plugins-base \
-                 gstreamer1.0-plugins-good; do
+                 gstreamer1.0-plugins-good fonts-wqy-microhei; do
             grep -qx "$d" <<<"$names" || fail "$p: Depends lacks $d: $(field Depends)"
         done
         if [ "$p" = tavlo ]; then

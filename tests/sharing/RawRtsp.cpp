@@ -20,7 +20,7 @@ RawRtsp::~RawRtsp()
 
 QString RawRtsp::url(const QString& suffix) const
 {
-    return QString("rtsp://127.0.0.1:%1/cam_passby_chn0%2").arg(port_).arg(suffix);
+    return QString("rtsp://127.0.0.1:%1/%2%3").arg(port_).arg(stream_).arg(suffix);
 }
 
 int RawRtsp::request(const QByteArray& method, const QString& url, const QByteArray& headers)

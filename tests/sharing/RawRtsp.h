@@ -25,6 +25,9 @@ public:
     bool connected() const { return connected_; }
     // The stream's address on this client's port, with an optional suffix.
     QString url(const QString& suffix = QString()) const;
+    // The stream asked for from now on (default the full stream,
+    // "cam_passby_chn0").
+    void setStream(const QString& name) { stream_ = name; }
 
     // One request (CSeq and, once known, Session added) and the reply's
     // status code; 0 when no reply came. The reply's text is kept in last().
@@ -72,6 +75,7 @@ private:
 
     QTcpSocket sock_;
     int port_;
+    QString stream_ = "cam_passby_chn0";
     bool connected_ = false;
     int cseq_ = 0;
     QByteArray in_, last_, session_;

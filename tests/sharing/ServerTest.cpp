@@ -302,6 +302,74 @@ TEST_F(Sharing, WatchersCountPlayingClientsAndNobodyWatchingMeansNoGrabs)
     EXPECT_TRUE(waitForWatchers(1));
 }
 
+// The small stream (the console's thumbnails) alone: pictures about once a
+// second, each a keyframe, at most one grab each, and the full-size encoder
+// never woken; it is not counted as watching. With the full stream played
+// too, both go on from the same grabs; without it, the full one sleeps again.
+TEST_F(Sharing, TheSmallStreamAloneNeverWakesTheFullEncoder)
+{
+    MovingScreen moving(x);  // a screen that changes all the time
+    RawRtsp thumbs;
+    thumbs.setStream("cam_passby_chn1");
+    ASSERT_EQ(thumbs.request("DESCRIBE", thumbs.url(), "Accept: application/sdp\r\n"), 200) << thumbs.last().constData();
+    EXPECT_TRUE(thumbs.last().contains("b=AS:250")) << thumbs.last().constData();
+    EXPECT_TRUE(thumbs.last().contains("i=cam_passby_chn1")) << thumbs.last().constData();
+    ASSERT_EQ(thumbs.setupAndPlay(), 200) << thumbs.last().constData();
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (QServerThread::thumbnailWatchers() != 1 && !deadline.hasExpired())
+        QThread::msleep(10);
+    EXPECT_EQ(QServerThread::thumbnailWatchers(), 1);
+    ASSERT_TRUE(thumbs.receiveUntil([&] { return thumbs.accessUnits() >= 4; }, tsupport::SLOW_MS));
+    EXPECT_EQ(QServerThread::watchers(), 0) << "looking at thumbnails is not watching";
+    EXPECT_EQ(thumbs.keyframes(), thumbs.accessUnits()) << "every small picture decodes on its own";
+    EXPECT_EQ(capture()->fullPictures(), 0u) << "the full-size encoder never ran";
+    EXPECT_EQ(capture()->forcedKeyframes(), 0u);
+    // At most a grab a picture (and the one the pipeline's set-up made), and
+    // the pictures a second apart by the stream's own clock.
+    EXPECT_LE(capture()->grabs(), capture()->thumbnails() + 1);
+    EXPECT_GE(thumbs.spanSeconds(), 0.9 * (thumbs.accessUnits() - 1)) << thumbs.accessUnits() << " pictures";
+
+    // The full stream as well: its pictures at the full rate, the small ones
+    // going on.
+    RawRtsp full;
+    ASSERT_EQ(full.setupAndPlay(), 200);
+    EXPECT_TRUE(waitForWatchers(1));
+    const int small = thumbs.accessUnits();
+    ASSERT_TRUE(full.receiveUntil([&] { return full.accessUnits() >= 30; }, tsupport::SLOW_MS));
+    ASSERT_TRUE(thumbs.receiveUntil([&] { return thumbs.accessUnits() >= small + 2; }, tsupport::SLOW_MS));
+    EXPECT_GT(capture()->fullPictures(), 0u);
+    EXPECT_EQ(thumbs.keyframes(), thumbs.accessUnits());
+
+    // The full stream's client goes: its encoder sleeps again, the small
+    // pictures go on.
+    full.abort();
+    EXPECT_TRUE(waitForWatchers(0));
+    QThread::msleep(300);  // a picture under way when the count fell
+    const unsigned long fullPictures = capture()->fullPictures();
+    const int more = thumbs.accessUnits();
+    ASSERT_TRUE(thumbs.receiveUntil([&] { return thumbs.accessUnits() >= more + 2; }, tsupport::SLOW_MS));
+    EXPECT_EQ(capture()->fullPictures(), fullPictures);
+    thumbs.abort();
+    deadline = QDeadlineTimer(tsupport::SLOW_MS);
+    while (QServerThread::thumbnailWatchers() != 0 && !deadline.hasExpired())
+        QThread::msleep(10);
+    EXPECT_EQ(QServerThread::thumbnailWatchers(), 0);
+}
+
+// A still screen with only the small stream watched: a picture a second all
+// the same (its last one again), without a grab for each.
+TEST_F(Sharing, ASmallStreamOfAStillScreenGrabsNothingNew)
+{
+    RawRtsp thumbs;
+    thumbs.setStream("cam_passby_chn1");
+    ASSERT_EQ(thumbs.setupAndPlay(), 200);
+    ASSERT_TRUE(thumbs.receiveUntil([&] { return thumbs.accessUnits() >= 2; }, tsupport::SLOW_MS));
+    const unsigned long grabs = capture()->grabs();
+    ASSERT_TRUE(thumbs.receiveUntil([&] { return thumbs.accessUnits() >= 5; }, tsupport::SLOW_MS));
+    EXPECT_LE(capture()->grabs(), grabs + 1) << "the screen stood still";
+    EXPECT_EQ(capture()->fullPictures(), 0u);
+}
+
 // PLAY after PLAY from one connection and joins from new ones, as fast as
 // the server answers: a watching client sees keyframes every ten pictures
 // (the keyframe interval) plus at most one forced keyframe a second of

@@ -28,6 +28,7 @@
 namespace {
 
 const QString URL = "rtsp://127.0.0.1:5000/cam_passby_chn0";
+const QString SMALL_URL = "rtsp://127.0.0.1:5000/cam_passby_chn1";
 
 // The terminal writes several lines per captured frame; a full pipe would
 // stall its capture thread, so waits here keep reading them.
@@ -166,6 +167,47 @@ private:
     QProcess p_;
 };
 
+// ffmpeg decoding a stream until it is destroyed; its progress lines
+// ("frame=  N ...") say how many pictures it has decoded.
+class DecodingClient {
+public:
+    DecodingClient(const QString& url, const QProcessEnvironment& env)
+        : p_(launch("ffmpeg", {"-v", "error", "-stats", "-rtsp_transport", "tcp", "-i", url, "-f", "null", "-"}, env))
+    {
+    }
+    ~DecodingClient()
+    {
+        p_->kill();
+        p_->waitForFinished(3000);
+    }
+    // Pictures decoded so far (as of the last progress line read).
+    int frames()
+    {
+        stats_ += p_->readAllStandardError();
+        static const QRegularExpression frame("frame=\\s*([0-9]+)");
+        for (auto it = frame.globalMatch(QString::fromLatin1(stats_)); it.hasNext();)
+            frames_ = std::max(frames_, it.next().captured(1).toInt());
+        stats_ = stats_.right(400);
+        return frames_;
+    }
+    bool waitForFrames(int n)
+    {
+        QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
+        while (frames() < n && !deadline.hasExpired() && p_->state() != QProcess::NotRunning) {
+            p_->waitForReadyRead(100);
+            if (drained)  // the terminal's pipe is read meanwhile
+                drained->waitForOutput(QStringLiteral("\x01"), 5);
+        }
+        return frames() >= n;
+    }
+    QByteArray stats() { return stats_; }
+
+private:
+    std::unique_ptr<QProcess> p_;
+    QByteArray stats_;
+    int frames_ = 0;
+};
+
 // The client's complaints, less the raw muxer's notes about timestamps that
 // round to the same output tick (not a decoding matter).
 QByteArray decoderErrors(const QByteArray& err)
@@ -302,6 +344,91 @@ TEST_F(LiveStream, PaintedColourShowsUpInTheDecodedPicture)
     EXPECT_LT(blue[0], 60);
     EXPECT_LT(blue[1], 60);
     EXPECT_GT(blue[2], 200);
+}
+
+// Strongly red pixels in the tray (trayer's panel): the terminal's icon
+// carries a red dot while its screen is watched. -1 without a panel.
+int redInTray(const QProcessEnvironment& env)
+{
+    const QList<tsupport::WindowInfo> panels = tsupport::windowsNamed(env, "panel");
+    if (panels.isEmpty())
+        return -1;
+    const QImage img = tsupport::screenshot(env, panels.first().id);
+    if (img.isNull())
+        return -1;
+    int red = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            red += c.red() > 190 && c.green() < 70 && c.blue() < 70;
+        }
+    return red;
+}
+
+// The small stream as a real client sees it: the screen at 480 x 270 (its
+// aspect kept), H.264, a picture about a second, in the screen's colours.
+// Playing it is not watching: no red dot in the tray, which playing the
+// full stream brings.
+TEST_F(LiveStream, SmallStreamIsTheScreenSmallAndIsNotWatching)
+{
+    auto paint = std::make_unique<Painter>(QStringList{"color", "00c000"}, x->env());
+    const Probe p = probe("tcp", SMALL_URL, 3, x->env());
+    EXPECT_EQ(p.codec, "h264") << p.err.constData();
+    EXPECT_EQ(p.width, 480);
+    EXPECT_EQ(p.height, 270);
+    ASSERT_GE(p.frames.size(), 3u) << p.err.constData();
+    for (size_t i = 1; i < p.frames.size(); ++i)
+        EXPECT_GE(p.frames[i].pts - p.frames[i - 1].pts, 0.8) << "frame " << i;
+    const Output o = run("ffmpeg",
+                         {"-v", "error", "-rtsp_transport", "tcp", "-i", SMALL_URL, "-frames:v", "2", "-vf",
+                          "crop=32:32:224:119", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
+                         x->env(), 2 * tsupport::SLOW_MS);
+    ASSERT_GE(o.out.size(), 32 * 32 * 3) << o.err.constData();
+    const auto* px = reinterpret_cast<const uint8_t*>(o.out.constData());
+    EXPECT_LT(px[0], 60);
+    EXPECT_GT(px[1], 150);
+    EXPECT_LT(px[2], 60);
+
+    // The tray (which the painter's window covered) while a client plays the
+    // small stream, then the full one.
+    paint.reset();
+    const int before = redInTray(x->env());
+    ASSERT_GE(before, 0) << "no tray panel";
+    DecodingClient small(SMALL_URL, x->env());
+    ASSERT_TRUE(small.waitForFrames(3)) << small.stats().constData();
+    tsupport::pause(1000);  // four looks of the tray
+    EXPECT_LE(redInTray(x->env()), before + 4) << "no dot for the thumbnails";
+    DecodingClient full(URL, x->env());
+    QDeadlineTimer deadline(tsupport::SLOW_MS);
+    while (redInTray(x->env()) <= before + 20 && !deadline.hasExpired())
+        tsupport::pause(200);
+    EXPECT_GT(redInTray(x->env()), before + 20) << "the dot while the full stream plays";
+}
+
+// Only the small stream played, on a screen that changes all the time: the
+// terminal's full path (its grab and encoder lines, "XShmGetImage(" and
+// "diff: ") stays asleep however many small pictures go out; a client of
+// the full stream wakes it.
+TEST_F(LiveStream, OnlyTheSmallStreamPlayedWakesNoFullPicture)
+{
+    Painter paint({"clock", "moving"}, x->env());
+    DecodingClient small(SMALL_URL, x->env());
+    ASSERT_TRUE(small.waitForFrames(2)) << small.stats().constData();
+    const int grabs = terminal->countOutput("XShmGetImage(");
+    const int encoded = terminal->countOutput("diff: ");
+    // Three of the terminal's once-a-second ticks and more small pictures
+    // (the client's first ones may come in one burst after its probing).
+    const int ticks = terminal->countOutput("SendTo: 127.0.0.2");
+    ASSERT_TRUE(terminal->waitForCount("SendTo: 127.0.0.2", ticks + 3, tsupport::SLOW_MS));
+    ASSERT_TRUE(small.waitForFrames(small.frames() + 2)) << small.stats().constData();
+    EXPECT_EQ(terminal->countOutput("XShmGetImage("), grabs) << "a full-size grab for the thumbnails";
+    EXPECT_EQ(terminal->countOutput("diff: "), encoded) << "the full-size encoder woke for the thumbnails";
+
+    DecodingClient full(URL, x->env());
+    EXPECT_TRUE(full.waitForFrames(30)) << full.stats().constData();
+    EXPECT_GT(terminal->countOutput("diff: "), encoded + 20);
+    const int smallBefore = small.frames();
+    EXPECT_TRUE(small.waitForFrames(smallBefore + 2)) << "the small pictures go on beside the full ones";
 }
 
 // A pattern that changes with every frame reads back exactly from every
@@ -596,7 +723,7 @@ int countEntries(const QString& dir)
 }  // namespace
 
 // Rounds of clients of every kind (FFmpeg over TCP, UDP and the HTTP
-// tunnel, GStreamer, raw RTSP) that play until they have pictures and are
+// tunnel, GStreamer, raw RTSP of both streams) that play until they have pictures and are
 // then killed without TEARDOWN: each one receives pictures, and afterwards
 // the terminal's threads and descriptors come back to where they were after
 // the first round.
@@ -620,17 +747,19 @@ TEST_F(LiveStream, ChurnOfClientsThatDropLeavesNothingBehind)
                                   "h264parse", "!", "avdec_h264", "!", "videoconvert", "!", "video/x-raw,format=GRAY8",
                                   "!", "fdsink", "sync=false"},
                                  x->env()));
-        RawRtsp raw;
+        RawRtsp raw, rawSmall;
         ASSERT_EQ(raw.setupAndPlay(), 200) << raw.last().constData();
+        rawSmall.setStream("cam_passby_chn1");  // the console's thumbnails come and go as well
+        ASSERT_EQ(rawSmall.setupAndPlay(), 200) << rawSmall.last().constData();
         // Every client receives pictures (16 x 16 grey ones from FFmpeg,
-        // whole decoded ones from GStreamer, access units for the raw one).
+        // whole decoded ones from GStreamer, access units for the raw ones).
         std::vector<qint64> got(players.size(), 0);
         QDeadlineTimer deadline(2 * tsupport::SLOW_MS);
         auto allGot = [&] {
             for (size_t i = 0; i < players.size(); ++i)
                 if (got[i] < 10 * 256)
                     return false;
-            return raw.accessUnits() >= 10;
+            return raw.accessUnits() >= 10 && rawSmall.accessUnits() >= 2;
         };
         while (!allGot() && !deadline.hasExpired()) {
             for (size_t i = 0; i < players.size(); ++i) {
@@ -638,6 +767,7 @@ TEST_F(LiveStream, ChurnOfClientsThatDropLeavesNothingBehind)
                 got[i] += players[i]->readAllStandardOutput().size();
             }
             raw.receiveUntil([] { return false; }, 10);
+            rawSmall.receiveUntil([] { return false; }, 1);
             if (drained)
                 drained->waitForOutput(QStringLiteral("\x01"), 1);
         }
@@ -645,12 +775,14 @@ TEST_F(LiveStream, ChurnOfClientsThatDropLeavesNothingBehind)
             EXPECT_GE(got[i], 10 * 256) << "client " << i << " received pictures: "
                                         << players[i]->readAllStandardError().constData();
         EXPECT_GE(raw.accessUnits(), 10);
+        EXPECT_GE(rawSmall.accessUnits(), 2);
         // Gone without a word.
         for (auto& p : players) {
             p->kill();
             p->waitForFinished(3000);
         }
         raw.abort();
+        rawSmall.abort();
         ASSERT_TRUE(terminal->running()) << terminal->err().constData();
         if (round == 0) {
             // Settled: what the first round leaves is the baseline.

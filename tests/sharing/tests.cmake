@@ -14,6 +14,10 @@ add_executable(tavlo_sharing_feeder_tests ${SHARING_TEST_DIR}/FeederTest.cpp)
 target_link_libraries(tavlo_sharing_feeder_tests PRIVATE tavlo_sharing tavlo_testsupport tavlo_testmain_core)
 tavlo_add_gtest(tavlo_sharing_feeder_tests TIMEOUT 120 LABELS sharing)
 
+add_executable(tavlo_sharing_thumbnail_tests ${SHARING_TEST_DIR}/ThumbnailEncoderTest.cpp)
+target_link_libraries(tavlo_sharing_thumbnail_tests PRIVATE tavlo_sharing tavlo_testmain_core)
+tavlo_add_gtest(tavlo_sharing_thumbnail_tests TIMEOUT 60 LABELS sharing)
+
 add_executable(tavlo_sharing_pacer_tests ${SHARING_TEST_DIR}/PacerTest.cpp)
 target_link_libraries(tavlo_sharing_pacer_tests PRIVATE tavlo_sharing tavlo_testmain_core)
 tavlo_add_gtest(tavlo_sharing_pacer_tests TIMEOUT 60 LABELS sharing)

@@ -82,6 +82,34 @@ TEST_F(TrayIndicatorTest, IconAndToolTipFollowTheCount)
     EXPECT_FALSE(ind.watched());
 }
 
+// The console's thumbnails are no watching: no dot, a plain line; being
+// shown beside them says both.
+TEST_F(TrayIndicatorTest, TheConsoleLookingIsSaidApartFromBeingWatched)
+{
+    const QImage normal = image(tray.icon());
+    std::atomic<int> lookers{0};
+    TrayIndicator ind(&tray, [this] { return count.load(); }, [&] { return lookers.load(); });
+    lookers = 1;
+    ind.poll();
+    EXPECT_FALSE(ind.watched());
+    EXPECT_EQ(image(tray.icon()), normal);
+    EXPECT_EQ(tray.toolTip(), QString::fromUtf8("老师正在查看"));
+
+    count = 3;
+    ind.poll();
+    EXPECT_TRUE(ind.watched());
+    EXPECT_NE(image(tray.icon()), normal);
+    EXPECT_EQ(tray.toolTip(), TrayIndicator::watchedToolTip(3) + "\n" + QString::fromUtf8("老师正在查看"));
+
+    lookers = 0;
+    ind.poll();
+    EXPECT_EQ(tray.toolTip(), TrayIndicator::watchedToolTip(3));
+    count = 0;
+    ind.poll();
+    EXPECT_EQ(tray.toolTip(), "Tavlo");
+    EXPECT_EQ(image(tray.icon()), normal);
+}
+
 TEST_F(TrayIndicatorTest, PollsByItselfOnceStarted)
 {
     TrayIndicator ind(&tray, [this] { return count.load(); });

@@ -26,3 +26,10 @@ add_executable(test_tray_indicator shell/TrayIndicatorTest.cpp)
 target_link_libraries(test_tray_indicator PRIVATE tavlo_tray tavlo_testmain)
 tavlo_add_gtest(test_tray_indicator LABELS shell)
 set_tests_properties(test_tray_indicator PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# A plain window that says which keys and clicks reach it (the lock's tests).
+add_executable(tavlo-test-keylog shell/KeyLog.cpp)
+target_link_libraries(tavlo-test-keylog PRIVATE ${X11_LIBRARIES})
+target_include_directories(tavlo-test-keylog PRIVATE ${X11_INCLUDE_DIR})
+set_target_properties(tavlo-test-keylog PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+                      AUTOMOC OFF AUTOUIC OFF)

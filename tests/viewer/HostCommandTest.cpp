@@ -22,7 +22,10 @@ struct Row {
     const char* url;     // Show: the stream
     const char* reason;  // the reason, whole
     bool refused;
+    const char* text = "";  // Lock: what the card says
 };
+
+const char* const LOOK = "请看老师";  // the card's text when the teacher typed none
 
 TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
 {
@@ -63,6 +66,20 @@ TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
          true},
         {R"({"messageId":2,"groupId":4,"ip":"239.1.2.3"})", Action::Stop, "", "\"ip\" \"239.1.2.3\" is not a unicast address",
          true},
+        // Lock and unlock: the card's text cleaned, the default without one.
+        {R"({"messageId":16})", Action::Lock, "", "messageId 16", false, LOOK},
+        {R"({"messageId":16,"text":"Eyes to the front"})", Action::Lock, "", "messageId 16", false,
+         "Eyes to the front"},
+        {R"({"messageId":16,"text":"  two\nlines\u0007\tand   tabs "})", Action::Lock, "", "messageId 16", false,
+         "two lines and tabs"},
+        {R"({"messageId":16,"text":"\u2028 \r\n"})", Action::Lock, "", "messageId 16", false, LOOK},
+        {R"({"messageId":16,"text":42})", Action::Lock, "", "messageId 16", false, LOOK},
+        {R"({"messageId":16,"text":null,"groupId":4,"ip":"10.0.0.12"})", Action::Lock, "", "messageId 16", false, LOOK},
+        {R"({"messageId":16.0,"text":"看黑板"})", Action::Lock, "", "messageId 16", false, "看黑板"},
+        {R"({"messageId":"16"})", Action::Stop, "", "messageId 0", false},
+        {R"({"messageId":17})", Action::Unlock, "", "messageId 17", false},
+        {R"({"messageId":17,"text":"ignored"})", Action::Unlock, "", "messageId 17", false},
+        {R"({"messageId":18})", Action::Stop, "", "messageId 18", false},
         // Not commands.
         {"not json", Action::Ignore, "", "not a JSON object", false},
         {"", Action::Ignore, "", "not a JSON object", false},
@@ -76,7 +93,21 @@ TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
         EXPECT_EQ(c.url.toStdString(), r.url) << r.datagram;
         EXPECT_EQ(c.reason.toStdString(), r.reason) << r.datagram;
         EXPECT_EQ(c.refused, r.refused) << r.datagram;
+        EXPECT_EQ(c.text.toStdString(), r.text) << r.datagram;
     }
+}
+
+// A lock's text: at most 200 characters, cut between whole characters.
+TEST(HostCommandTest, ALongLockTextIsCutWhole)
+{
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QByteArray lock = R"({"messageId":16,"text":")" + ("a" + smile.repeated(150)).toUtf8() + R"("})";
+    const HostCommand c = HostCommand::decode(lock, TEAM, ROOM);
+    EXPECT_EQ(c.action, Action::Lock);
+    EXPECT_EQ(c.text.toStdString(), ("a" + smile.repeated(99)).toStdString());
+    const HostCommand plain = HostCommand::decode(R"({"messageId":16,"text":")" + QByteArray(300, 'x') + R"("})",
+                                                  TEAM, ROOM);
+    EXPECT_EQ(plain.text, QString(200, 'x'));
 }
 
 TEST(HostCommandTest, TheHostsScreenFollowsTheConfiguredAddressAndItsRule)
@@ -126,6 +157,12 @@ TEST(HostCommandTest, WhatTheConsoleSendsTheTerminalAccepts)
     // The teacher's screen and the stop.
     EXPECT_EQ(HostCommand::decode(ClassroomCommands::showTeacherPayload(), 1, ROOM).url, URL_ROOM);
     EXPECT_EQ(HostCommand::decode(ClassroomCommands::stopPayload(), 1, ROOM).action, Action::Stop);
+    // The lock with the teacher's text or without, and the unlock.
+    const HostCommand lock = HostCommand::decode(ClassroomCommands::lockPayload(QString::fromUtf8(" 看前面 ")), 1, ROOM);
+    EXPECT_EQ(lock.action, Action::Lock);
+    EXPECT_EQ(lock.text, QString::fromUtf8("看前面"));
+    EXPECT_EQ(HostCommand::decode(ClassroomCommands::lockPayload(QString()), 1, ROOM).text, QString::fromUtf8(LOOK));
+    EXPECT_EQ(HostCommand::decode(ClassroomCommands::unlockPayload(), 1, ROOM).action, Action::Unlock);
 }
 
 }  // namespace

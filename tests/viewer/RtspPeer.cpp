@@ -6,8 +6,10 @@
 //                        [--hold-color RRGGBB --after-color RRGGBB]
 //                        [--silent-after MS]
 //                        [--resize-after MS --resize WxH [--resize-color RRGGBB]]
+//                        [--small-color RRGGBB]
 //
-// It serves "/cam_passby_chn0". video: H.264 of a solid colour or a moving
+// It serves "/cam_passby_chn0"; with --small-color also "/cam_passby_chn1",
+// a terminal's small stream: 480x270, one keyframe a second, in that colour. video: H.264 of a solid colour or a moving
 // test picture (--codec jpeg: Motion JPEG instead); audio: an audio-only
 // stream; hang: a TCP listener that
 // accepts connections and never answers. --silent-after stops the flow of
@@ -21,7 +23,8 @@
 // later, so that every held picture of the hold colour is at least that
 // stale when it goes: a backlog of stale pictures followed by live ones.
 //
-// Lines on stdout: "ready", then per client "connected", "play", "closed";
+// Lines on stdout: "ready", then per client "connected", "play", "closed",
+// and "configured" whenever "/cam_passby_chn0" is set up for a client;
 // in hang mode "accepted" per connection; "held" and "released" for the
 // signals.
 #include <gst/gst.h>
@@ -53,6 +56,7 @@ struct Options {
     int resizeAfterMs = -1;
     int resizeWidth = 320, resizeHeight = 240;
     std::string resizeColor;  // empty: the colour stays
+    std::string smallColor;   // empty: no small stream
     std::string holdColor, afterColor;
 };
 
@@ -158,6 +162,7 @@ gboolean onRelease(gpointer)
 
 void onMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer)
 {
+    line("configured");
     GstElement* element = gst_rtsp_media_get_element(media);
     if (!opt.holdColor.empty()) {
         if (holdPipeline)
@@ -250,6 +255,8 @@ int main(int argc, char* argv[])
                 return 2;
         } else if (a == "--resize-color") {
             opt.resizeColor = v;
+        } else if (a == "--small-color") {
+            opt.smallColor = v;
         } else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
             return 2;
@@ -288,6 +295,16 @@ int main(int argc, char* argv[])
     g_signal_connect(factory, "media-configure", G_CALLBACK(onMediaConfigure), nullptr);
     GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(server);
     gst_rtsp_mount_points_add_factory(mounts, "/cam_passby_chn0", factory);
+    if (!opt.smallColor.empty()) {
+        GstRTSPMediaFactory* small = gst_rtsp_media_factory_new();
+        const std::string smallLaunch =
+            "( videotestsrc is-live=true pattern=solid-color foreground-color=0xff" + opt.smallColor +
+            " ! video/x-raw,width=480,height=270,framerate=1/1 ! videoconvert ! video/x-raw,format=I420 ! "
+            "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=1 threads=1 ! "
+            "rtph264pay name=pay0 pt=96 config-interval=-1 )";
+        gst_rtsp_media_factory_set_launch(small, smallLaunch.c_str());
+        gst_rtsp_mount_points_add_factory(mounts, "/cam_passby_chn1", small);
+    }
     g_object_unref(mounts);
     g_signal_connect(server, "client-connected", G_CALLBACK(onClientConnected), nullptr);
     if (gst_rtsp_server_attach(server, nullptr) == 0) {

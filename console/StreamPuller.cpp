@@ -1,9 +1,10 @@
-#include "ThumbnailPuller.h"
+#include "StreamPuller.h"
 
 #include "Utils.h"
 
 #include <QMutexLocker>
-#include <memory>
+#include <algorithm>
+#include <cmath>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -26,6 +27,14 @@ int64_t nowMs()
     return static_cast<int64_t>(Utils::clocktime(ms));
 }
 
+// An error status of the server in answer to the request (FFmpeg maps the
+// RTSP status as it maps HTTP's): the stream is not there, but the server is.
+bool serverRefused(int code)
+{
+    return code == AVERROR_HTTP_BAD_REQUEST || code == AVERROR_HTTP_UNAUTHORIZED || code == AVERROR_HTTP_FORBIDDEN ||
+           code == AVERROR_HTTP_NOT_FOUND || code == AVERROR_HTTP_OTHER_4XX || code == AVERROR_HTTP_SERVER_ERROR;
+}
+
 // What one connection holds, released whatever the way out.
 struct Pull {
     AVFormatContext* fmt = nullptr;
@@ -46,30 +55,38 @@ struct Pull {
 
 }  // namespace
 
-ThumbnailPuller::ThumbnailPuller(const QString& url, const QSize& size) : url_(url), size_(size)
+StreamPuller::StreamPuller(std::vector<Source> sources, const QSize& box, int minIntervalMs, bool live)
+    : sources_(std::move(sources)), minIntervalMs_(minIntervalMs), live_(live), box_(box)
 {
+    Q_ASSERT(!sources_.empty());
     state_.error = "connecting";
 }
 
-ThumbnailPuller::~ThumbnailPuller()
+StreamPuller::~StreamPuller()
 {
     stop_ = true;
     wait();
 }
 
-ThumbnailPuller::State ThumbnailPuller::state() const
+StreamPuller::State StreamPuller::state() const
 {
     QMutexLocker lock(&mutex_);
     return state_;
 }
 
-void ThumbnailPuller::setError(const QString& error)
+void StreamPuller::setBox(const QSize& box)
+{
+    QMutexLocker lock(&mutex_);
+    box_ = box;
+}
+
+void StreamPuller::setError(const QString& error)
 {
     QMutexLocker lock(&mutex_);
     state_.error = error;
 }
 
-bool ThumbnailPuller::containsIdr(const uint8_t* data, int size)
+bool StreamPuller::containsIdr(const uint8_t* data, int size)
 {
     // NAL units follow 00 00 01 (or 00 00 00 01); the type is the low five
     // bits of the byte after the start code.
@@ -83,17 +100,33 @@ bool ThumbnailPuller::containsIdr(const uint8_t* data, int size)
     return false;
 }
 
-int ThumbnailPuller::interruptCb(void* opaque)
+QSize StreamPuller::fit(const QSize& size, const QSize& box)
 {
-    auto* self = static_cast<ThumbnailPuller*>(opaque);
+    if (size.isEmpty() || box.isEmpty())
+        return QSize(1, 1);
+    const double scale = std::min(double(box.width()) / size.width(), double(box.height()) / size.height());
+    return QSize(std::clamp(static_cast<int>(std::lround(size.width() * scale)), 1, box.width()),
+                 std::clamp(static_cast<int>(std::lround(size.height() * scale)), 1, box.height()));
+}
+
+int StreamPuller::interruptCb(void* opaque)
+{
+    auto* self = static_cast<StreamPuller*>(opaque);
     return self->stop_ || nowMs() - self->lastActivityMs_ > STALL_MS;
 }
 
 // Puller thread.
-void ThumbnailPuller::run()
+void StreamPuller::run()
 {
     while (!stop_) {
-        const QString why = pullOnce();
+        QString why;
+        // The next source only when the server says this one is not there.
+        for (const Source& source : sources_) {
+            bool refused = false;
+            why = pullOnce(source, &refused);
+            if (stop_ || !refused)
+                break;
+        }
         if (stop_)
             break;
         setError(why + ", retrying");
@@ -104,28 +137,38 @@ void ThumbnailPuller::run()
 }
 
 // Puller thread.
-QString ThumbnailPuller::pullOnce()
+QString StreamPuller::pullOnce(const Source& source, bool* refused)
 {
     Pull p;
     lastActivityMs_ = nowMs();
     p.fmt = avformat_alloc_context();
     if (!p.fmt)
         return "out of memory";
-    p.fmt->interrupt_callback.callback = &ThumbnailPuller::interruptCb;
+    p.fmt->interrupt_callback.callback = &StreamPuller::interruptCb;
     p.fmt->interrupt_callback.opaque = this;
     AVDictionary* opts = nullptr;
     av_dict_set(&opts, "rtsp_transport", "tcp", 0);
-    const QByteArray url = url_.toUtf8();
+    if (live_) {
+        av_dict_set(&opts, "fflags", "nobuffer", 0);
+        av_dict_set(&opts, "buffer_size", "0", 0);
+    }
+    const QByteArray url = source.url.toUtf8();
     int rc = avformat_open_input(&p.fmt, url.constData(), nullptr, &opts);
     av_dict_free(&opts);
     if (rc != 0) {
         p.fmt = nullptr;  // freed by the failed open
+        *refused = serverRefused(rc);
         return (nowMs() - lastActivityMs_ > STALL_MS ? QString("no answer") : "cannot open: " + avError(rc));
     }
     lastActivityMs_ = nowMs();
-    rc = avformat_find_stream_info(p.fmt, nullptr);
-    if (rc < 0)
-        return "no stream information: " + avError(rc);
+    if (source.keyframesOnly) {
+        rc = avformat_find_stream_info(p.fmt, nullptr);
+        if (rc < 0)
+            return "no stream information: " + avError(rc);
+    }
+    // Otherwise no probing: the session description names the codec, the
+    // decoder learns the size from the parameter sets, and a stream of one
+    // picture a second would keep the probe waiting for seconds.
     const int video = av_find_best_stream(p.fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0)
         return "no video stream";
@@ -136,9 +179,16 @@ QString ThumbnailPuller::pullOnce()
     p.codec = avcodec_alloc_context3(decoder);
     if (!p.codec || avcodec_parameters_to_context(p.codec, par) < 0)
         return "cannot set up the decoder";
-    // One thread per stream (thirty streams must fit one core), keyframes only.
-    p.codec->thread_count = 1;
-    p.codec->skip_frame = AVDISCARD_NONKEY;
+    if (live_) {
+        // One picture after another as they come, on slice threads.
+        p.codec->thread_type = FF_THREAD_SLICE;
+        p.codec->thread_count = 2;
+    } else {
+        // One thread per stream: thirty streams must fit one core.
+        p.codec->thread_count = 1;
+    }
+    if (source.keyframesOnly)
+        p.codec->skip_frame = AVDISCARD_NONKEY;
     p.codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
     if ((rc = avcodec_open2(p.codec, decoder, nullptr)) < 0)
         return "cannot open the decoder: " + avError(rc);
@@ -149,18 +199,19 @@ QString ThumbnailPuller::pullOnce()
 
     int64_t lastPictureMs = 0;
     bool decodedOne = false;
-    const int w = size_.width(), h = size_.height();
     while (!stop_) {
         lastActivityMs_ = nowMs();
         rc = av_read_frame(p.fmt, p.packet);
         if (rc < 0)
             return stop_ ? QString() : (rc == AVERROR_EXIT ? QString("stream stalled") : "stream ended: " + avError(rc));
         lastActivityMs_ = nowMs();
-        const bool key = (p.packet->flags & AV_PKT_FLAG_KEY) || containsIdr(p.packet->data, p.packet->size);
-        // Keyframes only, at most one a second (a little early is fine: the
-        // stream's keyframes do not fall on the second).
-        const bool wanted = p.packet->stream_index == video && key &&
-                            (!decodedOne || nowMs() - lastPictureMs >= REFRESH_MS * 9 / 10);
+        bool wanted = p.packet->stream_index == video;
+        if (wanted && source.keyframesOnly) {
+            // Keyframes only, at most one every minIntervalMs (a little early
+            // is fine: the stream's keyframes do not fall on the interval).
+            const bool key = (p.packet->flags & AV_PKT_FLAG_KEY) || containsIdr(p.packet->data, p.packet->size);
+            wanted = key && (!decodedOne || nowMs() - lastPictureMs >= minIntervalMs_ * 9 / 10);
+        }
         if (!wanted) {
             av_packet_unref(p.packet);
             continue;
@@ -168,16 +219,23 @@ QString ThumbnailPuller::pullOnce()
         rc = avcodec_send_packet(p.codec, p.packet);
         av_packet_unref(p.packet);
         if (rc < 0 && rc != AVERROR(EAGAIN))
-            continue;  // a broken keyframe: wait for the next one
+            continue;  // a broken picture: wait for the next one
         while (avcodec_receive_frame(p.codec, p.frame) == 0) {
+            QSize box;
+            {
+                QMutexLocker lock(&mutex_);
+                box = box_;
+            }
+            const QSize out = fit(QSize(p.frame->width, p.frame->height), box);
             p.sws = sws_getCachedContext(p.sws, p.frame->width, p.frame->height,
-                                         static_cast<AVPixelFormat>(p.frame->format), w, h, AV_PIX_FMT_RGB24,
-                                         SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+                                         static_cast<AVPixelFormat>(p.frame->format), out.width(), out.height(),
+                                         AV_PIX_FMT_RGB24, live_ ? SWS_BILINEAR : SWS_FAST_BILINEAR, nullptr,
+                                         nullptr, nullptr);
             if (!p.sws) {
                 av_frame_unref(p.frame);
                 return "cannot scale the picture";
             }
-            QImage img(w, h, QImage::Format_RGB888);
+            QImage img(out, QImage::Format_RGB888);
             uint8_t* dst[4] = {img.bits(), nullptr, nullptr, nullptr};
             int dstStride[4] = {static_cast<int>(img.bytesPerLine()), 0, 0, 0};
             sws_scale(p.sws, p.frame->data, p.frame->linesize, 0, p.frame->height, dst, dstStride);
@@ -187,6 +245,7 @@ QString ThumbnailPuller::pullOnce()
             QMutexLocker lock(&mutex_);
             state_.picture = img;
             state_.error.clear();
+            state_.url = source.url;
             ++state_.pictures;
         }
     }
