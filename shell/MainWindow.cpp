@@ -128,7 +128,7 @@ void MainWindow::onSendTimer()
     ++cnt;
     if (cnt == 3)
         hide();
-    QServerThread::Start(nullptr);
+    QServerThread::Start(nullptr, SysConfig->TeamNum);
     if (portTaken)
         bindClassroomPort();
 
