@@ -47,9 +47,15 @@ bool isolated()
 
 bool shell(const QString& command)
 {
-    int code = -1;
-    run("sh", {"-c", command}, QProcessEnvironment::systemEnvironment(), SLOW_MS, &code);
-    return code == 0;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start("sh", {"-c", command});
+    if (!p.waitForFinished(SLOW_MS)) {
+        p.kill();
+        p.waitForFinished(3000);
+        return false;
+    }
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 BridgeNet::BridgeNet()
@@ -97,9 +103,8 @@ int BridgeNet::addNode()
     const bool linked =
         shell(QString("ip link add %1 type veth peer name eth0 netns %2").arg(port, pid)) &&
         shell(QString("ip link set %1 master %2 && ip link set %1 up").arg(port, BRIDGE)) &&
-        shell(in + "ip link set lo up") &&
-        shell(in + QString("ip addr add %1/24 dev eth0 && ip link set eth0 up").arg(address(node))) &&
-        shell(in + "ip route add 224.0.0.0/4 dev eth0");
+        shell(in + "ip link set lo up") && shell(in + QString("ip addr add %1/24 dev eth0").arg(address(node))) &&
+        shell(in + "ip link set eth0 up") && shell(in + "ip route add 224.0.0.0/4 dev eth0");
     if (!linked)
         return -1;
     // Usable once both ends report the link up and the bridge forwards on
