@@ -2,6 +2,7 @@
 // namespaces (BridgeNet), watched by clients that are not ours (FFmpeg,
 // GStreamer's rtspsrc) and by hand-written RTSP requests.
 #include "BridgeNet.h"
+#include "MulticastSupport.h"
 #include "RawRtsp.h"
 #include "TestSupport.h"
 
@@ -18,6 +19,8 @@
 #include <memory>
 #include <vector>
 
+using namespace msupport;
+
 namespace {
 
 // The groups, addresses and ports of the two sources (teams 3 and 4).
@@ -25,61 +28,6 @@ const int TEAM_A = 3, TEAM_B = 4;
 const char GROUP_A[] = "239.255.0.3";
 const char GROUP_B[] = "239.255.0.4";
 const int PORT_A = 20006, PORT_B = 20008;
-
-using Colour = std::array<int, 3>;
-
-bool near(const Colour& c, int r, int g, int b)
-{
-    return std::abs(c[0] - r) < 40 && std::abs(c[1] - g) < 40 && std::abs(c[2] - b) < 40;
-}
-
-// Paints a display until destroyed.
-class Painter {
-public:
-    Painter(const QStringList& args, const QProcessEnvironment& env)
-    {
-        p_.setProcessEnvironment(env);
-        p_.start(tsupport::buildDir() + "/tavlo-test-painter", args);
-        if (p_.waitForStarted(tsupport::SLOW_MS)) {
-            QDeadlineTimer deadline(tsupport::SLOW_MS);
-            while (!p_.readAllStandardOutput().contains("painted") && !deadline.hasExpired())
-                p_.waitForReadyRead(50);
-        }
-    }
-    ~Painter()
-    {
-        p_.kill();
-        p_.waitForFinished(3000);
-    }
-
-private:
-    QProcess p_;
-};
-
-// A terminal sharing its own X display from a node of the network.
-struct Source {
-    Source(tsupport::BridgeNet& net, int team)
-        : x(1920, 1080, true), dir("127.0.0.2", team), node(net.addNode())
-    {
-        const QStringList c = net.command(node, tsupport::tavloPath(), {});
-        if (node >= 0 && x.ok())
-            terminal = std::make_unique<tsupport::Terminal>(dir.path(), x.env(), c.mid(1), c.first());
-    }
-    bool ready()
-    {
-        return terminal && terminal->started() &&
-               terminal->waitForOutput("Screen sharing: multicast to", tsupport::SLOW_MS) &&
-               terminal->waitForOutput("SendTo: 127.0.0.2", tsupport::SLOW_MS);
-    }
-    QString url(const tsupport::BridgeNet& net) const
-    {
-        return QString("rtsp://%1:5000/cam_passby_chn0").arg(net.address(node));
-    }
-    tsupport::XServer x;
-    tsupport::TeamDir dir;
-    int node;
-    std::unique_ptr<tsupport::Terminal> terminal;
-};
 
 // FFmpeg in a node decoding the first frames of a stream, started here and
 // read by coloursOf.
@@ -224,8 +172,8 @@ protected:
         net = new tsupport::BridgeNet;
         if (!net->ok())
             return;
-        a = new Source(*net, TEAM_A);
-        b = new Source(*net, TEAM_B);
+        a = new NodeTerminal(*net, TEAM_A);
+        b = new NodeTerminal(*net, TEAM_B);
         for (int i = 0; i < 3; ++i)
             viewers.push_back(net->addNode());
     }
@@ -241,7 +189,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(net && net->ok()) << "needs root and a private network namespace (run through CTest)";
-        for (Source* s : {a, b}) {
+        for (NodeTerminal* s : {a, b}) {
             ASSERT_GE(s->node, 0) << "a node for the terminal";
             ASSERT_TRUE(s->x.ok());
             ASSERT_TRUE(s->ready()) << (s->terminal ? s->terminal->err().constData() : "");
@@ -250,13 +198,13 @@ protected:
             ASSERT_GE(v, 0) << "a node for each viewer";
     }
     static tsupport::BridgeNet* net;
-    static Source* a;
-    static Source* b;
+    static NodeTerminal* a;
+    static NodeTerminal* b;
     static std::vector<int> viewers;
 };
 tsupport::BridgeNet* MulticastSource::net = nullptr;
-Source* MulticastSource::a = nullptr;
-Source* MulticastSource::b = nullptr;
+NodeTerminal* MulticastSource::a = nullptr;
+NodeTerminal* MulticastSource::b = nullptr;
 std::vector<int> MulticastSource::viewers;
 
 // Each terminal names its own group, derived from its number.
@@ -277,15 +225,15 @@ TEST_F(MulticastSource, TwoViewersShowTheColourWhileTheSourceSendsOneStream)
     {
         Painter red({"color", "ff0000"}, a->x.env());
         for (int v : {viewers[0], viewers[1]}) {
-            const std::vector<Colour> colours = centreColours(*net, v, a->url(*net), "udp_multicast", 3);
+            const std::vector<Colour> colours = centreColours(*net, v, a->url(), "udp_multicast", 3);
             ASSERT_FALSE(colours.empty()) << "viewer " << v << " decoded nothing";
             for (const Colour& c : colours)
                 EXPECT_TRUE(near(c, 255, 0, 0)) << c[0] << "," << c[1] << "," << c[2];
         }
     }
     Painter moving({"clock", "moving"}, a->x.env());
-    Receiver first(*net, viewers[0], a->url(*net));
-    Receiver second(*net, viewers[1], a->url(*net));
+    Receiver first(*net, viewers[0], a->url());
+    Receiver second(*net, viewers[1], a->url());
     ASSERT_TRUE(waitForBytes(*net, viewers[0], 100000)) << first.output().constData();
     ASSERT_TRUE(waitForBytes(*net, viewers[1], 100000)) << second.output().constData();
 
@@ -312,10 +260,10 @@ TEST_F(MulticastSource, TwoSourcesOnDistinctGroupsNeverMixed)
     Painter blue({"color", "0000ff"}, b->x.env());
     // Both streams flow all the time (the bridge floods both groups to
     // every port) while the two clients decode.
-    Receiver keepA(*net, viewers[2], a->url(*net));
-    Receiver keepB(*net, viewers[2], b->url(*net));
-    auto decodeA = startDecoder(*net, viewers[0], a->url(*net), "udp_multicast", 10);
-    auto decodeB = startDecoder(*net, viewers[1], b->url(*net), "udp_multicast", 10);
+    Receiver keepA(*net, viewers[2], a->url());
+    Receiver keepB(*net, viewers[2], b->url());
+    auto decodeA = startDecoder(*net, viewers[0], a->url(), "udp_multicast", 10);
+    auto decodeB = startDecoder(*net, viewers[1], b->url(), "udp_multicast", 10);
     const std::vector<Colour> fromA = coloursOf(*decodeA);
     const std::vector<Colour> fromB = coloursOf(*decodeB);
     ASSERT_GE(fromA.size(), 10u);
@@ -382,7 +330,7 @@ QByteArray receiverReportFrom(uint32_t ssrc)
 TEST_F(MulticastSource, RtcpClaimingOurSsrcSentToTheGroupEndsNoViewer)
 {
     Painter moving({"clock", "moving"}, a->x.env());
-    Receiver listener(*net, viewers[0], a->url(*net));
+    Receiver listener(*net, viewers[0], a->url());
     RawRtsp watcher(5000, QHostAddress(), net->address(a->node));
     ASSERT_EQ(watcher.request("SETUP", watcher.url("/stream=0"), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"),
               200)
