@@ -28,8 +28,8 @@ Painter::~Painter()
     p_.waitForFinished(3000);
 }
 
-NodeTerminal::NodeTerminal(tsupport::BridgeNet& n, int team)
-    : net(n), x(1920, 1080, true), dir("127.0.0.2", team), node(net.addNode())
+NodeTerminal::NodeTerminal(tsupport::BridgeNet& n, int t)
+    : net(n), team(t), x(1920, 1080, true), dir("127.0.0.2", t), node(net.addNode())
 {
     const QStringList c = net.command(node, tsupport::tavloPath(), {});
     if (node >= 0 && x.ok())

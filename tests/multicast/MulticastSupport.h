@@ -45,6 +45,7 @@ struct NodeTerminal {
     bool waitForCentre(int r, int g, int b, int timeoutMs) const;
 
     tsupport::BridgeNet& net;
+    int team;
     tsupport::XServer x;
     tsupport::TeamDir dir;
     int node;

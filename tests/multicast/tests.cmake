@@ -18,3 +18,10 @@ target_link_libraries(tavlo_multicast_source_tests PRIVATE tavlo_multicast_tests
                       Qt5::Network)
 add_dependencies(tavlo_multicast_source_tests tavlo tavlo-test-painter)
 tavlo_add_gtest(tavlo_multicast_source_tests NETNS TIMEOUT 400 LABELS multicast)
+
+# Terminals showing a terminal by multicast, and falling back on TCP.
+add_executable(tavlo_multicast_viewer_tests ${MULTICAST_TEST_DIR}/ViewerTest.cpp)
+target_link_libraries(tavlo_multicast_viewer_tests PRIVATE tavlo_multicast_testsupport tavlo_testmain_core
+                      Qt5::Network)
+add_dependencies(tavlo_multicast_viewer_tests tavlo tavlo-test-painter)
+tavlo_add_gtest(tavlo_multicast_viewer_tests NETNS TIMEOUT 600 LABELS multicast)
