@@ -174,7 +174,9 @@ TEST_F(MulticastViewer, WithoutTheFlagTheViewerTakesTcpAsBefore)
     ASSERT_TRUE(net->setMulticast(second()->node, false));
     const int before = fallbacks(second(), a());
     ASSERT_TRUE(command(*net, *second(), show(*net, *a(), false)));
-    EXPECT_TRUE(second()->waitForCentre(0, 0, 255, tsupport::SLOW_MS));
+    EXPECT_TRUE(second()->waitForCentre(0, 0, 255, tsupport::SLOW_MS))
+        << second()->centre()[0] << "," << second()->centre()[1] << "," << second()->centre()[2] << "\n"
+        << second()->terminal->out().right(3000).constData() << second()->terminal->err().right(2000).constData();
     EXPECT_EQ(fallbacks(second(), a()), before);
 }
 
