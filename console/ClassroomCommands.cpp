@@ -2,6 +2,7 @@
 
 #include "Classroom.h"
 #include "Envelope.h"
+#include "StreamAddress.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,12 +43,15 @@ std::optional<QByteArray> showPayload(const GroupTable& table, int source, qint6
             *error = QString("group %1 is not present").arg(source);
         return std::nullopt;
     }
-    if (src->address.protocol() != QAbstractSocket::IPv4Protocol) {
+    // The terminal's own address rule: what it would refuse is not sent.
+    QString why;
+    const auto address = StreamAddress::parse(src->address.toString(), &why);
+    if (!address) {
         if (error)
-            *error = QString("group %1's address %2 is not IPv4").arg(source).arg(src->address.toString());
+            *error = QString("group %1's address %2 %3").arg(source).arg(src->address.toString(), why);
         return std::nullopt;
     }
-    return ClassroomCommands::showGroupPayload(source, src->address);
+    return ClassroomCommands::showGroupPayload(source, *address);
 }
 
 }  // namespace

@@ -37,7 +37,8 @@ public:
     // Tells target to show source's screen (0: the teacher's). A terminal
     // told to show its own group stops showing. Empty with a reason in
     // *error when target is not present, or source is neither 0 nor present
-    // with an IPv4 address (the terminal writes the address into a URL).
+    // with an address the terminal accepts (StreamAddress: it writes the
+    // address into a URL; an IPv6 address with a scope, for one, it refuses).
     static std::vector<Command> show(const GroupTable& table, int target, int source, qint64 nowMs,
                                      QString* error = nullptr);
     // Tells every present group but source itself to show source's screen.

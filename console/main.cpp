@@ -25,6 +25,7 @@
 #include "ConsoleWindow.h"
 #include "QServerThread.h"
 #include "StdinControl.h"
+#include "StreamAddress.h"
 
 #include <QApplication>
 #include <QHostAddress>
@@ -84,10 +85,15 @@ int main(int argc, char* argv[])
         std::fputs(qPrintable(cl.errorText()), stderr);
         return 2;
     }
-    if (cl.isSet("--bind") && !bind.setAddress(cl.value("--bind"))) {
-        std::fprintf(stderr, "tavlo-console: --bind: '%s' is not an IPv4 or IPv6 address\n",
-                     qPrintable(cl.value("--bind")));
-        return 2;
+    if (cl.isSet("--bind")) {
+        // The terminal's address rule, with every address allowed.
+        QString why;
+        const auto address = StreamAddress::parseLiteral(cl.value("--bind"), &why);
+        if (!address) {
+            std::fprintf(stderr, "tavlo-console: --bind: '%s' %s\n", qPrintable(cl.value("--bind")), qPrintable(why));
+            return 2;
+        }
+        bind = *address;
     }
     if (cl.isSet("--print-key")) {
         std::fputs("tavlo-console: --print-key is given alone\nTry 'tavlo-console --help' for more information.\n",

@@ -26,6 +26,8 @@
 #include "ClassroomPort.h"
 #include "CommandLine.h"
 #include "Envelope.h"
+#include "StreamAddress.h"
+#include "Utils.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -58,7 +60,8 @@ CommandLine commandLine()
                               "for the terminal's announcement", "SECONDS", value);
     cl.addOption("--to", "show, stop: the terminal's address", "ADDR", value);
     cl.addOption("--group", "show: the group whose screen is shown (0: the host's own)", "N", value);
-    cl.addOption("--ip", "show: the IPv4 address that serves group N's screen (needed unless N is 0)", "A", value);
+    cl.addOption("--ip", "show: the literal IPv4 or IPv6 address that serves group N's screen (needed unless N is 0)",
+                 "A", value);
     cl.addOption("--key", "show, stop: sign the command with the classroom key pair in FILE (mode 0600), for the "
                           "nonce the terminal announces to --bind", "FILE", value);
     return cl;
@@ -90,12 +93,16 @@ QMap<QString, QString> parseOptions(const QStringList& args, const QStringList& 
     return opts;
 }
 
-QHostAddress parseAddress(const QString& option, const QString& text)
+// The terminal's own address rule (StreamAddress): what the tool sends is
+// what a terminal accepts. A destination or a stream address must be
+// unicast; an address to bind to may be the unspecified one.
+QHostAddress parseAddress(const QString& option, const QString& text, bool toBind = false)
 {
-    QHostAddress a;
-    if (!a.setAddress(text))
-        usage(QString("--%1: '%2' is not an IPv4 or IPv6 address").arg(option, text));
-    return a;
+    QString why;
+    const auto a = toBind ? StreamAddress::parseLiteral(text, &why) : StreamAddress::parse(text, &why);
+    if (!a)
+        usage(QString("--%1: '%2' %3").arg(option, text, why));
+    return *a;
 }
 
 qint64 parseNumber(const QString& option, const QString& text, qint64 min, qint64 max)
@@ -110,7 +117,7 @@ qint64 parseNumber(const QString& option, const QString& text, qint64 min, qint6
 // A socket for sending, bound to --bind if given.
 int openSender(QUdpSocket& sock, const QMap<QString, QString>& opts)
 {
-    const QHostAddress bindAddr = opts.contains("bind") ? parseAddress("bind", opts["bind"]) : QHostAddress();
+    const QHostAddress bindAddr = opts.contains("bind") ? parseAddress("bind", opts["bind"], true) : QHostAddress();
     if (!bindAddr.isNull() && !sock.bind(bindAddr, 0)) {
         std::fprintf(stderr, "tavlo-host: cannot bind to %s: %s\n", qPrintable(bindAddr.toString()),
                      qPrintable(sock.errorString()));
@@ -171,7 +178,7 @@ int sendCommand(const QMap<QString, QString>& opts, const QJsonObject& command)
             return 1;
         }
         const QHostAddress bindAddr =
-            opts.contains("bind") ? parseAddress("bind", opts["bind"]) : QHostAddress(QHostAddress::Any);
+            opts.contains("bind") ? parseAddress("bind", opts["bind"], true) : QHostAddress(QHostAddress::Any);
         if (!ClassroomPort::bind(sock, bindAddr, CLASSROOM_PORT, &error)) {
             std::fprintf(stderr, "tavlo-host: cannot listen on %s port %u: %s\n", qPrintable(bindAddr.toString()),
                          CLASSROOM_PORT, qPrintable(error));
@@ -210,12 +217,8 @@ int show(const QStringList& args)
     const qint64 group = parseNumber("group", opts["group"], 0, 2147483647);
     QJsonObject cmd{{"messageId", Classroom::MSG_SHOW}, {"groupId", static_cast<double>(group)}};
     if (opts.contains("ip")) {
-        // The terminal puts the address between "rtsp://" and ":5000", so
-        // only a dotted IPv4 address fits there.
-        QHostAddress a;
-        if (!a.setAddress(opts["ip"]) || a.protocol() != QAbstractSocket::IPv4Protocol)
-            usage(QString("--ip: '%1' is not an IPv4 address").arg(opts["ip"]));
-        cmd.insert("ip", opts["ip"]);
+        // Sent in the address's own plain form.
+        cmd.insert("ip", parseAddress("ip", opts["ip"]).toString());
     } else if (group != 0) {
         usage("--ip A is required for a group other than 0 (the address that serves its screen)");
     }
@@ -231,7 +234,8 @@ int stop(const QStringList& args)
 int listen(const QStringList& args)
 {
     const auto opts = parseOptions(args, {"bind", "count", "timeout"});
-    const QHostAddress bindAddr = opts.contains("bind") ? parseAddress("bind", opts["bind"]) : QHostAddress(QHostAddress::Any);
+    const QHostAddress bindAddr =
+        opts.contains("bind") ? parseAddress("bind", opts["bind"], true) : QHostAddress(QHostAddress::Any);
     const qint64 count = opts.contains("count") ? parseNumber("count", opts["count"], 1, 1000000000) : 0;
     const qint64 timeoutMs = opts.contains("timeout") ? parseNumber("timeout", opts["timeout"], 1, 86400) * 1000 : 0;
 

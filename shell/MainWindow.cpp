@@ -4,18 +4,16 @@
 #include "Classroom.h"
 #include "ClassroomPort.h"
 #include "CommandTrust.h"
-#include "QPullThread.h"
+#include "HostCommand.h"
 #include "QServerThread.h"
 #include "QSysConfig.h"
 #include "StreamAddress.h"
 #include "Utils.h"
+#include "ViewerControl.h"
 #include "ui_MainWindow.h"
 
 #include <QEvent>
 #include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <QPainter>
 #include <QScreen>
 #include <cstdio>
@@ -63,30 +61,13 @@ MainWindow::MainWindow(QWidget* parent, const QString& configDir) : QMainWindow(
     std::printf("%s\n", trust->startLine().toUtf8().constData());
     std::fflush(stdout);
 
+    viewers = new ViewerControl(this);
     udpSocket = new QUdpSocket(this);
     bindClassroomPort();
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::onUdpReceived);
     sendTimer = new QTimer(this);
     connect(sendTimer, &QTimer::timeout, this, &MainWindow::onSendTimer);
     sendTimer->start(1000);
-}
-
-// GUI thread: ends the running viewer, if any (flag, wait, delete). The
-// viewer's interrupt callback sees the flag, so the wait ends within about
-// a second even while the viewer is still opening its stream. With
-// keepWindow (a switch to another stream) the full-screen window stays for
-// the next viewer.
-static void stopViewer(bool keepWindow = false)
-{
-    if (!pullThread)
-        return;
-    pullThread->keepWindow = keepWindow;
-    pullThread->shouldTerminate = true;
-    pullThread->wait();
-    if (pullThread->isFinished()) {
-        delete pullThread;
-        pullThread = nullptr;
-    }
 }
 
 // The classroom host may run on this same computer, bound to the port on
@@ -115,9 +96,10 @@ MainWindow::~MainWindow()
 {
     delete ui;
     delete bkg;
-    // The viewer is a child of this window: it must have ended before the
-    // base class destroys the children.
-    stopViewer();
+    // The viewer must have ended before the base class destroys the
+    // children: the only wait for a viewer thread.
+    delete viewers;
+    viewers = nullptr;
     // Then screen sharing: a viewer may be showing this terminal's own stream.
     QServerThread::Stop();
 }
@@ -150,18 +132,6 @@ void MainWindow::onSendTimer()
         udpSocket->writeDatagram(text, static_cast<qint64>(std::strlen(text)), *host, Classroom::CLASSROOM_PORT);
 }
 
-// GUI thread: shows the stream at url, replacing a viewer that pulls another
-// address (or has ended by itself, which leaves its address empty).
-static void showStream(QObject* owner, const QString& url)
-{
-    if (pullThread && pullThread->currentSrc() != url)
-        stopViewer(true);
-    if (!pullThread) {
-        pullThread = new QPullThread(owner, url);
-        pullThread->start(QThread::InheritPriority);
-    }
-}
-
 void MainWindow::onUdpReceived()
 {
     while (udpSocket->hasPendingDatagrams()) {
@@ -177,37 +147,22 @@ void MainWindow::onUdpReceived()
         if (!command)
             continue;
 
-        const QJsonDocument doc = QJsonDocument::fromJson(*command);
-        if (doc.isNull() || !doc.isObject())
-            continue;
-        const QJsonObject msg = doc.object();
-        if (!msg.contains("messageId"))
-            continue;
-        // Anything but an integral number that fits 32 bits reads as 0.
-        const qint32 messageId = Utils::jsonInt32(msg.value("messageId")).value_or(0);
-        const qint32 groupId = Utils::jsonInt32(msg.value("groupId")).value_or(0);
-
-        if (messageId == Classroom::MSG_SHOW && static_cast<quint32>(groupId) != SysConfig->TeamNum) {
-            const QJsonValue ip = msg.value("ip");
-            // Only a literal address reaches the viewer; anything else ends
-            // what is shown, as a failing show does, and says why.
-            const char* key = groupId == 0 ? "roomIp" : "ip";
-            const QString text = groupId == 0 ? SysConfig->RoomIp : ip.toString();
-            QString why;
-            const auto address = groupId != 0 && !ip.isString() ? std::nullopt : StreamAddress::parse(text, &why);
-            if (address) {
-                showStream(this, StreamAddress::url(*address));
-            } else {
-                if (groupId != 0 && !ip.isString())
-                    std::printf("Show refused: \"ip\" is missing or not a string\n");
-                else
-                    std::printf("Show refused: \"%s\" %s %s\n", key, StreamAddress::quoted(text).toUtf8().constData(),
-                                why.toUtf8().constData());
+        // Only what trust let through is decoded.
+        const HostCommand decoded = HostCommand::decode(*command, SysConfig->TeamNum, SysConfig->RoomIp);
+        switch (decoded.action) {
+        case HostCommand::Action::Ignore:
+            break;
+        case HostCommand::Action::Show:
+            viewers->show(decoded.url);
+            break;
+        case HostCommand::Action::Stop:
+            if (decoded.refused) {
+                // Pinned by tests.
+                std::printf("Show refused: %s\n", decoded.reason.toUtf8().constData());
                 std::fflush(stdout);
-                stopViewer();
             }
-        } else {
-            stopViewer();
+            viewers->stop();
+            break;
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <memory>
 
 class CommandTrust;
+class ViewerControl;
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -49,6 +50,8 @@ private:
     QVBoxLayout* layout = nullptr;
     QUdpSocket* udpSocket = nullptr;
     QTimer* sendTimer = nullptr;
+    // Shows, switches and stops the stream viewer; child of the window.
+    ViewerControl* viewers = nullptr;
     // Which datagrams are obeyed (all, or the signed ones), and the nonce.
     std::unique_ptr<CommandTrust> trust;
     // Another program held port 55555 at the last try: each tick tries again.

@@ -74,7 +74,13 @@ QSysConfig::QSysConfig(QObject* parent, QString fileName, MissingFile missing) :
     const QJsonObject obj = QJsonDocument::fromJson(text).object();
     const QJsonValue ip = obj.value("roomIp");
     RoomIp = ip.isString() ? ip.toString() : QString();
-    TeamNum = static_cast<uint32_t>(Utils::jsonInt32(obj.value("teamNum")).value_or(0));
+    // A group is numbered from 1; 0 is the host. Read as 0, a missing or
+    // impossible number would make this terminal take "show the host" for
+    // its own group and the console drop its announcements.
+    const std::optional<int32_t> team = Utils::jsonInt32(obj.value("teamNum"));
+    if (!team || *team < 1)
+        throw std::runtime_error("Write Config File ERROR");
+    TeamNum = static_cast<uint32_t>(*team);
     if (obj.contains("hostKey"))
         HostKeys = hostKeys(obj.value("hostKey"));
 }

@@ -26,8 +26,10 @@ public:
     // Throws std::runtime_error "Config file NOT exist!" (after writing the
     // default file, unless told not to) or "Write Config File ERROR" (also
     // for a team.bin that is not a regular file: a FIFO, a device or a
-    // directory, and for a "hostKey" that is not a key or a non-empty list
-    // of keys). Never blocks.
+    // directory, for one whose "teamNum" is missing or not an integer from 1
+    // to 2^31 - 1, which also covers text that is not a JSON object, and for
+    // a "hostKey" that is not a key or a non-empty list of keys). Never
+    // blocks. A "roomIp" that is missing or no string reads as "".
     QSysConfig(QObject* parent, QString fileName, MissingFile missing = MissingFile::WriteDefault);
 
     // Writes the default configuration; throws "Write Config File ERROR".

@@ -25,7 +25,7 @@ std::optional<QHostAddress> refuse(QString* why, const char* reason)
 
 }  // namespace
 
-std::optional<QHostAddress> StreamAddress::parse(const QString& text, QString* why)
+std::optional<QHostAddress> StreamAddress::parseLiteral(const QString& text, QString* why)
 {
     if (text.isEmpty())
         return refuse(why, "is empty");
@@ -46,7 +46,18 @@ std::optional<QHostAddress> StreamAddress::parse(const QString& text, QString* w
         address = QHostAddress(v4);
     else if (address.protocol() == QAbstractSocket::IPv4Protocol && address.toString() != text)
         return refuse(why, "is not a literal IPv4 or IPv6 address");  // "127.1", "010.0.0.1"
-    if (address.isNull() || address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6)
+    if (address.isNull())
+        return refuse(why, "is not a literal IPv4 or IPv6 address");
+    return address;
+}
+
+std::optional<QHostAddress> StreamAddress::parse(const QString& text, QString* why)
+{
+    const std::optional<QHostAddress> literal = parseLiteral(text, why);
+    if (!literal)
+        return std::nullopt;
+    const QHostAddress& address = *literal;
+    if (address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6)
         return refuse(why, "is the unspecified address");
     if (address.isMulticast() || address.isBroadcast())
         return refuse(why, "is not a unicast address");

@@ -6,56 +6,115 @@
 #include <QThread>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
-// The stream viewer: pulls one RTSP stream (RTP over the RTSP TCP
-// connection), decodes its H.264 video and shows each picture the moment it
-// is decoded in a borderless SDL window "多屏" that covers the desktop. It
-// stays live: pictures that arrive late are dropped, not queued (LiveGate).
+class FullScreen;
+
+// The steady-clock times (microseconds, Utils::clocktime's clock) of one shown
+// picture on its way through the viewer.
+struct PictureTimes {
+    int64_t receivedUs = 0;   // its access unit left the network end (RtspSource)
+    int64_t decodedUs = 0;    // the decoder gave the picture
+    int64_t gatedUs = 0;      // the late-picture gate let it through (LiveGate)
+    int64_t drawnUs = 0;      // converted into the window's image
+    int64_t presentedUs = 0;  // the image went to the X server (SDL_UpdateWindowSurface returned)
+};
+
+// The stream viewer: pulls an RTSP stream (RTP over the RTSP TCP connection,
+// RtspSource), decodes its H.264 video (PictureDecoder) and shows each
+// picture the moment it is decoded in the borderless window "多屏" that covers
+// the desktop (FullScreen). It stays live: pictures that arrive late are
+// dropped, not queued (LiveGate).
 //
-// The GUI thread creates, starts, stops (shouldTerminate, then wait) and
-// deletes it; everything in run() happens in the viewer thread. The thread
-// ends by itself when the stream ends, fails, or stays silent for more than
-// 10 s; it then empties src, so that its owner replaces it on the next
-// request, even for the same address.
+// The owner (ViewerControl, GUI thread) creates and starts it for an address,
+// may then point it at another address (switchTo: the same thread and window
+// go on with the new stream, the last picture staying up until the new one's
+// first), and stops it (shouldTerminate). It never waits for the thread
+// except when the process ends. The thread ends by itself when its stream
+// ends, fails, stays silent for more than 10 s, or delivers no first picture
+// within 2 s ("No picture within 2 s"); the window closes and the desktop
+// shows again. It then empties src, so that its owner replaces it on the
+// next request, even for the same address.
+//
+// Set-up failures print one line (pinned: "Could not open the stream",
+// "Could not find a video stream", "Could not find a decoder", "No picture
+// within 2 s", ...) and then "runtime error" (pinned); SDL failures print only
+// the latter. A stop or a switch is no failure and prints nothing. Every
+// time limit is on the steady clock.
 class QPullThread : public QThread {
 public:
+    // The longest a new stream may take to deliver its first picture.
+    static constexpr int64_t FIRST_PICTURE_MS = 2000;
+    // The longest a stream may stay silent once it plays.
+    static constexpr int64_t STALL_LIMIT_MS = 10000;
+
+    // Makes the allocator hand large blocks (pictures, textures, the
+    // window's buffers) straight back to the system when freed (see
+    // QPullThread.cpp); process-wide, done once.
     QPullThread(QObject* parent, QString src);
+    ~QPullThread() override;
 
-    // GUI thread: the address this viewer pulls, or "" once run() has ended.
-    // Read under the lock, so a comparison never sees a half-emptied value.
+    // GUI thread: the address this viewer pulls (or is about to), or "" once
+    // run() has ended. Read under the lock, so a comparison never sees a
+    // half-written value.
     QString currentSrc() const;
+    // GUI thread: asks the running viewer to show url instead, in the same
+    // window. True when taken (also when url is what it already shows); false
+    // when the viewer is ending or has ended: the owner then starts another
+    // once this one has finished.
+    bool switchTo(const QString& url);
 
-    // Wall clock in milliseconds.
+    // Steady clock in milliseconds.
     static int64_t getNow();
-    // Installed as FFmpeg's interrupt callback (viewer thread): aborts a
-    // blocking open or read once it has lasted more than 10 s, or at once
-    // when the owner asked the viewer to stop. ctx is the viewer.
+    // Whether the viewer thread gives up what it waits for (1) or goes on
+    // (0); asked between every short wait for data. ctx is the viewer.
+    // 1 when the owner asked it to stop or to show another stream, when the
+    // current stream has not delivered its first picture within
+    // FIRST_PICTURE_MS, or when the current wait for data (read_begin_time)
+    // has lasted more than STALL_LIMIT_MS.
     static int interrupt_cb(void* ctx);
 
-    // The stream address; emptied (under srcMutex) when run() ends.
+    // Benchmark hook, set before start(): called in the viewer thread after
+    // each shown picture with its luma plane and times.
+    std::function<void(const uint8_t* luma, int stride, int w, int h, const PictureTimes&)> onPicture;
+
+    // The stream address (under srcMutex); emptied when run() ends.
     QString src;
-    // Set by the owner to ask the thread to end; polled between packets and
-    // by the interrupt callback during every blocking network operation.
+    // Set by the owner to ask the thread to end; looked at between short
+    // waits for data and before every picture is shown.
     std::atomic<bool> shouldTerminate{false};
-    // Set by the owner before shouldTerminate when another viewer follows at
-    // once: the full-screen window (with its last picture) stays for it
-    // rather than closing. A viewer that gets no window from its predecessor
-    // makes its own; one that ends without using the window it was left
-    // closes it.
-    std::atomic<bool> keepWindow{false};
 
 protected:
     void run() override;
 
 private:
+    enum class Outcome { Stopped, Switched, Ended, Failed };
+    // Shows url until it ends or the owner wants something else.
+    Outcome play(const QString& url, FullScreen& screen);
+    // What the viewer does now that interrupt_cb said 1. Throws (after its
+    // line) when the first picture is overdue.
+    Outcome interrupted();
+    bool switchRequested() const { return requested_.load() != playing_.load(); }
+
     mutable QMutex srcMutex;
+    // Under srcMutex: the run has ended (src is empty); no switch is taken.
+    bool ended_ = false;
+    // Bumped (under srcMutex) by every switch to another address; playing_
+    // is the value whose address the viewer thread plays.
+    std::atomic<uint64_t> requested_{0};
+    std::atomic<uint64_t> playing_{0};
+    // Steady ms by which the stream being played must show its first
+    // picture; 0 when none is being opened.
+    std::atomic<int64_t> firstPictureDeadline_{0};
+    std::atomic<bool> pictureShown_{false};
 };
 
-// The current viewer, or null. Written only by the main window (GUI thread).
+// The current viewer, or null. Written only by ViewerControl (GUI thread).
 extern QPullThread* pullThread;
-// Wall-clock milliseconds at which the current blocking open or packet read
-// began; -1 = none yet. Written by the constructor (before the thread starts)
-// and afterwards only in the viewer thread.
+// Steady milliseconds at which the viewer began to wait for the current
+// stream's data (its start, then each access unit); -1 = none yet. Written by
+// the constructor (before the thread starts) and afterwards only in the
+// viewer thread.
 extern std::atomic<int64_t> read_begin_time;
 
 #endif

@@ -10,8 +10,8 @@
 // Prints each round's times and the median and worst over all groups and
 // rounds. Needs root (namespaces); runs itself in a private one.
 #include "ConsoleSupport.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
-#include "ViewerSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,7 +29,7 @@ const QColor COLOURS[] = {QColor(0xe0, 0x20, 0x20), QColor(0x20, 0x20, 0xe0), QC
                           QColor(0xe0, 0xe0, 0x20), QColor(0xe0, 0x20, 0xe0), QColor(0x20, 0xe0, 0xe0)};
 
 struct Group {
-    std::unique_ptr<csupport::GroupNet> net;
+    std::unique_ptr<tsupport::GroupNet> net;
     std::unique_ptr<tsupport::XServer> x;
     std::unique_ptr<tsupport::TeamDir> dir;
     std::unique_ptr<tsupport::Terminal> terminal;
@@ -50,7 +50,7 @@ bool covered(Display* d, QColor colour)
         XDestroyImage(img);
         const QColor got(static_cast<int>((px >> 16) & 0xff), static_cast<int>((px >> 8) & 0xff),
                          static_cast<int>(px & 0xff));
-        if (!vsupport::near(got, colour))
+        if (!tsupport::near(got, colour))
             return false;
     }
     return true;
@@ -80,7 +80,7 @@ std::vector<qint64> waitForColours(const std::vector<Group*>& which, const std::
 
 int main(int argc, char* argv[])
 {
-    if (getuid() == 0 && !vsupport::isolatedNetwork() && !getenv("TAVLO_BENCH_NS")) {
+    if (getuid() == 0 && !tsupport::isolatedNetwork() && !getenv("TAVLO_BENCH_NS")) {
         setenv("TAVLO_BENCH_NS", "1", 1);
         std::vector<char*> args = {const_cast<char*>("unshare"), const_cast<char*>("-n"), const_cast<char*>("sh"),
                                    const_cast<char*>("-c"), const_cast<char*>("ip link set lo up && exec \"$@\""),
@@ -93,7 +93,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     QCoreApplication app(argc, argv);
-    if (!vsupport::isolatedNetwork()) {
+    if (!tsupport::isolatedNetwork()) {
         std::fprintf(stderr, "needs a private network namespace (run as root)\n");
         return 1;
     }
@@ -104,7 +104,7 @@ int main(int argc, char* argv[])
     std::vector<std::unique_ptr<Group>> gs;
     for (int k = 1; k <= groups; ++k) {
         auto g = std::make_unique<Group>();
-        g->net = std::make_unique<csupport::GroupNet>(k);
+        g->net = std::make_unique<tsupport::GroupNet>(k);
         g->x = std::make_unique<tsupport::XServer>(1920, 1080, true);
         if (!g->net->ok() || !g->x->ok()) {
             std::fprintf(stderr, "cannot set up group %d\n", k);

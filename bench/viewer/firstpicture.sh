@@ -12,50 +12,16 @@
 # Runs in a network namespace of its own (needs root); displays :66 and :67
 # unless TAVLO_BENCH_DISPLAYS="N M" says otherwise.
 set -eu
-if [ -z "${TAVLO_BENCH_INNER:-}" ]; then
-    exec env TAVLO_BENCH_INNER=1 unshare -n sh "$0" "$@"
-fi
+. "$(dirname "$0")/common.sh"
 B=$(realpath "${1:-build}")
 TRIES=${2:-7}
 set -- ${TAVLO_BENCH_DISPLAYS:-66 67}
+free_displays "$@"
 DV=:$1   # the viewing terminal
 DS=:$2   # the sharing terminal
-for d in $1 $2; do
-    if [ -e /tmp/.X$d-lock ]; then
-        echo "display :$d is in use; choose others with TAVLO_BENCH_DISPLAYS=\"N M\"" >&2
-        exit 1
-    fi
-done
-ip link set lo up
 
-WORK=$(mktemp -d)
-PIDS=""
-cleanup() {
-    for p in $PIDS; do kill "$p" 2>/dev/null || true; done
-    sleep 1
-    for p in $PIDS; do kill -9 "$p" 2>/dev/null || true; done
-    ip link del tvbpeer0 2>/dev/null || true
-    ip link del tvbsrc0 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT INT TERM
-
-# netns NAME LOCAL PEER: a namespace behind a veth pair; prints its holder's pid.
-netns() {
-    unshare -n sleep 100000 & h=$!
-    PIDS="$PIDS $h"
-    sleep 0.5
-    ip link add "$1"0 type veth peer name "$1"1 netns $h
-    ip addr add "$2"/24 dev "$1"0
-    ip link set "$1"0 up
-    nsenter -t $h -n ip link set lo up
-    nsenter -t $h -n ip link set "$1"1 up
-    shift 2
-    for a in "$@"; do nsenter -t $h -n ip addr add "$a"/24 dev tv"${NSNAME}"1; done
-    NSPID=$h
-}
-NSNAME=bpeer; netns tvbpeer 10.213.0.1 10.213.0.2 10.213.0.3; PEERNS=$NSPID
-NSNAME=bsrc; netns tvbsrc 10.214.0.1 10.214.0.2; SRCNS=$NSPID
+veth_ns tvbpeer 10.213.0.1 10.213.0.2 10.213.0.3; PEERNS=$NSPID
+veth_ns tvbsrc 10.214.0.1 10.214.0.2; SRCNS=$NSPID
 
 for d in $DV $DS; do
     Xvfb $d -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 & PIDS="$PIDS $!"

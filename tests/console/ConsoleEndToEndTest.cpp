@@ -5,6 +5,7 @@
 // the window's buttons drive it, and signs every command. Made-up terminals
 // (an impostor, a flood of numbers) announce from this namespace.
 #include "ConsoleSupport.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
@@ -52,7 +53,7 @@ int threadsOf(qint64 pid)
 // One group: its namespace, screen, painter and terminal.
 struct Group {
     int number;
-    std::unique_ptr<GroupNet> net;
+    std::unique_ptr<tsupport::GroupNet> net;
     std::unique_ptr<tsupport::XServer> x;
     std::unique_ptr<tsupport::TeamDir> dir;
     std::unique_ptr<tsupport::Terminal> terminal;
@@ -72,7 +73,7 @@ class ConsoleEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             return;
         consoleX = new tsupport::XServer(1280, 720, false);
         ASSERT_TRUE(consoleX->ok());
@@ -89,7 +90,7 @@ protected:
             auto* g = new Group;
             groups[k - 1] = g;
             g->number = k;
-            g->net = std::make_unique<GroupNet>(k);
+            g->net = std::make_unique<tsupport::GroupNet>(k);
             ASSERT_TRUE(g->net->ok());
             g->x = std::make_unique<tsupport::XServer>(1920, 1080, true);
             ASSERT_TRUE(g->x->ok());
@@ -101,12 +102,7 @@ protected:
                                                                                    {"teamNum", k},
                                                                                    {"hostKey", hostKey}})
                                                              .toJson());
-            // Mesa's software GL leaves a few bytes in a driver SDL unloads
-            // again, where no suppression can name them (as in the commands tests).
-            QProcessEnvironment env = g->x->env();
-            if (env.contains("ASAN_OPTIONS"))
-                env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
-            g->terminal = std::make_unique<tsupport::Terminal>(g->dir->path(), env,
+            g->terminal = std::make_unique<tsupport::Terminal>(g->dir->path(), tsupport::terminalEnv(g->x->env()),
                                                                g->net->enter(tsupport::tavloPath()), "nsenter");
             ASSERT_TRUE(g->terminal->waitForOutput("SendTo: " + g->net->hostAddress() + "\n", tsupport::SLOW_MS));
         }
@@ -133,7 +129,7 @@ protected:
     }
     void SetUp() override
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
         ASSERT_TRUE(console && console->running()) << (console ? console->err().constData() : "");
         for (Group* g : groups)
@@ -169,7 +165,7 @@ protected:
             const QStringList answer = console->ask(QString("thumbnail %1 %2").arg(group).arg(file), tsupport::SLOW_MS);
             if (!answer.isEmpty() && answer.last() == "saved " + file) {
                 const QImage img(file);
-                if (img.width() == 240 && img.height() == 135 && vsupport::coveredBy(img, colour))
+                if (img.width() == 240 && img.height() == 135 && tsupport::coveredBy(img, colour))
                     return true;
             }
             tsupport::pause(200);
@@ -231,7 +227,7 @@ TEST_F(ConsoleEndToEnd, ShowGroupTwoToAllThenStop)
     EXPECT_FALSE(sent.contains("group 2 at")) << "group 2 is not told to show itself";
 
     // Group 1's screen shows group 2's colour, through the two namespaces.
-    EXPECT_TRUE(vsupport::waitForColour(groups[0]->x->env(), BLUE, tsupport::SLOW_MS))
+    EXPECT_TRUE(tsupport::waitForColour(groups[0]->x->env(), BLUE, tsupport::SLOW_MS))
         << groups[0]->terminal->out().right(2000).constData();
     EXPECT_TRUE(waitForRow("row 1 ", " present signed shows group 2"));
     EXPECT_TRUE(waitForRow("row 2 ", " present signed shows nothing"));
@@ -244,7 +240,7 @@ TEST_F(ConsoleEndToEnd, ShowGroupTwoToAllThenStop)
     EXPECT_TRUE(stopped.last().contains("group 1 at 10.214.1.2: {\"messageId\":1}")) << stopped.last().toStdString();
     EXPECT_TRUE(stopped.last().contains("group 2 at 10.214.2.2: {\"messageId\":1}")) << stopped.last().toStdString();
     EXPECT_TRUE(tsupport::waitForNoWindow(groups[0]->x->env(), "多屏", tsupport::SLOW_MS));
-    EXPECT_TRUE(vsupport::waitForColour(groups[0]->x->env(), RED, tsupport::SLOW_MS));
+    EXPECT_TRUE(tsupport::waitForColour(groups[0]->x->env(), RED, tsupport::SLOW_MS));
     EXPECT_TRUE(waitForRow("row 1 ", " present signed shows nothing"));
 }
 
@@ -312,7 +308,7 @@ TEST_F(ConsoleEndToEnd, TeachersScreenToAllIsTheConsolesOwnScreen)
     // Each terminal pulls the teacher's screen from its own "roomIp", the
     // console's address on its link.
     for (const Group* g : groups)
-        EXPECT_TRUE(vsupport::waitForColour(g->x->env(), GREEN, tsupport::SLOW_MS))
+        EXPECT_TRUE(tsupport::waitForColour(g->x->env(), GREEN, tsupport::SLOW_MS))
             << g->terminal->out().right(2000).constData();
     EXPECT_TRUE(waitForRow("row 1 ", " present signed shows the teacher"));
     EXPECT_TRUE(waitForRow("row 2 ", " present signed shows the teacher"));
@@ -354,12 +350,12 @@ TEST_F(ConsoleEndToEnd, AnImpostorOfAGroupIsFlaggedAndNeverShown)
     ASSERT_FALSE(answer.isEmpty());
     EXPECT_TRUE(answer.last().contains(R"("ip":"10.214.2.2")")) << answer.last().toStdString();
     EXPECT_FALSE(answer.last().contains("10.214.99.2")) << answer.last().toStdString();
-    EXPECT_TRUE(vsupport::waitForColour(groups[0]->x->env(), BLUE, tsupport::SLOW_MS));
+    EXPECT_TRUE(tsupport::waitForColour(groups[0]->x->env(), BLUE, tsupport::SLOW_MS));
     EXPECT_TRUE(waitForThumbnail(2, BLUE));
     // Still on, a while later: the impostor keeps announcing, and nothing
     // it serves was ever asked for.
     tsupport::pause(3000);
-    EXPECT_TRUE(vsupport::coveredBy(tsupport::screenshot(groups[0]->x->env()), BLUE));
+    EXPECT_TRUE(tsupport::coveredBy(tsupport::screenshot(groups[0]->x->env()), BLUE));
     EXPECT_EQ(screen.count("connected"), 0);
     EXPECT_EQ(screen.count("accepted"), 0);
     EXPECT_EQ(console->out().count("conflict, the number is"), 1);  // said once, shown while it lasts

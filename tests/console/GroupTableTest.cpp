@@ -254,10 +254,18 @@ TEST_F(CommandsOnTable, PerGroupCommandsAndTheirRefusals)
     EXPECT_TRUE(error.contains("group 5"));
     EXPECT_TRUE(ClassroomCommands::stop(t, 9, 100, &error).empty());
 
-    // The terminal writes the address into an rtsp:// URL: IPv4 only.
+    // The terminal writes the address into an rtsp:// URL by its own rule:
+    // IPv6 goes, an address with a scope does not and is not sent.
     t.announce(6, QHostAddress("fd00::6"), 5000, 0);
-    EXPECT_TRUE(ClassroomCommands::show(t, 1, 6, 100, &error).empty());
-    EXPECT_TRUE(error.contains("not IPv4"));
+    cmds = ClassroomCommands::show(t, 1, 6, 100, &error);
+    ASSERT_EQ(cmds.size(), 1u);
+    EXPECT_EQ(json(cmds[0].payload).value("ip").toString(), "fd00::6");
+    QHostAddress scoped("fe80::6");
+    scoped.setScopeId("eth0");
+    t.announce(8, scoped, 5000, 0);
+    EXPECT_TRUE(ClassroomCommands::show(t, 1, 8, 100, &error).empty());
+    EXPECT_TRUE(error.contains("group 8's address fe80::6%eth0 is not a literal IPv4 or IPv6 address"))
+        << error.toStdString();
 }
 
 TEST_F(CommandsOnTable, AConflictingAddressIsNeverCommandedNorShown)

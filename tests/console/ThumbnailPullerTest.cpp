@@ -2,6 +2,7 @@
 // loopback: keyframe recognition, small pictures of the stream, and the
 // reasons shown for streams that fail.
 #include "ThumbnailPuller.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
@@ -30,7 +31,7 @@ class PullerWithPeer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!vsupport::isolatedNetwork())
+        if (!tsupport::isolatedNetwork())
             GTEST_SKIP() << "needs a private network namespace (run through ctest as root)";
     }
     // Waits until the puller's state satisfies done.
@@ -57,7 +58,7 @@ TEST_F(PullerWithPeer, SmallPicturesOfTheStreamAboutOnceASecond)
     ASSERT_GE(s.pictures, 1) << s.error.toStdString();
     EXPECT_TRUE(s.error.isEmpty());
     EXPECT_EQ(s.picture.size(), QSize(160, 90));
-    EXPECT_TRUE(vsupport::coveredBy(s.picture, QColor(0x20, 0xe0, 0x20)));
+    EXPECT_TRUE(tsupport::coveredBy(s.picture, QColor(0x20, 0xe0, 0x20)));
     // One connection, and it keeps delivering.
     s = waitFor(p, [](const auto& s) { return s.pictures >= 3; });
     EXPECT_GE(s.pictures, 3);

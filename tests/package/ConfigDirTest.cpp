@@ -168,7 +168,8 @@ TEST(ConfigDir, ConsoleRefusesBadArguments)
     };
     const Case cases[] = {
         {{"--bind"}, "tavlo-console: --bind needs a value (ADDR)\n"},
-        {{"--bind", "classroom"}, "tavlo-console: --bind: 'classroom' is not an IPv4 or IPv6 address\n"},
+        {{"--bind", "classroom"}, "tavlo-console: --bind: 'classroom' is not a literal IPv4 or IPv6 address\n"},
+        {{"--bind", "127.1"}, "tavlo-console: --bind: '127.1' is not a literal IPv4 or IPv6 address\n"},
         {{"--share"}, "tavlo-console: unknown option '--share'\n"},
     };
     for (const Case& c : cases) {

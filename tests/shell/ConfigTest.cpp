@@ -63,31 +63,47 @@ TEST(Config, ReadsBothValues)
     EXPECT_EQ(l.teamNum, 12u);
 }
 
-TEST(Config, WrongTypesReadAsEmptyOrZero)
+TEST(Config, ARoomIpOfAnotherTypeReadsAsEmpty)
 {
-    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": "7"})").teamNum, 0u);
-    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 7.5})").teamNum, 0u);
-    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": null})").teamNum, 0u);
-    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 4294967296})").teamNum, 0u);
-    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 1e300})").teamNum, 0u);
-    // A negative group wraps around into the unsigned field.
-    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": -1})").teamNum, 4294967295u);
-    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 2147483647})").teamNum, 2147483647u);
     EXPECT_EQ(load(R"({"roomIp": 1234, "teamNum": 3})").roomIp, QString());
     EXPECT_EQ(load(R"({"roomIp": ["127.0.0.2"], "teamNum": 3})").roomIp, QString());
-    Loaded missing = load(R"({"other": 1})");
+    const Loaded missing = load(R"({"teamNum": 3})");
     EXPECT_EQ(missing.roomIp, QString());
-    EXPECT_EQ(missing.teamNum, 0u);
+    EXPECT_EQ(missing.teamNum, 3u);
+    EXPECT_EQ(load(R"({"roomIp": "127.0.0.2", "teamNum": 2147483647})").teamNum, 2147483647u);
 }
 
-TEST(Config, NotAnObjectIsEmptyWithoutError)
+// A group number that cannot be is a read failure, not group 0 (the host's
+// number): such a terminal would take "show the host" for its own group.
+TEST(Config, AGroupNumberThatCannotBeIsAReadFailure)
 {
-    for (const QByteArray& text : {QByteArray(), QByteArray("not json"), QByteArray("[1, 2]"),
-                                   QByteArray("\"roomIp\""), QByteArray("{\"roomIp\": \"1.2.3.4\""),
-                                   QByteArray("\xff\xfe\x00garbage", 10)}) {
-        Loaded l = load(text);
-        EXPECT_EQ(l.roomIp, QString()) << text.toStdString();
-        EXPECT_EQ(l.teamNum, 0u) << text.toStdString();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("team.bin");
+    for (const QByteArray& text : {
+             QByteArray(R"({"roomIp": "127.0.0.2"})"),                         // missing
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": "7"})"),         // a string
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": 7.5})"),         // a fraction
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": null})"),        // null
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": true})"),        // a boolean
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": [7]})"),         // an array
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": 0})"),           // the host's number
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": -1})"),          // negative
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": -2147483648})"),
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": 2147483648})"),  // beyond 32 bits, signed
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": 4294967297})"),
+             QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": 1e300})"),
+             // Not a JSON object at all: no group number either.
+             QByteArray(), QByteArray("not json"), QByteArray("[1, 2]"), QByteArray("\"roomIp\""),
+             QByteArray("{\"roomIp\": \"1.2.3.4\", \"teamNum\": 3"), QByteArray("\xff\xfe\x00garbage", 10)}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+        f.close();
+        EXPECT_EQ(errorOf(path), "Write Config File ERROR") << text.toStdString();
+        // The file is left as it was.
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), text) << text.toStdString();
+        f.close();
     }
 }
 

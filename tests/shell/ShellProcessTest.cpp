@@ -281,6 +281,14 @@ TEST(ShellProcess, UnwritableDirectoryStops)
     QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+TEST(ShellProcess, ImpossibleGroupNumberStops)
+{
+    for (const char* teamNum : {"0", "-3", "\"2\"", "null"}) {
+        TeamDir dir(QByteArray(R"({"roomIp": "127.0.0.2", "teamNum": )") + teamNum + "}");
+        checkStartFails(dir.path(), "Write Config File ERROR");
+    }
+}
+
 TEST(ShellProcess, UnreadableConfigurationStops)
 {
     TeamDir dir(QByteArray{});

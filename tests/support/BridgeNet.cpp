@@ -1,14 +1,13 @@
 #include "BridgeNet.h"
 
+#include "NetSupport.h"
 #include "TestSupport.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
-#include <unistd.h>
 
 namespace tsupport {
 
@@ -21,63 +20,28 @@ QString portName(int node)
     return QString("tvn%1").arg(node);
 }
 
-// "net:[inode]" of a process's network namespace.
-QString netns(const QString& pid)
-{
-    char buf[128];
-    const ssize_t n = readlink(("/proc/" + pid + "/ns/net").toLocal8Bit().constData(), buf, sizeof buf - 1);
-    return n > 0 ? QString::fromLocal8Bit(buf, static_cast<int>(n)) : QString();
-}
-
-// Whether this namespace holds nothing but its loopback: a private one.
-bool isolated()
-{
-    QFile dev("/proc/self/net/dev");
-    if (!dev.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : dev.readAll().split('\n')) {
-        const int colon = line.indexOf(':');
-        if (colon >= 0 && line.left(colon).trimmed() != "lo")
-            return false;
-    }
-    return geteuid() == 0;
-}
-
 }  // namespace
-
-bool shell(const QString& command)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start("sh", {"-c", command});
-    if (!p.waitForFinished(SLOW_MS)) {
-        p.kill();
-        p.waitForFinished(3000);
-        return false;
-    }
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 BridgeNet::BridgeNet()
 {
-    if (!isolated())
+    if (!isolatedNetwork())
         return;
-    ok_ = shell(QString("ip link set lo up && ip link add %1 type bridge mcast_snooping 0 && "
-                        "ip addr add %2/24 dev %1 && ip link set %1 up && ip route add 224.0.0.0/4 dev %1")
-                    .arg(BRIDGE, hostAddress()));
+    ok_ = sh(QString("ip link set lo up && ip link add %1 type bridge mcast_snooping 0 && "
+                     "ip addr add %2/24 dev %1 && ip link set %1 up && ip route add 224.0.0.0/4 dev %1")
+                 .arg(BRIDGE, hostAddress()));
 }
 
 BridgeNet::~BridgeNet()
 {
     for (size_t i = 0; i < nodes_.size(); ++i) {
-        shell("ip link del " + portName(static_cast<int>(i)) + " 2>/dev/null");
+        sh("ip link del " + portName(static_cast<int>(i)) + " 2>/dev/null");
         if (nodes_[i].holder->state() != QProcess::NotRunning) {
             nodes_[i].holder->kill();
             nodes_[i].holder->waitForFinished(SLOW_MS);
         }
     }
     if (ok_)
-        shell(QString("ip link del %1 2>/dev/null").arg(BRIDGE));
+        sh(QString("ip link del %1 2>/dev/null").arg(BRIDGE));
 }
 
 int BridgeNet::addNode()
@@ -92,27 +56,27 @@ int BridgeNet::addNode()
     const QString pid = QString::number(n.holder->processId());
     nodes_.push_back(std::move(n));
     // unshare execs sleep once the namespace exists; wait until it has.
-    const QString own = netns("self");
+    const QString own = netnsOf("self");
     QDeadlineTimer unshared(SLOW_MS);
-    while (netns(pid) == own && !unshared.hasExpired())
+    while (netnsOf(pid) == own && !unshared.hasExpired())
         QThread::msleep(20);
-    if (netns(pid) == own)
+    if (netnsOf(pid) == own)
         return -1;
     const QString in = "nsenter -t " + pid + " -n ";
     const QString port = portName(node);
     const bool linked =
-        shell(QString("ip link add %1 type veth peer name eth0 netns %2").arg(port, pid)) &&
-        shell(QString("ip link set %1 master %2 && ip link set %1 up").arg(port, BRIDGE)) &&
-        shell(in + "ip link set lo up") && shell(in + QString("ip addr add %1/24 dev eth0").arg(address(node))) &&
-        shell(in + "ip link set eth0 up") && shell(in + "ip route add 224.0.0.0/4 dev eth0");
+        sh(QString("ip link add %1 type veth peer name eth0 netns %2").arg(port, pid)) &&
+        sh(QString("ip link set %1 master %2 && ip link set %1 up").arg(port, BRIDGE)) &&
+        sh(in + "ip link set lo up") && sh(in + QString("ip addr add %1/24 dev eth0").arg(address(node))) &&
+        sh(in + "ip link set eth0 up") && sh(in + "ip route add 224.0.0.0/4 dev eth0");
     if (!linked)
         return -1;
     // Usable once both ends report the link up and the bridge forwards on
     // the port (a bridge without STP forwards at once).
     QDeadlineTimer deadline(SLOW_MS);
     bool up = false;
-    while (!(up = shell(in + "ip link show eth0 | grep -q 'state UP'") &&
-                  shell("ip link show " + port + " | grep -q 'state UP'")) &&
+    while (!(up = sh(in + "ip link show eth0 | grep -q 'state UP'") &&
+                  sh("ip link show " + port + " | grep -q 'state UP'")) &&
            !deadline.hasExpired())
         QThread::msleep(50);
     return up ? node : -1;
@@ -137,7 +101,7 @@ QStringList BridgeNet::command(int node, const QString& program, const QStringLi
 
 bool BridgeNet::setMulticast(int node, bool on)
 {
-    return shell(QString("ip link set dev %1 type bridge_slave mcast_flood %2").arg(portName(node), on ? "on" : "off"));
+    return sh(QString("ip link set dev %1 type bridge_slave mcast_flood %2").arg(portName(node), on ? "on" : "off"));
 }
 
 uint64_t BridgeNet::counter(int node, const char* direction) const

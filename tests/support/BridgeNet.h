@@ -10,9 +10,11 @@
 // bridge, with the address 10.77.0.(node + 2)/24 and a route for
 // 224.0.0.0/4 through its port.
 //
-// Only inside a namespace that holds nothing but its loopback (the test
+// Only inside a namespace of the test's own (isolatedNetwork: the test
 // registered with NETNS, run as root): anywhere else ok() stays false and
-// nothing is touched. Everything goes with the object.
+// nothing is touched. Everything goes with the object. Its devices are
+// not "tvpeer..." ones: once it exists, isolatedNetwork() (and so PeerNet)
+// no longer takes the namespace for a private one.
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -56,9 +58,6 @@ private:
     std::vector<Node> nodes_;
     bool ok_ = false;
 };
-
-// Runs a shell command line here; true when it exits with 0.
-bool shell(const QString& command);
 
 }  // namespace tsupport
 

@@ -21,6 +21,7 @@
 
 // Xlib last: its macros clash with Qt's names.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace tsupport {
 
@@ -335,6 +336,19 @@ void Terminal::terminate()
     proc_.terminate();
 }
 
+bool Terminal::writeInput(const QByteArray& data)
+{
+    return proc_.write(data) == data.size() && proc_.waitForBytesWritten(SLOW_MS);
+}
+
+QProcessEnvironment terminalEnv(const QProcessEnvironment& env)
+{
+    QProcessEnvironment e = env;
+    if (e.contains("ASAN_OPTIONS"))
+        e.insert("ASAN_OPTIONS", e.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    return e;
+}
+
 // ---------------------------------------------------------------- windows
 
 QList<WindowInfo> windowsNamed(const QProcessEnvironment& env, const QString& name)
@@ -399,6 +413,108 @@ QImage screenshot(const QProcessEnvironment& env, const QString& window)
     QImage img;
     img.loadFromData(png, "PNG");
     return img;
+}
+
+// ---------------------------------------------------------------- colours
+
+bool near(QColor got, QColor want, int tol)
+{
+    return std::abs(got.red() - want.red()) <= tol && std::abs(got.green() - want.green()) <= tol &&
+           std::abs(got.blue() - want.blue()) <= tol;
+}
+
+bool coveredBy(const QImage& img, QColor want, int tol)
+{
+    if (img.isNull())
+        return false;
+    const int w = img.width(), h = img.height();
+    const QPoint points[] = {{w / 2, h / 2}, {8, 8}, {w - 9, 8}, {8, h - 9}, {w - 9, h - 9}};
+    for (const QPoint& p : points)
+        if (!near(img.pixelColor(p), want, tol))
+            return false;
+    return true;
+}
+
+bool waitForColour(const QProcessEnvironment& env, QColor want, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        if (coveredBy(screenshot(env), want))
+            return true;
+        pause(100);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+ScreenProbe::ScreenProbe(const QString& display) : display_(XOpenDisplay(display.toLocal8Bit().constData())) {}
+
+ScreenProbe::~ScreenProbe()
+{
+    if (display_)
+        XCloseDisplay(display_);
+}
+
+bool ScreenProbe::shows(QColor want, int tol)
+{
+    if (!display_)
+        return false;
+    const Window root = DefaultRootWindow(display_);
+    const int w = DisplayWidth(display_, 0), h = DisplayHeight(display_, 0);
+    const int points[3][2] = {{w / 2, h / 2}, {8, 8}, {w - 9, 8}};
+    for (const auto& pt : points) {
+        XImage* img = XGetImage(display_, root, pt[0], pt[1], 1, 1, AllPlanes, ZPixmap);
+        if (!img)
+            return false;
+        const unsigned long p = XGetPixel(img, 0, 0);
+        XDestroyImage(img);
+        if (!near(QColor(static_cast<int>((p >> 16) & 0xff), static_cast<int>((p >> 8) & 0xff),
+                         static_cast<int>(p & 0xff)),
+                  want, tol))
+            return false;
+    }
+    return true;
+}
+
+bool ScreenProbe::waitFor(QColor want, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!shows(want)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::usleep(1000);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- processes
+
+ProcessStats processStats(qint64 pid)
+{
+    ProcessStats st;
+    const QString proc = QString("/proc/%1").arg(pid);
+    st.descriptors = QDir(proc + "/fd").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size();
+    QFile status(proc + "/status");
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("Threads:"))
+                st.threads = line.mid(8).trimmed().toInt();
+            else if (line.startsWith("VmRSS:"))
+                st.rssKb = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return st;
+}
+
+int threadsNamed(qint64 pid, const QString& name)
+{
+    const QString tasks = QString("/proc/%1/task").arg(pid);
+    int n = 0;
+    for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks + "/" + tid + "/comm");
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toUtf8())
+            ++n;
+    }
+    return n;
 }
 
 // ---------------------------------------------------------------- UdpPeer

@@ -11,6 +11,7 @@
 // deadline (SLOW_MS by default) meant only to turn a hang into a failure.
 
 #include <QByteArray>
+#include <QColor>
 #include <QFile>
 #include <QHostAddress>
 #include <QImage>
@@ -22,6 +23,8 @@
 #include <QUdpSocket>
 #include <memory>
 #include <optional>
+
+struct _XDisplay;
 
 namespace tsupport {
 
@@ -106,10 +109,14 @@ public:
     // once the process has ended.
     bool quitViaTray(int timeoutMs = SLOW_MS);
     void terminate();  // SIGTERM
+    // Writes to the process's standard input.
+    bool writeInput(const QByteArray& data);
+
+protected:
+    void poll();  // lets the process state update for a moment (50 ms at most)
 
 private:
     void drain();
-    void poll();  // lets the process state update for a moment
     QTemporaryDir logs_;
     QFile outFile_, errFile_;
     QProcess proc_;
@@ -132,6 +139,55 @@ std::optional<WindowInfo> waitForWindow(const QProcessEnvironment& env, const QS
 bool waitForNoWindow(const QProcessEnvironment& env, const QString& name, int timeoutMs);
 // Screenshot of the root window (or of a window id) through ImageMagick import.
 QImage screenshot(const QProcessEnvironment& env, const QString& window = "root");
+
+// The environment for a terminal process on top of env: in a sanitizer
+// build, without the leak check at exit. Libraries the terminal loads keep
+// blocks for themselves (GLib drops its first table of names when
+// GStreamer's outgrow it; Mesa's GL library keeps bytes in its driver) that
+// the fast unwinder of these tests cannot attribute to them, so no
+// suppression names them. The viewer's own releases are checked by the
+// in-process viewer tests with whole stacks; the terminal's memory by the
+// rounds tests' resident-memory checks.
+QProcessEnvironment terminalEnv(const QProcessEnvironment& env);
+
+// True when the colour is within tol of want in each channel.
+bool near(QColor got, QColor want, int tol = 40);
+// True when the image's centre and the four points near its corners are
+// all near want.
+bool coveredBy(const QImage& img, QColor want, int tol = 40);
+// Takes screenshots of the display in env until one is covered by want;
+// false once the deadline has passed.
+bool waitForColour(const QProcessEnvironment& env, QColor want, int timeoutMs);
+
+// Reads single pixels of a display straight from its X server (a
+// millisecond each, where a screenshot takes a tenth of a second).
+class ScreenProbe {
+public:
+    explicit ScreenProbe(const QString& display);
+    ~ScreenProbe();
+    ScreenProbe(const ScreenProbe&) = delete;
+    ScreenProbe& operator=(const ScreenProbe&) = delete;
+
+    bool ok() const { return display_ != nullptr; }
+    // True when the centre and two top corners of the screen are near want.
+    bool shows(QColor want, int tol = 40);
+    // Polls every millisecond until shows(want); false after timeoutMs.
+    bool waitFor(QColor want, int timeoutMs);
+
+private:
+    ::_XDisplay* display_ = nullptr;
+};
+
+// A process as /proc shows it.
+struct ProcessStats {
+    int threads = 0;
+    int descriptors = 0;
+    qint64 rssKb = 0;
+};
+ProcessStats processStats(qint64 pid);
+// The number of the process's threads with that name (as set by the thread
+// itself, or inherited from the thread that started it).
+int threadsNamed(qint64 pid, const QString& name);
 
 // A UDP socket bound as the classroom's programs bind port 55555
 // (ClassroomPort.h), for playing the classroom host beside a terminal.

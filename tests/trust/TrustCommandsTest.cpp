@@ -11,6 +11,7 @@
 #include "Announcement.h"
 #include "ClassroomKey.h"
 #include "Envelope.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
@@ -21,6 +22,9 @@
 #include <sys/stat.h>
 
 using namespace vsupport;
+using tsupport::isolatedNetwork;
+using tsupport::PeerNet;
+using tsupport::waitForColour;
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The whole road: one terminal shares its screen, a second terminal (in a
 // second network namespace, on a second X server) is told to show it.
 #include "ClockPattern.h"
+#include "NetSupport.h"
 #include "TestSupport.h"
 #include "ViewerSupport.h"
 
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+using namespace tsupport;
 using namespace vsupport;
 
 namespace {

@@ -17,8 +17,9 @@
 //
 // With --hold-color, SIGUSR1 holds the encoded pictures back (they pile up
 // in a queue, and the picture turns that colour) and SIGUSR2 lets them all go
-// at once (the picture turns --after-color): a backlog of stale pictures
-// followed by live ones.
+// at once: the picture turns --after-color, and the queue opens RELEASE_MS
+// later, so that every held picture of the hold colour is at least that
+// stale when it goes: a backlog of stale pictures followed by live ones.
 //
 // Lines on stdout: "ready", then per client "connected", "play", "closed";
 // in hang mode "accepted" per connection; "held" and "released" for the
@@ -128,10 +129,12 @@ gboolean onHold(gpointer)
     return G_SOURCE_CONTINUE;
 }
 
-gboolean onRelease(gpointer)
+// How long the pictures of the after colour queue behind the held ones.
+const guint RELEASE_MS = 300;
+
+gboolean openQueue(gpointer)
 {
     if (holdPipeline && holdProbe) {
-        setColour(holdPipeline, opt.afterColor);
         if (GstElement* q = gst_bin_get_by_name(GST_BIN(holdPipeline), "q")) {
             GstPad* pad = gst_element_get_static_pad(q, "src");
             gst_pad_remove_probe(pad, holdProbe);
@@ -140,6 +143,15 @@ gboolean onRelease(gpointer)
         }
         holdProbe = 0;
         line("released");
+    }
+    return G_SOURCE_REMOVE;
+}
+
+gboolean onRelease(gpointer)
+{
+    if (holdPipeline && holdProbe) {
+        setColour(holdPipeline, opt.afterColor);
+        g_timeout_add(RELEASE_MS, openQueue, nullptr);
     }
     return G_SOURCE_CONTINUE;
 }

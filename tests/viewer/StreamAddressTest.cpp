@@ -61,6 +61,19 @@ TEST(StreamAddressTest, EverythingElseIsRefusedWithAReason)
     }
 }
 
+// An address to bind to: the same literal forms, every address allowed.
+TEST(StreamAddressTest, AddressesToBindToHaveTheSameForms)
+{
+    for (const char* text : {"0.0.0.0", "::", "127.0.0.3", "fd00::1", "224.0.0.1"})
+        EXPECT_TRUE(StreamAddress::parseLiteral(text).has_value()) << text;
+    EXPECT_EQ(StreamAddress::parseLiteral("::ffff:127.0.0.3")->toString(), "127.0.0.3");
+    for (const char* text : {"", "127.1", "010.0.0.1", "localhost", "[::1]", "127.0.0.1:55555", " 0.0.0.0"}) {
+        QString why;
+        EXPECT_FALSE(StreamAddress::parseLiteral(text, &why).has_value()) << text;
+        EXPECT_FALSE(why.isEmpty()) << text;
+    }
+}
+
 TEST(StreamAddressTest, QuotedTextStaysOnOneLine)
 {
     EXPECT_EQ(StreamAddress::quoted("1.2.3.4:5/x").toStdString(), "\"1.2.3.4:5/x\"");

@@ -1,13 +1,11 @@
 #ifndef TAVLO_VIEWERSUPPORT_H
 #define TAVLO_VIEWERSUPPORT_H
 
-// Helpers for the viewer's tests: the stand-in RTSP peer as a process, a
-// second network namespace joined to the test's own by a veth pair, the
-// capture of this process's stdout, and colour checks on screenshots.
+// Helpers for the viewer's tests: the stand-in RTSP peer as a process and
+// the capture of this process's stdout. (Namespaces, terminals and colour
+// checks are shared with the console's tests: tests/support.)
 
 #include <QByteArray>
-#include <QColor>
-#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -29,7 +27,8 @@ public:
 
     bool ready() const { return ready_; }
     qint64 pid() const { return proc_.processId(); }
-    // Number of lines equal to line ("connected", "play", "closed", "accepted").
+    // Number of lines equal to line ("connected", "play", "closed", "accepted")
+    // the peer has written so far.
     int count(const QString& line);
     // Waits until count(line) >= n.
     bool waitFor(const QString& line, int n, int timeoutMs);
@@ -39,27 +38,6 @@ private:
     QProcess proc_;
     QByteArray out_;
     bool ready_ = false;
-};
-
-// A second network namespace, joined to the current one by a veth pair:
-// this side has 10.213.0.1/24 and fd00:213::1/64, the other side the
-// addresses given (IPv6 ones in fd00:213::/64, usable at once: no duplicate
-// address detection).
-class PeerNet {
-public:
-    explicit PeerNet(const QStringList& addresses);
-    ~PeerNet();
-    PeerNet(const PeerNet&) = delete;
-    PeerNet& operator=(const PeerNet&) = delete;
-
-    bool ok() const { return ok_; }
-    qint64 pid() const { return holder_.processId(); }  // a process inside it
-    static QString localAddress() { return "10.213.0.1"; }
-    static QString localAddress6() { return "fd00:213::1"; }
-
-private:
-    QProcess holder_;
-    bool ok_ = false;
 };
 
 // Sends this process's stdout to a file until text() is called or the
@@ -74,22 +52,6 @@ private:
     int saved_ = -1;
     QString path_;
 };
-
-// True when this process runs in a network namespace of its own (the
-// tests never change the machine's own network).
-bool isolatedNetwork();
-// In that namespace (or in the one of process netnsPid): makes UDP datagrams
-// to address:55555 fail to send.
-bool dropAnnouncementsTo(const QString& address, qint64 netnsPid = 0);
-
-// True when the colour is within tol of want in each channel.
-bool near(QColor got, QColor want, int tol = 40);
-// True when the image's centre and the four points near its corners are
-// all near want.
-bool coveredBy(const QImage& img, QColor want, int tol = 40);
-// Takes screenshots of the display in env until one is covered by want;
-// false once the deadline has passed.
-bool waitForColour(const QProcessEnvironment& env, QColor want, int timeoutMs);
 
 }  // namespace vsupport
 

@@ -1,0 +1,131 @@
+// What each datagram asks of a terminal, decided without a socket; and that
+// what the console sends, a terminal accepts.
+#include "ClassroomCommands.h"
+#include "GroupTable.h"
+#include "HostCommand.h"
+#include "StreamAddress.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Action = HostCommand::Action;
+
+const uint32_t TEAM = 3;
+const QString ROOM = "192.168.7.170";
+const char* const URL_X = "rtsp://10.0.0.12:5000/cam_passby_chn0";
+const char* const URL_ROOM = "rtsp://192.168.7.170:5000/cam_passby_chn0";
+
+struct Row {
+    const char* datagram;
+    Action action;
+    const char* url;     // Show: the stream
+    const char* reason;  // the reason, whole
+    bool refused;
+};
+
+TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
+{
+    const Row rows[] = {
+        // Shows.
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12"})", Action::Show, URL_X, "group 4 at 10.0.0.12", false},
+        {R"({"messageId":2,"groupId":0})", Action::Show, URL_ROOM, "the host's screen at 192.168.7.170", false},
+        {R"({"messageId":2})", Action::Show, URL_ROOM, "the host's screen at 192.168.7.170", false},
+        {R"({"messageId":2,"groupId":0,"ip":"10.0.0.12"})", Action::Show, URL_ROOM,
+         "the host's screen at 192.168.7.170", false},
+        {R"({"messageId":2,"groupId":"4","ip":"10.0.0.12"})", Action::Show, URL_ROOM,  // "4" reads as 0
+         "the host's screen at 192.168.7.170", false},
+        {R"({"messageId":2.0,"groupId":4,"ip":"10.0.0.12","extra":[1]})", Action::Show, URL_X, "group 4 at 10.0.0.12",
+         false},
+        {R"({"messageId":2,"groupId":9,"ip":"fd00::2"})", Action::Show, "rtsp://[fd00::2]:5000/cam_passby_chn0",
+         "group 9 at fd00::2", false},
+        {R"({"messageId":2,"groupId":-1,"ip":"10.0.0.12"})", Action::Show, URL_X, "group -1 at 10.0.0.12", false},
+        // Stops.
+        {R"({"messageId":1})", Action::Stop, "", "messageId 1", false},
+        {R"({"messageId":0,"id":3,"livePort":5000})", Action::Stop, "", "messageId 0", false},  // an announcement
+        {R"({"messageId":7,"groupId":4,"ip":"10.0.0.12"})", Action::Stop, "", "messageId 7", false},
+        {R"({"messageId":"2","groupId":4,"ip":"10.0.0.12"})", Action::Stop, "", "messageId 0", false},
+        {R"({"messageId":2.5})", Action::Stop, "", "messageId 0", false},
+        {R"({"messageId":null})", Action::Stop, "", "messageId 0", false},
+        {R"({"messageId":4294967298})", Action::Stop, "", "messageId 0", false},  // 2 modulo 2^32 is not 2
+        {R"({"messageId":2,"groupId":3,"ip":"10.0.0.12"})", Action::Stop, "", "the terminal's own group", false},
+        // Refused shows: a stop that says why.
+        {R"({"messageId":2,"groupId":4})", Action::Stop, "", "\"ip\" is missing or not a string", true},
+        {R"({"messageId":2,"groupId":4,"ip":167772172})", Action::Stop, "", "\"ip\" is missing or not a string", true},
+        {R"({"messageId":2,"groupId":4,"ip":""})", Action::Stop, "", "\"ip\" \"\" is empty", true},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12:2222/x"})", Action::Stop, "",
+         "\"ip\" \"10.0.0.12:2222/x\" is not a literal IPv4 or IPv6 address", true},
+        {R"({"messageId":2,"groupId":4,"ip":"127.1"})", Action::Stop, "",
+         "\"ip\" \"127.1\" is not a literal IPv4 or IPv6 address", true},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12\r\nX: 1"})", Action::Stop, "",
+         "\"ip\" \"10.0.0.12\\r\\nX: 1\" is not a literal IPv4 or IPv6 address", true},
+        {R"({"messageId":2,"groupId":4,"ip":"0.0.0.0"})", Action::Stop, "", "\"ip\" \"0.0.0.0\" is the unspecified address",
+         true},
+        {R"({"messageId":2,"groupId":4,"ip":"239.1.2.3"})", Action::Stop, "", "\"ip\" \"239.1.2.3\" is not a unicast address",
+         true},
+        // Not commands.
+        {"not json", Action::Ignore, "", "not a JSON object", false},
+        {"", Action::Ignore, "", "not a JSON object", false},
+        {"[2]", Action::Ignore, "", "not a JSON object", false},
+        {R"("messageId")", Action::Ignore, "", "not a JSON object", false},
+        {R"({"groupId":4,"ip":"10.0.0.12"})", Action::Ignore, "", "no \"messageId\"", false},
+    };
+    for (const Row& r : rows) {
+        const HostCommand c = HostCommand::decode(QByteArray(r.datagram), TEAM, ROOM);
+        EXPECT_EQ(c.action, r.action) << r.datagram;
+        EXPECT_EQ(c.url.toStdString(), r.url) << r.datagram;
+        EXPECT_EQ(c.reason.toStdString(), r.reason) << r.datagram;
+        EXPECT_EQ(c.refused, r.refused) << r.datagram;
+    }
+}
+
+TEST(HostCommandTest, TheHostsScreenFollowsTheConfiguredAddressAndItsRule)
+{
+    EXPECT_EQ(HostCommand::decode(R"({"messageId":2})", TEAM, "::1").url, "rtsp://[::1]:5000/cam_passby_chn0");
+    const HostCommand c = HostCommand::decode(R"({"messageId":2,"groupId":0})", TEAM, "10.0.0.5:5000/x#");
+    EXPECT_EQ(c.action, Action::Stop);
+    EXPECT_TRUE(c.refused);
+    EXPECT_EQ(c.reason, "\"roomIp\" \"10.0.0.5:5000/x#\" is not a literal IPv4 or IPv6 address");
+    // A terminal of group 0 (no such configuration is read: QSysConfig)
+    // would stop on the host's own screen.
+    EXPECT_EQ(HostCommand::decode(R"({"messageId":2,"groupId":0})", 0, ROOM).action, Action::Stop);
+    // The group compares as 32 bits: -1 is 4294967295.
+    EXPECT_EQ(HostCommand::decode(R"({"messageId":2,"groupId":-1,"ip":"10.0.0.12"})", 4294967295u, ROOM).action,
+              Action::Stop);
+}
+
+// Whatever group address a console has seen, it either sends a show that a
+// terminal obeys, pulling that very address, or sends nothing and says why.
+TEST(HostCommandTest, WhatTheConsoleSendsTheTerminalAccepts)
+{
+    QHostAddress scoped("fe80::7");
+    scoped.setScopeId("eth0");
+    const QHostAddress announced[] = {QHostAddress("10.0.0.12"), QHostAddress("192.168.7.23"), QHostAddress("fd00::2"),
+                                      QHostAddress("2001:db8::1:0:0:1"), QHostAddress("::ffff:10.1.2.3"), scoped,
+                                      QHostAddress("FD00:0:0:0:0:0:0:9")};
+    int sent = 0;
+    for (const QHostAddress& a : announced) {
+        GroupTable table;
+        table.announce(1, QHostAddress("10.9.9.1"), 5000, 0);  // the group told
+        table.announce(4, a, 5000, 0);                         // the group shown
+        QString error;
+        const auto commands = ClassroomCommands::show(table, 1, 4, 100, &error);
+        const auto expected = StreamAddress::parse(a.toString());
+        if (!expected) {
+            EXPECT_TRUE(commands.empty()) << a.toString().toStdString();
+            EXPECT_FALSE(error.isEmpty()) << a.toString().toStdString();
+            continue;
+        }
+        ASSERT_EQ(commands.size(), 1u) << a.toString().toStdString() << ": " << error.toStdString();
+        const HostCommand c = HostCommand::decode(commands[0].payload, 1, ROOM);
+        EXPECT_EQ(c.action, Action::Show) << commands[0].payload.constData() << ": " << c.reason.toStdString();
+        EXPECT_EQ(c.url, StreamAddress::url(*expected)) << commands[0].payload.constData();
+        ++sent;
+    }
+    EXPECT_EQ(sent, 6);  // all but the scoped address
+    // The teacher's screen and the stop.
+    EXPECT_EQ(HostCommand::decode(ClassroomCommands::showTeacherPayload(), 1, ROOM).url, URL_ROOM);
+    EXPECT_EQ(HostCommand::decode(ClassroomCommands::stopPayload(), 1, ROOM).action, Action::Stop);
+}
+
+}  // namespace
