@@ -153,7 +153,7 @@ void MainWindow::onUdpReceived()
         case HostCommand::Action::Ignore:
             break;
         case HostCommand::Action::Show:
-            viewers->show(decoded.url);
+            viewers->show(decoded.url, decoded.multicast);
             break;
         case HostCommand::Action::Stop:
             if (decoded.refused) {

@@ -45,8 +45,12 @@ node() {  # node <n>: a namespace on port tvn<n> at 10.77.0.<n + 2>; prints its 
     while [ "$(readlink /proc/$pid/ns/net)" = "$(readlink /proc/self/ns/net)" ]; do sleep 0.05; done
     ip link add "tvn$1" type veth peer name eth0 netns "$pid"
     ip link set "tvn$1" master tvbr0 up
+    # A terminal's announcements to its "roomIp" (loopback) would reach its
+    # own port as a stop: they go nowhere.
     nsenter -t "$pid" -n sh -c "ip link set lo up && ip addr add 10.77.0.$(($1 + 2))/24 dev eth0 &&
-        ip link set eth0 up && ip route add 224.0.0.0/4 dev eth0"
+        ip link set eth0 up && ip route add 224.0.0.0/4 dev eth0 &&
+        ip rule add pref 10 to 127.0.0.2 ipproto udp dport 55555 blackhole &&
+        ip rule del pref 0 && ip rule add pref 100 lookup local"
     echo "$pid"
 }
 SRC=$(node 0); PIDS+=($SRC)

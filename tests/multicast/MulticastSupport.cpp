@@ -1,5 +1,7 @@
 #include "MulticastSupport.h"
 
+#include "NetSupport.h"
+
 #include <QDeadlineTimer>
 #include <QImage>
 #include <cstdlib>
@@ -32,6 +34,10 @@ NodeTerminal::NodeTerminal(tsupport::BridgeNet& n, int t)
     : net(n), team(t), x(1920, 1080, true), dir("127.0.0.2", t), node(net.addNode())
 {
     const QStringList c = net.command(node, tsupport::tavloPath(), {});
+    // Its announcements to "roomIp" (loopback) would reach its own port as
+    // a command other than a show: a stop.
+    if (node >= 0 && !tsupport::dropAnnouncementsTo("127.0.0.2", net.pid(node)))
+        node = -1;
     if (node >= 0 && x.ok())
         terminal = std::make_unique<tsupport::Terminal>(dir.path(), x.env(), c.mid(1), c.first());
 }

@@ -12,9 +12,8 @@
 //
 // Only inside a namespace of the test's own (isolatedNetwork: the test
 // registered with NETNS, run as root): anywhere else ok() stays false and
-// nothing is touched. Everything goes with the object. Its devices are
-// not "tvpeer..." ones: once it exists, isolatedNetwork() (and so PeerNet)
-// no longer takes the namespace for a private one.
+// nothing is touched. Everything goes with the object. Its devices
+// ("tvbr0", "tvn<node>") count as the test's own for isolatedNetwork().
 #include <QProcess>
 #include <QString>
 #include <QStringList>

@@ -22,6 +22,7 @@ struct Row {
     const char* url;     // Show: the stream
     const char* reason;  // the reason, whole
     bool refused;
+    bool multicast = false;  // Show: by multicast first
 };
 
 TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
@@ -40,8 +41,28 @@ TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
         {R"({"messageId":2,"groupId":9,"ip":"fd00::2"})", Action::Show, "rtsp://[fd00::2]:5000/cam_passby_chn0",
          "group 9 at fd00::2", false},
         {R"({"messageId":2,"groupId":-1,"ip":"10.0.0.12"})", Action::Show, URL_X, "group -1 at 10.0.0.12", false},
+        // By multicast first: only with the JSON value true.
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":true})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, true},
+        {R"({"messageId":2,"multicast":true})", Action::Show, URL_ROOM, "the host's screen at 192.168.7.170", false,
+         true},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":false})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":1})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":"true"})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":null})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":[true]})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
         // Stops.
         {R"({"messageId":1})", Action::Stop, "", "messageId 1", false},
+        {R"({"messageId":1,"multicast":true})", Action::Stop, "", "messageId 1", false},
+        {R"({"messageId":2,"groupId":3,"ip":"10.0.0.12","multicast":true})", Action::Stop, "",
+         "the terminal's own group", false},
+        {R"({"messageId":2,"groupId":4,"ip":"239.255.0.4","multicast":true})", Action::Stop, "",
+         "\"ip\" \"239.255.0.4\" is not a unicast address", true},
         {R"({"messageId":0,"id":3,"livePort":5000})", Action::Stop, "", "messageId 0", false},  // an announcement
         {R"({"messageId":7,"groupId":4,"ip":"10.0.0.12"})", Action::Stop, "", "messageId 7", false},
         {R"({"messageId":"2","groupId":4,"ip":"10.0.0.12"})", Action::Stop, "", "messageId 0", false},
@@ -76,6 +97,7 @@ TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
         EXPECT_EQ(c.url.toStdString(), r.url) << r.datagram;
         EXPECT_EQ(c.reason.toStdString(), r.reason) << r.datagram;
         EXPECT_EQ(c.refused, r.refused) << r.datagram;
+        EXPECT_EQ(c.multicast, r.multicast) << r.datagram;
     }
 }
 
