@@ -147,7 +147,29 @@ TEST(HostCommandTest, WhatTheConsoleSendsTheTerminalAccepts)
     EXPECT_EQ(sent, 6);  // all but the scoped address
     // The teacher's screen and the stop.
     EXPECT_EQ(HostCommand::decode(ClassroomCommands::showTeacherPayload(), 1, ROOM).url, URL_ROOM);
+    EXPECT_FALSE(HostCommand::decode(ClassroomCommands::showTeacherPayload(), 1, ROOM).multicast);
     EXPECT_EQ(HostCommand::decode(ClassroomCommands::stopPayload(), 1, ROOM).action, Action::Stop);
+}
+
+// A show to all goes by multicast first, a show to one group as before;
+// either way the terminal shows the same stream.
+TEST(HostCommandTest, TheConsolesShowToAllAsksForMulticast)
+{
+    GroupTable table;
+    table.announce(1, QHostAddress("10.9.9.1"), 5000, 0);
+    table.announce(4, QHostAddress("10.0.0.12"), 5000, 0);
+    for (int source : {0, 4}) {
+        const auto all = ClassroomCommands::showToAll(table, source, 100);
+        ASSERT_FALSE(all.empty()) << source;
+        const auto one = ClassroomCommands::show(table, 1, source, 100);
+        ASSERT_EQ(one.size(), 1u) << source;
+        const HostCommand fromAll = HostCommand::decode(all[0].payload, 1, ROOM);
+        const HostCommand fromOne = HostCommand::decode(one[0].payload, 1, ROOM);
+        EXPECT_EQ(fromAll.action, Action::Show) << all[0].payload.constData();
+        EXPECT_TRUE(fromAll.multicast) << all[0].payload.constData();
+        EXPECT_FALSE(fromOne.multicast) << one[0].payload.constData();
+        EXPECT_EQ(fromAll.url, fromOne.url);
+    }
 }
 
 }  // namespace
