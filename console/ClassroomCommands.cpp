@@ -95,6 +95,13 @@ QByteArray ClassroomCommands::showGroupPayload(int group, const QHostAddress& ip
     return compact({{"messageId", Classroom::MSG_SHOW}, {"groupId", group}, {"ip", ip.toString()}});
 }
 
+QByteArray ClassroomCommands::multicastFirst(const QByteArray& showPayload)
+{
+    QJsonObject o = QJsonDocument::fromJson(showPayload).object();
+    o.insert("multicast", true);
+    return compact(o);
+}
+
 QByteArray ClassroomCommands::stopPayload()
 {
     return compact({{"messageId", Classroom::MSG_STOP}});
@@ -162,7 +169,7 @@ std::vector<Command> ClassroomCommands::showToAll(const GroupTable& table, int s
         return out;
     for (int g : presentGroups(table, nowMs))
         if (g != source)
-            addFor(out, table, g, nowMs, *payload, Command::Kind::Show, source);
+            addFor(out, table, g, nowMs, multicastFirst(*payload), Command::Kind::Show, source);
     return out;
 }
 

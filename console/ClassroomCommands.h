@@ -41,6 +41,9 @@ public:
     static QByteArray lockPayload(const QString& text);
     // {"messageId":17}
     static QByteArray unlockPayload();
+    // A show payload with "multicast":true: the terminal takes the stream by
+    // multicast first (falling back on TCP by itself).
+    static QByteArray multicastFirst(const QByteArray& showPayload);
 
     // Tells target to show source's screen (0: the teacher's). A terminal
     // told to show its own group stops showing. Empty with a reason in
@@ -49,7 +52,8 @@ public:
     // address into a URL; an IPv6 address with a scope, for one, it refuses).
     static std::vector<Command> show(const GroupTable& table, int target, int source, qint64 nowMs,
                                      QString* error = nullptr);
-    // Tells every present group but source itself to show source's screen.
+    // Tells every present group but source itself to show source's screen,
+    // by multicast first: one copy of the stream on the network.
     static std::vector<Command> showToAll(const GroupTable& table, int source, qint64 nowMs,
                                           QString* error = nullptr);
     static std::vector<Command> stop(const GroupTable& table, int target, qint64 nowMs, QString* error = nullptr);

@@ -4,9 +4,10 @@
 //       prints one line per announcement received on UDP port 55555:
 //       "group G livePort P from ADDR:PORT"
 //       (with " nonce N" when the terminal obeys only signed commands)
-//   tavlo-host show --to ADDR --group N [--ip A] [--bind ADDR] [--key FILE [--timeout SECONDS]]
+//   tavlo-host show --to ADDR --group N [--ip A] [--multicast] [--bind ADDR] [--key FILE [--timeout SECONDS]]
 //       asks the terminal at ADDR to show the host's screen (group 0) or the
-//       screen of group N served at address A
+//       screen of group N served at address A; with --multicast, by
+//       multicast first (the terminal falls back on TCP by itself)
 //   tavlo-host stop --to ADDR [--bind ADDR] [--key FILE [--timeout SECONDS]]
 //       asks the terminal at ADDR to stop showing a stream
 //
@@ -51,7 +52,7 @@ CommandLine commandLine()
     CommandLine cl("tavlo-host", "The classroom host's side of the group terminals' messaging (UDP port 55555): "
                                  "hears their\nannouncements, tells them what to show.");
     cl.addUsage("listen [--bind ADDR] [--count N] [--timeout SECONDS]");
-    cl.addUsage("show --to ADDR --group N [--ip A] [--bind ADDR] [--key FILE [--timeout SECONDS]]");
+    cl.addUsage("show --to ADDR --group N [--ip A] [--multicast] [--bind ADDR] [--key FILE [--timeout SECONDS]]");
     cl.addUsage("stop --to ADDR [--bind ADDR] [--key FILE [--timeout SECONDS]]");
     const auto value = CommandLine::RequiredValue;
     cl.addOption("--bind", "this computer's address to send from or listen on (default: every address)", "ADDR", value);
@@ -62,6 +63,8 @@ CommandLine commandLine()
     cl.addOption("--group", "show: the group whose screen is shown (0: the host's own)", "N", value);
     cl.addOption("--ip", "show: the literal IPv4 or IPv6 address that serves group N's screen (needed unless N is 0)",
                  "A", value);
+    cl.addOption("--multicast", "show: take the stream by multicast first (\"multicast\":true; the terminal falls "
+                                "back on TCP where none arrives)");
     cl.addOption("--key", "show, stop: sign the command with the classroom key pair in FILE (mode 0600), for the "
                           "nonce the terminal announces to --bind", "FILE", value);
     return cl;
@@ -77,18 +80,20 @@ struct UsageError {
 }
 
 // "--key value" pairs; only the keys in allowed are accepted, each once.
-QMap<QString, QString> parseOptions(const QStringList& args, const QStringList& allowed)
+QMap<QString, QString> parseOptions(const QStringList& args, const QStringList& allowed,
+                                    const QStringList& flags = {})
 {
     QMap<QString, QString> opts;
     for (int i = 0; i < args.size(); ++i) {
         const QString& key = args[i];
-        if (!key.startsWith("--") || !allowed.contains(key.mid(2)))
+        const bool flag = key.startsWith("--") && flags.contains(key.mid(2));
+        if (!key.startsWith("--") || !(allowed.contains(key.mid(2)) || flag))
             usage(QString("unknown argument '%1'").arg(key));
-        if (i + 1 >= args.size())
+        if (!flag && i + 1 >= args.size())
             usage(QString("%1 needs a value").arg(key));
         if (opts.contains(key.mid(2)))
             usage(QString("%1 given twice").arg(key));
-        opts.insert(key.mid(2), args[++i]);
+        opts.insert(key.mid(2), flag ? QString() : args[++i]);
     }
     return opts;
 }
@@ -211,7 +216,7 @@ int sendCommand(const QMap<QString, QString>& opts, const QJsonObject& command)
 
 int show(const QStringList& args)
 {
-    const auto opts = parseOptions(args, {"to", "group", "ip", "bind", "key", "timeout"});
+    const auto opts = parseOptions(args, {"to", "group", "ip", "bind", "key", "timeout"}, {"multicast"});
     if (!opts.contains("group"))
         usage("--group N is required (0 = the host's own screen)");
     const qint64 group = parseNumber("group", opts["group"], 0, 2147483647);
@@ -222,6 +227,8 @@ int show(const QStringList& args)
     } else if (group != 0) {
         usage("--ip A is required for a group other than 0 (the address that serves its screen)");
     }
+    if (opts.contains("multicast"))
+        cmd.insert("multicast", true);
     return sendCommand(opts, cmd);
 }
 

@@ -256,7 +256,8 @@ void destroySource(GSource*& source)
 
 }  // namespace
 
-QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort)
+QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort,
+                             std::optional<MulticastGroup> multicast)
     : QThread(parent), RtspPort(ARtspPort), HttpPort(AHttpPort), ScreenThread(AScreenThread),
       guard(Guard::create(this))
 {
@@ -267,7 +268,8 @@ QServerThread::QServerThread(QObject* parent, QScreenThread* AScreenThread, int 
 
     Source = new AppSrcFeeder(ScreenThread);
     sms = new SharedPipeline(Classroom::STREAM_NAME, Source,
-                             [this](GstRTSPMedia* media, bool held) { dropSoon(media, held); });
+                             [this](GstRTSPMedia* media, bool held) { dropSoon(media, held); }, multicast);
+    // The small stream is the console's alone: unicast only.
     ThumbnailSource = new AppSrcFeeder(ScreenThread, QScreenThread::Channel::Thumbnail);
     thumbs = new SharedPipeline(Classroom::THUMBNAIL_STREAM_NAME, ThumbnailSource,
                                 [this](GstRTSPMedia* media, bool held) { dropSoon(media, held); });
@@ -380,7 +382,7 @@ void QServerThread::run()
     g_main_context_pop_thread_default(Context);
 }
 
-void QServerThread::Start(QObject* parent)
+void QServerThread::Start(QObject* parent, uint32_t group)
 {
     if (ServerThread || StartFailed)
         return;
@@ -390,13 +392,20 @@ void QServerThread::Start(QObject* parent)
         screen = new QScreenThread(parent, 1920, 1080, 30, 10, Classroom::BIT_RATE_BPS);
         // Display and shared memory now, so that a failure shows here.
         screen->setupCapture();
-        server = new QServerThread(parent, screen, Classroom::LIVE_PORT, Classroom::HTTP_TUNNEL_PORT);
+        server = new QServerThread(parent, screen, Classroom::LIVE_PORT, Classroom::HTTP_TUNNEL_PORT,
+                                   MulticastGroup::of(group));
     } catch (const QException&) {
         // Already reported on stderr; the terminal goes on without sharing.
         delete screen;
         StartFailed = true;
         return;
     }
+    // Pinned: where multicast viewers find the stream.
+    if (const std::optional<MulticastGroup>& m = server->sms->multicast())
+        std::printf("Screen sharing: multicast to %s port %u, TTL %u\n", m->address.c_str(), m->port, m->ttl);
+    else
+        std::printf("Screen sharing: group %u has no multicast address; unicast only\n", group);
+    std::fflush(stdout);
     ServerThread = server;
     screen->start(QThread::InheritPriority);
     server->start(QThread::InheritPriority);

@@ -2,10 +2,13 @@
 #define TAVLO_QSERVERTHREAD_H
 
 #include "GuardedOwner.h"
+#include "MulticastGroup.h"
 
 #include <QThread>
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 // The GStreamer and GLib types are only pointed to here, so that users of
 // this header need none of those headers.
@@ -24,7 +27,10 @@ class SharedPipeline;
 // clients from the one capture thread, which pushes every access unit
 // straight into the stream's pipeline, and beside it the small stream
 // "cam_passby_chn1" (the console's thumbnails) from the same grabs, with a
-// pipeline of its own. The server thread iterates its own
+// pipeline of its own. Clients may take the full stream over UDP, over TCP
+// (interleaved in the RTSP connection) or, where the terminal's group number
+// has one (MulticastGroup), from the group's multicast address: one copy on
+// the wire however many watch that way. The server thread iterates its own
 // GLib main context (the listening sockets, the once-a-second session
 // clean-up, the replacement of a failed pipeline); the RTSP clients
 // themselves are served by the server library's client threads.
@@ -39,16 +45,20 @@ public:
     static constexpr int MAX_SESSIONS = 64;
     static constexpr int MAX_SESSIONS_PER_CONNECTION = 1;
 
-    // GUI thread: builds the whole server (listening sockets included).
-    QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort);
+    // GUI thread: builds the whole server (listening sockets included);
+    // the stream is also offered to the multicast group, if given one.
+    QServerThread(QObject* parent, QScreenThread* AScreenThread, int ARtspPort, int AHttpPort,
+                  std::optional<MulticastGroup> multicast = std::nullopt);
     // GUI thread, once the server thread has ended: tears everything down,
     // the capture thread included (which must have ended too).
     ~QServerThread() override;
 
-    // GUI thread. The first call starts screen capture and the server; later
-    // calls do nothing. A set-up failure is reported once on stderr and
-    // screen sharing stays off (no retry).
-    static void Start(QObject* parent);
+    // GUI thread. The first call starts screen capture and the server of
+    // group number group (0: the teacher's console), multicast included
+    // where the group has an address; later calls do nothing. A set-up
+    // failure is reported once on stderr and screen sharing stays off (no
+    // retry).
+    static void Start(QObject* parent, uint32_t group = 0);
     // GUI thread: ends the server loop and the capture loop and waits for
     // both (at most 3 s each) before releasing them.
     static void Stop();

@@ -55,9 +55,11 @@ void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer)
 
 const char* const SharedPipeline::DESCRIPTION = "RTSP Streaming Session";
 
-SharedPipeline::SharedPipeline(const char* streamName, AppSrcFeeder* feeder, FailureHandler onFailure)
+SharedPipeline::SharedPipeline(const char* streamName, AppSrcFeeder* feeder, FailureHandler onFailure,
+                               std::optional<MulticastGroup> multicast)
     : m_guard(Guard::create(this)),
       m_streamName(streamName),
+      m_multicast(std::move(multicast)),
       m_feeder(feeder),
       m_onFailure(std::move(onFailure)),
       m_factory(tavlo_media_factory_new(streamName))
@@ -75,14 +77,30 @@ SharedPipeline::SharedPipeline(const char* streamName, AppSrcFeeder* feeder, Fai
     // One pipeline for everybody.
     gst_rtsp_media_factory_set_shared(m_factory, TRUE);
     gst_rtsp_media_factory_set_suspend_mode(m_factory, GST_RTSP_SUSPEND_MODE_NONE);
-    gst_rtsp_media_factory_set_protocols(
-        m_factory, static_cast<GstRTSPLowerTrans>(GST_RTSP_LOWER_TRANS_UDP | GST_RTSP_LOWER_TRANS_TCP));
+    int protocols = GST_RTSP_LOWER_TRANS_UDP | GST_RTSP_LOWER_TRANS_TCP;
+    if (m_multicast)
+        protocols |= GST_RTSP_LOWER_TRANS_UDP_MCAST;
+    gst_rtsp_media_factory_set_protocols(m_factory, static_cast<GstRTSPLowerTrans>(protocols));
     gst_rtsp_media_factory_set_latency(m_factory, 0);
 
     // Server-side RTP/RTCP ports for UDP clients.
     GstRTSPAddressPool* pool = gst_rtsp_address_pool_new();
     gst_rtsp_address_pool_add_range(pool, GST_RTSP_ADDRESS_POOL_ANY_IPV4, GST_RTSP_ADDRESS_POOL_ANY_IPV4,
                                     RTP_PORT_FIRST, RTP_PORT_LAST, 0);
+    if (m_multicast) {
+        // The group and its two ports: the only multicast address the
+        // stream can get, held by the pipeline while it runs and shared by
+        // all its multicast clients. The sockets are bound to the group's
+        // address, so that they take in nothing sent to another group on
+        // the same port; RTCP sent to the group passes the RtcpGuard like
+        // any other.
+        const char* address = m_multicast->address.c_str();
+        if (!gst_rtsp_address_pool_add_range(pool, address, address, m_multicast->port, m_multicast->port + 1,
+                                             m_multicast->ttl))
+            GST_WARNING("multicast group %s:%u not usable", address, m_multicast->port);
+        gst_rtsp_media_factory_set_bind_mcast_address(m_factory, TRUE);
+        gst_rtsp_media_factory_set_max_mcast_ttl(m_factory, m_multicast->ttl);
+    }
     gst_rtsp_media_factory_set_address_pool(m_factory, pool);
     g_object_unref(pool);
 

@@ -4,11 +4,13 @@
 #include "Classroom.h"
 #include "GuardedOwner.h"
 #include "ThumbnailEncoder.h"
+#include "MulticastGroup.h"
 
 #include <gst/rtsp-server/rtsp-server.h>
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class AppSrcFeeder;
@@ -17,8 +19,12 @@ class AppSrcFeeder;
 // every client of the mount plays (appsrc fed by an AppSrcFeeder, H.264 RTP
 // payloader), built on the first request and kept prepared when the last
 // client leaves, so one encoder feeds any number of clients; and the count
-// of the clients it sends to. RTP goes over UDP (server ports from 6970) or
-// interleaved over the RTSP connection.
+// of the clients it sends to. RTP goes over UDP (server ports from 6970),
+// interleaved over the RTSP connection, or, given a multicast group, to
+// that group: one copy on the wire for all its multicast clients, with the
+// group, port and TTL the server's whatever a client asks for
+// (TavloRtspClient). The same payloader feeds every road, so multicast and
+// unicast clients receive the same access units.
 //
 // When the pipeline fails it is replaced: one stdout line says why, the
 // next request builds a new pipeline (the source is bound to it), and the
@@ -34,13 +40,17 @@ public:
     // (a prepare the handler must give back).
     using FailureHandler = std::function<void(GstRTSPMedia* media, bool heldPrepared)>;
 
-    SharedPipeline(const char* streamName, AppSrcFeeder* feeder, FailureHandler onFailure);
+    // Without a multicast group the stream is offered over UDP and TCP only.
+    SharedPipeline(const char* streamName, AppSrcFeeder* feeder, FailureHandler onFailure,
+                   std::optional<MulticastGroup> multicast = std::nullopt);
     ~SharedPipeline();
     SharedPipeline(const SharedPipeline&) = delete;
     SharedPipeline& operator=(const SharedPipeline&) = delete;
 
     // The stream's name; it is mounted at "/" + name.
     const char* streamName() const { return m_streamName.c_str(); }
+    // The group the stream is offered to, if any.
+    const std::optional<MulticastGroup>& multicast() const { return m_multicast; }
     // The factory to mount (borrowed; the mount points take their own ref).
     GstRTSPMediaFactory* factory() const { return m_factory; }
 
@@ -80,6 +90,7 @@ private:
 
     Guard::Ref m_guard;
     std::string m_streamName;
+    std::optional<MulticastGroup> m_multicast;
     AppSrcFeeder* m_feeder;
     FailureHandler m_onFailure;
     GstRTSPMediaFactory* m_factory;

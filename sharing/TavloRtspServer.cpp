@@ -44,9 +44,23 @@ gboolean tavlo_client_ports_allowed(gint min, gint max)
     return TRUE;
 }
 
+void tavlo_forget_client_multicast_choice(GstRTSPTransport* ct)
+{
+    if (ct->lower_transport != GST_RTSP_LOWER_TRANS_UDP_MCAST)
+        return;
+    g_free(ct->destination);
+    ct->destination = nullptr;
+    ct->ttl = 0;
+    ct->port.min = -1;
+    ct->port.max = -1;
+}
+
 // Client thread, at SETUP: a UDP client may only have RTP and RTCP sent to
 // ports of its own that no system service and no classroom terminal
-// listens on; anything else is refused with 461 Unsupported Transport.
+// listens on; anything else is refused with 461 Unsupported Transport. A
+// multicast client gets the stream's own group, ports and TTL, whatever it
+// named: the library would otherwise let a client (with an authorisation
+// object that allows it) send the stream anywhere with any TTL.
 static gboolean tavlo_rtsp_client_configure_client_transport(GstRTSPClient* client, GstRTSPContext* ctx,
                                                              GstRTSPTransport* ct)
 {
@@ -55,6 +69,10 @@ static gboolean tavlo_rtsp_client_configure_client_transport(GstRTSPClient* clie
         GST_INFO_OBJECT(client, "client ports %d-%d refused", ct->client_port.min, ct->client_port.max);
         return FALSE;
     }
+    if (ct->lower_transport == GST_RTSP_LOWER_TRANS_UDP_MCAST && (ct->destination || ct->ttl || ct->port.min >= 0))
+        GST_INFO_OBJECT(client, "multicast destination %s, port %d, ttl %u asked for: the stream's own is used",
+                        ct->destination ? ct->destination : "-", ct->port.min, ct->ttl);
+    tavlo_forget_client_multicast_choice(ct);
     return GST_RTSP_CLIENT_CLASS(tavlo_rtsp_client_parent_class)->configure_client_transport(client, ctx, ct);
 }
 

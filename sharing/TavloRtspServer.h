@@ -15,8 +15,10 @@ GST_DEBUG_CATEGORY_EXTERN(tavlo_sharing_debug);
 void tavlo_sharing_debug_init(void);
 
 // A client whose session description carries the stream's texts
-// (SharedPipeline::describe), and whose UDP transports are refused for
-// ports that are not ordinary client ports (tavlo_client_ports_allowed).
+// (SharedPipeline::describe), whose UDP transports are refused for ports
+// that are not ordinary client ports (tavlo_client_ports_allowed), and
+// whose multicast transports get the stream's group, ports and TTL, never
+// the client's (tavlo_forget_client_multicast_choice).
 #define TAVLO_TYPE_RTSP_CLIENT (tavlo_rtsp_client_get_type())
 G_DECLARE_FINAL_TYPE(TavloRtspClient, tavlo_rtsp_client, TAVLO, RTSP_CLIENT, GstRTSPClient)
 
@@ -30,6 +32,11 @@ typedef void (*TavloClientHook)(GstRTSPClient* client, gpointer data);
 // min + 1): ports from TAVLO_LOWEST_CLIENT_PORT on, except the classroom
 // port, on which the host and every terminal take commands.
 gboolean tavlo_client_ports_allowed(gint min, gint max);
+
+// Clears what a multicast transport asked for (destination, port, TTL),
+// so that the server fills in the stream's own; other transports are left
+// as they are.
+void tavlo_forget_client_multicast_choice(GstRTSPTransport* ct);
 
 // Connections that may wait to be accepted: a whole classroom connecting
 // in the same moment (the library's default is 5; the connections past it

@@ -59,6 +59,7 @@ HostCommand HostCommand::decode(const QByteArray& datagram, uint32_t teamNum, co
     HostCommand c = make(Action::Show, groupId == 0 ? QString("the host's screen at %1").arg(address->toString())
                                                     : QString("group %1 at %2").arg(groupId).arg(address->toString()));
     c.url = StreamAddress::url(*address);
+    c.multicast = msg.value("multicast").isBool() && msg.value("multicast").toBool();
     return c;
 }
 

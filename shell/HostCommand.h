@@ -13,6 +13,7 @@
 //
 //   {"messageId":2,"groupId":G,"ip":"A"}  show group G's screen, served at A
 //   {"messageId":2,"groupId":0}           show the host's screen, at "roomIp"
+//   ... "multicast":true in a show         the same, by multicast first
 //   {"messageId":2} with G = this group    stop: a group never shows itself
 //   {"messageId":16,"text":"T"}           lock: the lock card says T (cleaned by
 //                                          lockText; "请看老师" without one)
@@ -36,6 +37,9 @@ struct HostCommand {
     Action action = Action::Ignore;
     // Show: "rtsp://ADDRESS:5000/cam_passby_chn0".
     QString url;
+    // Show: take the stream by multicast first (the viewer falls back on
+    // TCP by itself). Only the JSON value true sets it.
+    bool multicast = false;
     // Why this action, for a log line: "group 3 at 10.0.0.2", "messageId 1",
     // "the terminal's own group", "not a JSON object", or for a refused show
     // what is wrong with the address ("\"ip\" \"127.1\" is not a literal IPv4

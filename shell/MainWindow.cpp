@@ -112,7 +112,7 @@ void MainWindow::onSendTimer()
     ++cnt;
     if (cnt == 3)
         hide();
-    QServerThread::Start(nullptr);
+    QServerThread::Start(nullptr, SysConfig->TeamNum);
     if (portTaken)
         bindClassroomPort();
 
@@ -155,7 +155,7 @@ void MainWindow::onUdpReceived()
         case HostCommand::Action::Ignore:
             break;
         case HostCommand::Action::Show:
-            viewers->show(decoded.url);
+            viewers->show(decoded.url, decoded.multicast);
             break;
         case HostCommand::Action::Stop:
             if (decoded.refused) {

@@ -9,7 +9,9 @@
 
 #include <QMutexLocker>
 #include <cstdio>
+#include <glib.h>
 #include <malloc.h>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -71,7 +73,8 @@ bool isKeyframe(const std::vector<uint8_t>& unit)
 
 }  // namespace
 
-QPullThread::QPullThread(QObject* parent, QString src) : QThread(parent), src(std::move(src))
+QPullThread::QPullThread(QObject* parent, QString src, bool multicast)
+    : QThread(parent), src(std::move(src)), multicast_(multicast)
 {
     keepLargeBlocksMapped();
     read_begin_time = -1;
@@ -88,13 +91,14 @@ QString QPullThread::currentSrc() const
     return src;
 }
 
-bool QPullThread::switchTo(const QString& url)
+bool QPullThread::switchTo(const QString& url, bool multicast)
 {
     QMutexLocker lock(&srcMutex);
     if (ended_ || shouldTerminate.load())
         return false;
     if (src != url) {
         src = url;
+        multicast_ = multicast;
         ++requested_;
     }
     return true;
@@ -126,19 +130,22 @@ void QPullThread::run()
 {
     FullScreen screen;
     QString url;
+    bool multicast = false;
     {
         QMutexLocker lock(&srcMutex);
         url = src;
+        multicast = multicast_;
         playing_ = requested_.load();
     }
     for (;;) {
-        const Outcome outcome = play(url, screen);
+        const Outcome outcome = play(url, multicast, screen);
         // A stream that failed or ended leaves nothing on the screen.
         if (outcome == Outcome::Failed || outcome == Outcome::Ended)
             screen.close();
         QMutexLocker lock(&srcMutex);
         if (!shouldTerminate.load() && switchRequested()) {
             url = src;
+            multicast = multicast_;
             playing_ = requested_.load();
             continue;
         }
@@ -165,14 +172,15 @@ QPullThread::Outcome QPullThread::interrupted()
     return Outcome::Ended;  // a stall: the loop ends as at the end of the stream
 }
 
-QPullThread::Outcome QPullThread::play(const QString& url, FullScreen& screen)
+QPullThread::Outcome QPullThread::play(const QString& url, bool multicast, FullScreen& screen)
 {
     pictureShown_ = false;
     const int64_t start = getNow();
     firstPictureDeadline_ = start + FIRST_PICTURE_MS;
     read_begin_time = start;
     try {
-        RtspSource source(url);
+        auto source = std::make_unique<RtspSource>(
+            url, multicast ? RtspSource::Transport::Multicast : RtspSource::Transport::Tcp);
         PictureDecoder decoder;
         LiveGate gate;
         RtspSource::Unit unit;
@@ -182,14 +190,31 @@ QPullThread::Outcome QPullThread::play(const QString& url, FullScreen& screen)
             if (interrupt_cb(this))
                 return interrupted();
             const char* failure = nullptr;
-            const RtspSource::Status status = source.next(POLL_MS, &unit, &failure);
+            const RtspSource::Status status = source->next(POLL_MS, &unit, &failure);
+            if (source->transport() == RtspSource::Transport::Multicast &&
+                (status == RtspSource::Status::Failed || status == RtspSource::Status::Ended ||
+                 (status != RtspSource::Status::Unit && source->multicastSilent(g_get_monotonic_time())))) {
+                // Pinned. The same stream over TCP; the decoder goes on (the
+                // new session starts with a keyframe), the gate learns the
+                // new session's timestamps afresh.
+                std::printf("Viewer: no multicast from %s; reopened over TCP\n", url.toUtf8().constData());
+                std::fflush(stdout);
+                source.reset();
+                source = std::make_unique<RtspSource>(url, RtspSource::Transport::Tcp);
+                gate = LiveGate();
+                const int64_t now = getNow();
+                if (!pictureShown_.load())
+                    firstPictureDeadline_ = now + FIRST_PICTURE_MS;
+                read_begin_time = now;
+                continue;
+            }
             if (status == RtspSource::Status::Failed)
                 failWithLine(failure);
             if (status == RtspSource::Status::Ended)
                 return Outcome::Ended;
             // The window is made while the first pictures are on their way
             // (a switch keeps the one that shows the last stream).
-            if (!screen.isOpen() && source.hasVideo())
+            if (!screen.isOpen() && source->hasVideo())
                 screen.open();
             if (status != RtspSource::Status::Unit)
                 continue;

@@ -51,7 +51,8 @@ public:
     // Makes the allocator hand large blocks (pictures, textures, the
     // window's buffers) straight back to the system when freed (see
     // QPullThread.cpp); process-wide, done once.
-    QPullThread(QObject* parent, QString src);
+    // multicast: take the stream by multicast first (see play()).
+    QPullThread(QObject* parent, QString src, bool multicast = false);
     ~QPullThread() override;
 
     // GUI thread: the address this viewer pulls (or is about to), or "" once
@@ -62,7 +63,9 @@ public:
     // window. True when taken (also when url is what it already shows); false
     // when the viewer is ending or has ended: the owner then starts another
     // once this one has finished.
-    bool switchTo(const QString& url);
+    // multicast is kept for the next stream it opens; the same address
+    // again goes on as it is, whatever the flag.
+    bool switchTo(const QString& url, bool multicast = false);
 
     // Steady clock in milliseconds.
     static int64_t getNow();
@@ -90,7 +93,12 @@ protected:
 private:
     enum class Outcome { Stopped, Switched, Ended, Failed };
     // Shows url until it ends or the owner wants something else.
-    Outcome play(const QString& url, FullScreen& screen);
+    // By multicast first when multicast is set: when the stream fails to
+    // come that way or its packets stop for RtspSource::MULTICAST_SILENCE_US,
+    // it is opened again over TCP with one line (pinned): "Viewer: no
+    // multicast from URL; reopened over TCP"; the first picture then has
+    // FIRST_PICTURE_MS from the reopening.
+    Outcome play(const QString& url, bool multicast, FullScreen& screen);
     // What the viewer does now that interrupt_cb said 1. Throws (after its
     // line) when the first picture is overdue.
     Outcome interrupted();
@@ -99,6 +107,8 @@ private:
     mutable QMutex srcMutex;
     // Under srcMutex: the run has ended (src is empty); no switch is taken.
     bool ended_ = false;
+    // Under srcMutex: src is to be taken by multicast first.
+    bool multicast_ = false;
     // Bumped (under srcMutex) by every switch to another address; playing_
     // is the value whose address the viewer thread plays.
     std::atomic<uint64_t> requested_{0};

@@ -3,6 +3,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -24,8 +25,9 @@ GstElement* make(const char* factory)
 
 }  // namespace
 
-RtspSource::RtspSource(const QString& url)
+RtspSource::RtspSource(const QString& url, Transport transport) : transport_(transport)
 {
+    startUs_ = g_get_monotonic_time();
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
     pipeline_ = gst_pipeline_new(nullptr);
@@ -41,7 +43,7 @@ RtspSource::RtspSource(const QString& url)
     // judges lateness from them).
     g_object_set(G_OBJECT(src), "location", url.toUtf8().constData(), "latency", 0u, "teardown-timeout",
                  TEARDOWN_TIMEOUT_NS, nullptr);
-    gst_util_set_object_arg(G_OBJECT(src), "protocols", "tcp");
+    gst_util_set_object_arg(G_OBJECT(src), "protocols", transport == Transport::Multicast ? "udp-mcast" : "tcp");
     gst_util_set_object_arg(G_OBJECT(src), "buffer-mode", "none");
     gst_bin_add(GST_BIN(pipeline_), src);
     g_signal_connect(src, "pad-added", G_CALLBACK(onPadAdded), this);
@@ -87,6 +89,12 @@ void RtspSource::onPadAdded(GstElement*, GstPad* pad, void* data)
 
     GstBin* bin = GST_BIN(self->pipeline_);
     if (h264 && !self->linkedVideo_.load()) {
+        // rtspsrc adds the pad with the stream's first packet.
+        if (self->transport_ == Transport::Multicast) {
+            self->lastPacketUs_ = g_get_monotonic_time();
+            gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                              reinterpret_cast<GstPadProbeCallback>(onPacket), self, nullptr);
+        }
         GstElement* depay = make("rtph264depay");
         GstElement* sink = make("appsink");
         if (depay && sink) {
@@ -139,10 +147,42 @@ int RtspSource::onBusMessage(GstBus*, GstMessage* message, void* data)
     auto* self = static_cast<RtspSource*>(data);
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
         self->error_ = true;
+    else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_PROGRESS)
+        self->notePlaySent(message);
     else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS)
         self->eos_ = true;
     gst_message_unref(message);
     return GST_BUS_DROP;
+}
+
+// rtspsrc reports each request it sends as progress; "Sent PLAY request"
+// completes the PLAY.
+void RtspSource::notePlaySent(GstMessage* message)
+{
+    GstProgressType type;
+    gchar* code = nullptr;
+    gchar* text = nullptr;
+    gst_message_parse_progress(message, &type, &code, &text);
+    if (type == GST_PROGRESS_TYPE_COMPLETE && code && std::strcmp(code, "request") == 0 && text &&
+        std::strstr(text, "PLAY") && playSentUs_.load() == 0)
+        playSentUs_ = g_get_monotonic_time();
+    g_free(code);
+    g_free(text);
+}
+
+int RtspSource::onPacket(GstPad*, void*, void* data)
+{
+    static_cast<RtspSource*>(data)->lastPacketUs_ = g_get_monotonic_time();
+    return GST_PAD_PROBE_OK;
+}
+
+bool RtspSource::multicastSilent(int64_t nowUs) const
+{
+    if (transport_ != Transport::Multicast)
+        return false;
+    const int64_t last = lastPacketUs_.load();
+    const int64_t since = last != 0 ? last : std::max(startUs_, playSentUs_.load());
+    return nowUs - since > MULTICAST_SILENCE_US;
 }
 
 RtspSource::Status RtspSource::next(int timeoutMs, Unit* unit, const char** failure)

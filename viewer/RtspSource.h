@@ -13,7 +13,9 @@ typedef struct _GstBus GstBus;
 typedef struct _GstMessage GstMessage;
 
 // The viewer's network end: one RTSP stream, its RTP carried in the RTSP TCP
-// connection, pulled with GStreamer's rtspsrc (no jitter buffering) and
+// connection or, when asked for, taken from the server's multicast group
+// (the server names it), pulled with GStreamer's rtspsrc (no jitter
+// buffering) and
 // depacketised into whole H.264 access units in Annex B form. Each access
 // unit is handed over the moment its last RTP packet (the one with the
 // marker bit) has arrived: a parser that finds the end of a picture only at
@@ -26,7 +28,16 @@ typedef struct _GstMessage GstMessage;
 // while the peer has not answered.
 class RtspSource {
 public:
-    explicit RtspSource(const QString& url);
+    enum class Transport {
+        Tcp,        // RTP interleaved in the RTSP connection
+        Multicast,  // RTP from the server's multicast group; nothing else is tried
+    };
+    // How long a multicast stream may stay without an RTP packet, from its
+    // PLAY (or, while the session is still being set up, from the start)
+    // and between packets, before multicastSilent() says so.
+    static constexpr int64_t MULTICAST_SILENCE_US = 1500000;
+
+    explicit RtspSource(const QString& url, Transport transport = Transport::Tcp);
     ~RtspSource();
     RtspSource(const RtspSource&) = delete;
     RtspSource& operator=(const RtspSource&) = delete;
@@ -50,10 +61,28 @@ public:
     // pictures may still be on their way).
     bool hasVideo() const { return linkedVideo_.load(); }
 
+    Transport transport() const { return transport_; }
+    // Multicast only: true once no RTP packet came for MULTICAST_SILENCE_US
+    // at steady time nowUs (g_get_monotonic_time): none since the PLAY, or
+    // none since the last one. The owner then reopens the stream over TCP.
+    bool multicastSilent(int64_t nowUs) const;
+
 private:
     static void onPadAdded(GstElement* src, GstPad* pad, void* self);
     static void onNoMorePads(GstElement* src, void* self);
     static int onBusMessage(GstBus* bus, GstMessage* message, void* self);
+    // A streaming thread: an RTP packet (or a list of them) of the stream.
+    static int onPacket(GstPad* pad, void* info, void* self);
+    // Any thread that posts: notes the moment rtspsrc has sent its PLAY.
+    void notePlaySent(GstMessage* message);
+
+    Transport transport_;
+    // Steady microseconds (g_get_monotonic_time): the start, the moment the
+    // PLAY went out (0 until then) and the last RTP packet (0 until one
+    // came); written by GStreamer's threads.
+    int64_t startUs_ = 0;
+    std::atomic<int64_t> playSentUs_{0};
+    std::atomic<int64_t> lastPacketUs_{0};
 
     GstElement* pipeline_ = nullptr;
     GstAppSink* sink_ = nullptr;

@@ -17,20 +17,20 @@ ViewerControl::~ViewerControl()
     }
 }
 
-void ViewerControl::show(const QString& url)
+void ViewerControl::show(const QString& url, bool multicast)
 {
-    if (pullThread && pullThread->switchTo(url)) {
+    if (pullThread && pullThread->switchTo(url, multicast)) {
         pending_.reset();
         return;
     }
     if (pullThread) {
         // Ending: the next one starts once it has finished.
-        pending_ = url;
+        pending_ = std::make_pair(url, multicast);
         if (pullThread->isFinished())
             reap();
         return;
     }
-    start(url);
+    start(url, multicast);
 }
 
 void ViewerControl::stop()
@@ -43,9 +43,9 @@ void ViewerControl::stop()
         reap();
 }
 
-void ViewerControl::start(const QString& url)
+void ViewerControl::start(const QString& url, bool multicast)
 {
-    pullThread = new QPullThread(this, url);
+    pullThread = new QPullThread(this, url, multicast);
     // Queued: runs in the GUI thread once the viewer thread has finished. By
     // then the viewer may have been reaped already (a show that came after
     // its end), and a new one made, maybe at the same address: the guard is
@@ -67,8 +67,8 @@ void ViewerControl::reap()
     delete pullThread;
     pullThread = nullptr;
     if (pending_) {
-        const QString url = *pending_;
+        const auto [url, multicast] = *pending_;
         pending_.reset();
-        start(url);
+        start(url, multicast);
     }
 }

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <optional>
+#include <utility>
 
 class QPullThread;
 
@@ -23,8 +24,9 @@ public:
     ~ViewerControl() override;
 
     // Shows the stream at url (replacing what is shown; the same address
-    // again changes nothing while its viewer runs).
-    void show(const QString& url);
+    // again changes nothing while its viewer runs), by multicast first when
+    // multicast is set (QPullThread::play).
+    void show(const QString& url, bool multicast = false);
     // Stops showing; the window closes.
     void stop();
 
@@ -32,10 +34,11 @@ private:
     // Deletes the viewer once its thread has finished, then starts the show
     // that waited for it, if any.
     void reap();
-    void start(const QString& url);
+    void start(const QString& url, bool multicast);
 
-    // A show that waits for the ending viewer.
-    std::optional<QString> pending_;
+    // A show that waits for the ending viewer: its address and whether it
+    // is to be taken by multicast first.
+    std::optional<std::pair<QString, bool>> pending_;
 };
 
 #endif

@@ -1,7 +1,8 @@
 // tavlo-bench-firstpicture: how long a terminal takes from a show datagram to
 // the picture on its screen.
 //
-//   tavlo-bench-firstpicture TERMINAL TRIES SHOW_IP RRGGBB [FROM_IP FROM_RRGGBB] [--key FILE --host ADDR]
+//   tavlo-bench-firstpicture [--multicast] TERMINAL TRIES SHOW_IP RRGGBB [FROM_IP FROM_RRGGBB]
+//                            [--key FILE --host ADDR]
 //
 // TERMINAL is the address of the terminal's UDP port 55555; the terminal's
 // display is DISPLAY. Each try first brings the screen to a known state:
@@ -10,6 +11,8 @@
 // {"messageId":2,"groupId":2,"ip":SHOW_IP} and watches the centre and two
 // corners of the screen until all three are RRGGBB. One line per try, then
 // the median; times are from the send to the first grab that shows it.
+// With --multicast the show asks for the stream by multicast
+// ("multicast":true).
 //
 // With --key the commands are signed for a terminal that trusts that key:
 // the tool listens on ADDR:55555 (the terminal's "roomIp") for its nonce,
@@ -135,16 +138,23 @@ struct Signer {
 
 int main(int argc, char** argv)
 {
+    const char* program = argv[0];
     const char* keyFile = nullptr;
     const char* host = nullptr;
+    const bool multicast = argc >= 2 && std::strcmp(argv[1], "--multicast") == 0;
+    if (multicast) {
+        ++argv;
+        --argc;
+    }
     if (argc >= 4 && std::strcmp(argv[argc - 4], "--key") == 0 && std::strcmp(argv[argc - 2], "--host") == 0) {
         keyFile = argv[argc - 3];
         host = argv[argc - 1];
         argc -= 4;
     }
     if (argc != 5 && argc != 7) {
-        std::fprintf(stderr, "usage: %s TERMINAL TRIES SHOW_IP RRGGBB [FROM_IP FROM_RRGGBB] [--key FILE --host ADDR]\n",
-                     argv[0]);
+        std::fprintf(stderr, "usage: %s [--multicast] TERMINAL TRIES SHOW_IP RRGGBB [FROM_IP FROM_RRGGBB] "
+                     "[--key FILE --host ADDR]\n",
+                     program);
         return 2;
     }
     Signer signer;
@@ -184,7 +194,9 @@ int main(int argc, char** argv)
             std::exit(1);
         }
     };
-    auto show = [&](const std::string& ip) { send(R"({"messageId":2,"groupId":2,"ip":")" + ip + "\"}"); };
+    auto show = [&](const std::string& ip) {
+        send(R"({"messageId":2,"groupId":2,"ip":")" + ip + (multicast ? R"(","multicast":true})" : "\"}"));
+    };
 
     std::vector<double> times;
     for (int i = 0; i < tries; ++i) {

@@ -218,7 +218,7 @@ TEST_F(CommandsOnTable, ShowGroupToAllSkipsItselfAndTheGone)
     EXPECT_EQ(cmds[1].group, 3);
     EXPECT_EQ(cmds[1].to, C);
     for (const Command& c : cmds) {
-        EXPECT_EQ(c.payload, ClassroomCommands::showGroupPayload(2, B));
+        EXPECT_EQ(c.payload, ClassroomCommands::multicastFirst(ClassroomCommands::showGroupPayload(2, B)));
         EXPECT_EQ(c.showing, std::optional<int>(2));
     }
 }
@@ -228,7 +228,7 @@ TEST_F(CommandsOnTable, TeacherToAllAndStopAllReachEveryPresentGroup)
     const auto teacher = ClassroomCommands::showToAll(t, 0, 100);
     ASSERT_EQ(teacher.size(), 3u);
     for (const Command& c : teacher) {
-        EXPECT_EQ(c.payload, ClassroomCommands::showTeacherPayload());
+        EXPECT_EQ(c.payload, ClassroomCommands::multicastFirst(ClassroomCommands::showTeacherPayload()));
         EXPECT_EQ(c.showing, std::optional<int>(0));
     }
     const auto stops = ClassroomCommands::stopAll(t, 100);
@@ -301,8 +301,9 @@ TEST_F(CommandsOnTable, EachGroupsCommandIsSignedUnderItsOwnNonce)
     EXPECT_EQ(cmds[2].nonce, n3);
 
     // The plain one goes as it is, with or without a key.
-    EXPECT_EQ(ClassroomCommands::datagram(cmds[1], &key, 7), ClassroomCommands::showTeacherPayload());
-    EXPECT_EQ(ClassroomCommands::datagram(cmds[1], nullptr, 7), ClassroomCommands::showTeacherPayload());
+    const QByteArray teacher = ClassroomCommands::multicastFirst(ClassroomCommands::showTeacherPayload());
+    EXPECT_EQ(ClassroomCommands::datagram(cmds[1], &key, 7), teacher);
+    EXPECT_EQ(ClassroomCommands::datagram(cmds[1], nullptr, 7), teacher);
     // A signed one opens with the key to the command, addressed to its group.
     for (int i : {0, 2}) {
         const auto d = ClassroomCommands::datagram(cmds[static_cast<size_t>(i)], &key, 40 + i);

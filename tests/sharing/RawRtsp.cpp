@@ -5,11 +5,11 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
-RawRtsp::RawRtsp(int port, const QHostAddress& from) : port_(port)
+RawRtsp::RawRtsp(int port, const QHostAddress& from, const QString& host) : host_(host), port_(port)
 {
     if (!from.isNull())
         sock_.bind(from);
-    sock_.connectToHost("127.0.0.1", static_cast<quint16>(port));
+    sock_.connectToHost(host_, static_cast<quint16>(port));
     connected_ = sock_.waitForConnected(tsupport::SLOW_MS);
 }
 
@@ -20,7 +20,7 @@ RawRtsp::~RawRtsp()
 
 QString RawRtsp::url(const QString& suffix) const
 {
-    return QString("rtsp://127.0.0.1:%1/%2%3").arg(port_).arg(stream_).arg(suffix);
+    return QString("rtsp://%1:%2/%3%4").arg(host_).arg(port_).arg(stream_).arg(suffix);
 }
 
 int RawRtsp::request(const QByteArray& method, const QString& url, const QByteArray& headers)

@@ -17,9 +17,11 @@
 
 class RawRtsp {
 public:
-    // Connects to the server on loopback; from a given local address when
-    // one is named (another host, as far as the server can tell).
-    explicit RawRtsp(int port = 5000, const QHostAddress& from = QHostAddress());
+    // Connects to the server at host (loopback unless named); from a given
+    // local address when one is named (another host, as far as the server
+    // can tell).
+    explicit RawRtsp(int port = 5000, const QHostAddress& from = QHostAddress(),
+                     const QString& host = "127.0.0.1");
     ~RawRtsp();
 
     bool connected() const { return connected_; }
@@ -74,6 +76,7 @@ private:
     void countRtcp(const uint8_t* p, int size);
 
     QTcpSocket sock_;
+    QString host_;
     int port_;
     QString stream_ = "cam_passby_chn0";
     bool connected_ = false;

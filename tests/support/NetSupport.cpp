@@ -36,7 +36,7 @@ bool isolatedNetwork()
         if (colon < 0)
             continue;
         const QByteArray name = line.left(colon).trimmed();
-        if (name != "lo" && !name.startsWith("tvpeer"))
+        if (name != "lo" && !name.startsWith("tvpeer") && !name.startsWith("tvbr") && !name.startsWith("tvn"))
             return false;
         ++interfaces;
     }

@@ -18,8 +18,9 @@ bool sh(const QString& command);
 // "net:[inode]" of a process's network namespace ("self" for this one).
 QString netnsOf(const QString& pid);
 // True when this process runs in a network namespace of its own: only its
-// loopback and the veth devices these helpers add (named "tvpeer..."), never
-// the machine's own network.
+// loopback and the devices these helpers add (veth "tvpeer...", and
+// BridgeNet's bridge "tvbr..." and ports "tvn..."), never the machine's own
+// network.
 bool isolatedNetwork();
 // In that namespace (or in the one of process netnsPid): makes UDP datagrams
 // to address:55555 fail to send, so that a terminal whose host address is

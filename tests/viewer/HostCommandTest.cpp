@@ -23,6 +23,7 @@ struct Row {
     const char* reason;  // the reason, whole
     bool refused;
     const char* text = "";  // Lock: what the card says
+    bool multicast = false;  // Show: by multicast first
 };
 
 const char* const LOOK = "请看老师";  // the card's text when the teacher typed none
@@ -43,8 +44,28 @@ TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
         {R"({"messageId":2,"groupId":9,"ip":"fd00::2"})", Action::Show, "rtsp://[fd00::2]:5000/cam_passby_chn0",
          "group 9 at fd00::2", false},
         {R"({"messageId":2,"groupId":-1,"ip":"10.0.0.12"})", Action::Show, URL_X, "group -1 at 10.0.0.12", false},
+        // By multicast first: only with the JSON value true.
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":true})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, "", true},
+        {R"({"messageId":2,"multicast":true})", Action::Show, URL_ROOM, "the host's screen at 192.168.7.170", false,
+         "", true},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":false})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":1})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":"true"})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":null})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
+        {R"({"messageId":2,"groupId":4,"ip":"10.0.0.12","multicast":[true]})", Action::Show, URL_X,
+         "group 4 at 10.0.0.12", false, false},
         // Stops.
         {R"({"messageId":1})", Action::Stop, "", "messageId 1", false},
+        {R"({"messageId":1,"multicast":true})", Action::Stop, "", "messageId 1", false},
+        {R"({"messageId":2,"groupId":3,"ip":"10.0.0.12","multicast":true})", Action::Stop, "",
+         "the terminal's own group", false},
+        {R"({"messageId":2,"groupId":4,"ip":"239.255.0.4","multicast":true})", Action::Stop, "",
+         "\"ip\" \"239.255.0.4\" is not a unicast address", true},
         {R"({"messageId":0,"id":3,"livePort":5000})", Action::Stop, "", "messageId 0", false},  // an announcement
         {R"({"messageId":7,"groupId":4,"ip":"10.0.0.12"})", Action::Stop, "", "messageId 7", false},
         {R"({"messageId":"2","groupId":4,"ip":"10.0.0.12"})", Action::Stop, "", "messageId 0", false},
@@ -94,6 +115,7 @@ TEST(HostCommandTest, EveryFormOfDatagramHasItsActionAndReason)
         EXPECT_EQ(c.reason.toStdString(), r.reason) << r.datagram;
         EXPECT_EQ(c.refused, r.refused) << r.datagram;
         EXPECT_EQ(c.text.toStdString(), r.text) << r.datagram;
+        EXPECT_EQ(c.multicast, r.multicast) << r.datagram;
     }
 }
 
@@ -156,6 +178,7 @@ TEST(HostCommandTest, WhatTheConsoleSendsTheTerminalAccepts)
     EXPECT_EQ(sent, 6);  // all but the scoped address
     // The teacher's screen and the stop.
     EXPECT_EQ(HostCommand::decode(ClassroomCommands::showTeacherPayload(), 1, ROOM).url, URL_ROOM);
+    EXPECT_FALSE(HostCommand::decode(ClassroomCommands::showTeacherPayload(), 1, ROOM).multicast);
     EXPECT_EQ(HostCommand::decode(ClassroomCommands::stopPayload(), 1, ROOM).action, Action::Stop);
     // The lock with the teacher's text or without, and the unlock.
     const HostCommand lock = HostCommand::decode(ClassroomCommands::lockPayload(QString::fromUtf8(" 看前面 ")), 1, ROOM);
@@ -163,6 +186,27 @@ TEST(HostCommandTest, WhatTheConsoleSendsTheTerminalAccepts)
     EXPECT_EQ(lock.text, QString::fromUtf8("看前面"));
     EXPECT_EQ(HostCommand::decode(ClassroomCommands::lockPayload(QString()), 1, ROOM).text, QString::fromUtf8(LOOK));
     EXPECT_EQ(HostCommand::decode(ClassroomCommands::unlockPayload(), 1, ROOM).action, Action::Unlock);
+}
+
+// A show to all goes by multicast first, a show to one group as before;
+// either way the terminal shows the same stream.
+TEST(HostCommandTest, TheConsolesShowToAllAsksForMulticast)
+{
+    GroupTable table;
+    table.announce(1, QHostAddress("10.9.9.1"), 5000, 0);
+    table.announce(4, QHostAddress("10.0.0.12"), 5000, 0);
+    for (int source : {0, 4}) {
+        const auto all = ClassroomCommands::showToAll(table, source, 100);
+        ASSERT_FALSE(all.empty()) << source;
+        const auto one = ClassroomCommands::show(table, 1, source, 100);
+        ASSERT_EQ(one.size(), 1u) << source;
+        const HostCommand fromAll = HostCommand::decode(all[0].payload, 1, ROOM);
+        const HostCommand fromOne = HostCommand::decode(one[0].payload, 1, ROOM);
+        EXPECT_EQ(fromAll.action, Action::Show) << all[0].payload.constData();
+        EXPECT_TRUE(fromAll.multicast) << all[0].payload.constData();
+        EXPECT_FALSE(fromOne.multicast) << one[0].payload.constData();
+        EXPECT_EQ(fromAll.url, fromOne.url);
+    }
 }
 
 }  // namespace
