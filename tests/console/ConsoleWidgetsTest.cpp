@@ -271,7 +271,7 @@ TEST_F(WindowWithGroups, TheTeachersScreenMakesTheWindowStepAsideFirst)
     console.showToAll(2);  // another group's screen: the window stays
     EXPECT_TRUE(order.empty());
     EXPECT_FALSE(window->windowState() & Qt::WindowMinimized);
-    EXPECT_EQ(received(1), QStringList{R"({"groupId":2,"ip":"127.0.3.2","messageId":2})"});
+    EXPECT_EQ(received(1), QStringList{R"({"groupId":2,"ip":"127.0.3.2","messageId":2,"multicast":true})"});
     console.showToGroups({1}, 0);
     EXPECT_EQ(order, (std::vector<QString>{"minimised", "nothing sent yet"}));
     EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
