@@ -31,6 +31,12 @@ struct MulticastGroup {
 
     // The group of terminal number group, or none past LAST_GROUP.
     static std::optional<MulticastGroup> of(uint32_t group);
+
+    // Whether this host has a route to send to address:port (and so an
+    // interface to join the group on) right now. Without one the sockets of
+    // the multicast road cannot join the group, and their error would take
+    // the whole shared pipeline down with every client on it.
+    static bool routable(const std::string& address, uint16_t port);
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "TavloRtspServer.h"
 
 #include "Classroom.h"
+#include "MulticastGroup.h"
 #include "SharedPipeline.h"
 
 #include <string>
@@ -73,6 +74,18 @@ static gboolean tavlo_rtsp_client_configure_client_transport(GstRTSPClient* clie
         GST_INFO_OBJECT(client, "multicast destination %s, port %d, ttl %u asked for: the stream's own is used",
                         ct->destination ? ct->destination : "-", ct->port.min, ct->ttl);
     tavlo_forget_client_multicast_choice(ct);
+    if (ct->lower_transport == GST_RTSP_LOWER_TRANS_UDP_MCAST && ctx->stream) {
+        // Refused (461) while the host has no route for the group: the
+        // client takes another transport, and the pipeline stays up.
+        GstRTSPAddress* group = gst_rtsp_stream_get_multicast_address(ctx->stream, G_SOCKET_FAMILY_IPV4);
+        const bool usable = group && MulticastGroup::routable(group->address, static_cast<uint16_t>(group->port));
+        if (!usable)
+            GST_INFO_OBJECT(client, "multicast refused: no route to the group %s", group ? group->address : "-");
+        if (group)
+            gst_rtsp_address_free(group);
+        if (!usable)
+            return FALSE;
+    }
     return GST_RTSP_CLIENT_CLASS(tavlo_rtsp_client_parent_class)->configure_client_transport(client, ctx, ct);
 }
 

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 #include <string>
 
@@ -78,4 +79,19 @@ TEST(MulticastGroup, ClientChoiceOfGroupPortAndTtlIsForgotten)
     EXPECT_STREQ(t->destination, "10.0.0.9");
     EXPECT_EQ(t->client_port.min, 40000);
     gst_rtsp_transport_free(t);
+}
+
+// Whether the host can send to a group follows its routes: none in a
+// namespace with only its loopback, one once a route covers the group.
+// (This binary runs in a namespace of its own, as root.)
+TEST(MulticastGroup, RoutableOnlyWithARouteForTheGroup)
+{
+    ASSERT_EQ(std::system("ip link set lo up && ! ip route show | grep -q ."), 0)
+        << "needs a private network namespace without routes (run through CTest)";
+    EXPECT_FALSE(MulticastGroup::routable("239.255.0.3", 20006));
+    ASSERT_EQ(std::system("ip route add 239.255.0.0/16 dev lo"), 0);
+    EXPECT_TRUE(MulticastGroup::routable("239.255.0.3", 20006));
+    EXPECT_FALSE(MulticastGroup::routable("not an address", 20006));
+    ASSERT_EQ(std::system("ip route del 239.255.0.0/16 dev lo"), 0);
+    EXPECT_FALSE(MulticastGroup::routable("239.255.0.3", 20006));
 }

@@ -3,6 +3,7 @@
 // GStreamer's rtspsrc) and by hand-written RTSP requests.
 #include "BridgeNet.h"
 #include "MulticastSupport.h"
+#include "NetSupport.h"
 #include "RawRtsp.h"
 #include "TestSupport.h"
 
@@ -377,4 +378,30 @@ TEST_F(MulticastSource, MulticastViewerIsAWatcher)
     grabs = t.countOutput("XShmGetImage(");
     ASSERT_TRUE(t.waitForCount("SendTo: 127.0.0.2", ticks() + 2, tsupport::SLOW_MS));
     EXPECT_EQ(t.countOutput("XShmGetImage("), grabs) << "capture stops with the last watcher";
+}
+
+// A host without a route for its group (a computer with no network but the
+// classroom's, say) refuses the multicast transport (461), so that the
+// client takes another; the stream and its other clients go on. Before,
+// the sockets' failure to join the group failed the whole pipeline.
+TEST_F(MulticastSource, MulticastWithoutARouteIsRefusedAndTheStreamGoesOn)
+{
+    const QString in = QString("nsenter -t %1 -n ").arg(net->pid(a->node));
+    ASSERT_TRUE(tsupport::sh(in + "ip route del 224.0.0.0/4 dev eth0"));
+    Painter moving({"clock", "moving"}, a->x.env());
+    RawRtsp watcher(5000, QHostAddress(), net->address(a->node));
+    ASSERT_EQ(watcher.setupAndPlay(), 200) << watcher.last().constData();
+    ASSERT_TRUE(watcher.receiveUntil([&] { return watcher.accessUnits() >= 3; }, tsupport::SLOW_MS));
+
+    RawRtsp asker(5000, QHostAddress(), net->address(a->node));
+    EXPECT_EQ(asker.request("SETUP", asker.url("/stream=0"), "Transport: RTP/AVP;multicast\r\n"), 461)
+        << asker.last().constData();
+    const int units = watcher.accessUnits();
+    EXPECT_TRUE(watcher.receiveUntil([&] { return watcher.accessUnits() >= units + 30; }, 2 * tsupport::SLOW_MS));
+    EXPECT_FALSE(a->terminal->out().contains("Screen sharing: the stream failed")) << "the pipeline stayed up";
+
+    ASSERT_TRUE(tsupport::sh(in + "ip route add 224.0.0.0/4 dev eth0"));
+    RawRtsp again(5000, QHostAddress(), net->address(a->node));
+    EXPECT_EQ(again.request("SETUP", again.url("/stream=0"), "Transport: RTP/AVP;multicast\r\n"), 200)
+        << "offered again once the route is back: " << again.last().constData();
 }

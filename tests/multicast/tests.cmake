@@ -4,7 +4,7 @@ set(MULTICAST_TEST_DIR ${CMAKE_CURRENT_SOURCE_DIR}/multicast)
 
 add_executable(tavlo_multicast_group_tests ${MULTICAST_TEST_DIR}/MulticastGroupTest.cpp)
 target_link_libraries(tavlo_multicast_group_tests PRIVATE tavlo_sharing GTest::gtest_main)
-tavlo_add_gtest(tavlo_multicast_group_tests TIMEOUT 60 LABELS multicast)
+tavlo_add_gtest(tavlo_multicast_group_tests NETNS TIMEOUT 60 LABELS multicast)
 
 add_library(tavlo_multicast_testsupport STATIC ${MULTICAST_TEST_DIR}/MulticastSupport.cpp
             ${MULTICAST_TEST_DIR}/MulticastSupport.h)
